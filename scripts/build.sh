@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour: native | win32 | asan. Output in build/<flavour>.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+flavour="${1:-native}"
+dir="$root/build/$flavour"
+jobs="$(nproc 2>/dev/null || echo 2)"
+case "$flavour" in
+  native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  win32)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake") ;;
+  asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "build.sh: unknown flavour $flavour" >&2; exit 2 ;;
+esac
+cmake -S "$root" -B "$dir" "${args[@]}" >/dev/null
+cmake --build "$dir" -j "$jobs"

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets everything up on a fresh Debian machine and runs every test: the native suite,
+# the same suite under sanitizers, and the Windows suites against the real quillmar.dll
+# under Wine and Xvfb.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+bash scripts/setup.sh
+
+echo "== native build and tests"
+bash scripts/build.sh native
+ctest --test-dir build/native --output-on-failure -j 2
+
+echo "== sanitizer build and tests (ASan + UBSan)"
+bash scripts/build.sh asan
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j 2
+
+echo "== Windows build and tests under Wine"
+bash scripts/build.sh win32
+bash scripts/wine-prefix.sh
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build/win32 --output-on-failure
+export WINEPREFIX="${QM_WINEPREFIX:-$HOME/.quillmar-wine}"
+wineserver -k 2>/dev/null || true

@@ -1,0 +1,11 @@
+// Package exports: argument conventions in, the portable operation, the result out.
+#include "boundary/callconv.h"
+#include "packages/expand.h"
+
+QM_EXPORT int QM_CALLEE ExpandPackage(const char* package, const char* target) {
+    return qm::packages::ExpandPackage(package, target);
+}
+
+QM_EXPORT int QM_CALLEE GetManifestFile(const char* package, const char* target) {
+    return qm::packages::GetManifestFile(package, target);
+}

@@ -1,0 +1,43 @@
+#include "platform/fault.h"
+
+namespace qm::plat::fault {
+
+namespace {
+struct Slot {
+    bool armed = false;
+    int pass = 0;
+    int error = 0;
+    int times = 0;
+};
+Slot g_slots[static_cast<int>(Op::Count_)];
+bool g_any = false;
+}  // namespace
+
+void arm(Op op, int pass, int error, int times) noexcept {
+    Slot& s = g_slots[static_cast<int>(op)];
+    s.armed = true;
+    s.pass = pass;
+    s.error = error;
+    s.times = times;
+    g_any = true;
+}
+
+void disarm_all() noexcept {
+    for (Slot& s : g_slots) s = Slot{};
+    g_any = false;
+}
+
+int check(Op op) noexcept {
+    if (!g_any) return 0;
+    Slot& s = g_slots[static_cast<int>(op)];
+    if (!s.armed) return 0;
+    if (s.pass > 0) {
+        --s.pass;
+        return 0;
+    }
+    if (s.times == 0) return 0;
+    if (s.times > 0) --s.times;
+    return s.error;
+}
+
+}  // namespace qm::plat::fault

@@ -1,0 +1,18 @@
+// Fault injection for tests: lets a test make a chosen platform operation fail with a
+// chosen error number, so that failure paths (a full disk, a refused rename, a failed
+// allocation) can be driven without a real broken disk. Disarmed, it costs one load.
+#pragma once
+
+namespace qm::plat::fault {
+
+enum class Op { Write, Create, Rename, SetTime, Alloc, Count_ };
+
+// The call of kind op after `pass` more successful ones fails with `error`; it stays
+// failing for `times` calls (-1: until disarmed).
+void arm(Op op, int pass, int error, int times = 1) noexcept;
+void disarm_all() noexcept;
+
+// 0 when the operation may go ahead, otherwise the error number it must fail with.
+int check(Op op) noexcept;
+
+}  // namespace qm::plat::fault

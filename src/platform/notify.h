@@ -1,0 +1,18 @@
+// The one way a user-visible failure leaves the library: a message box titled "Error"
+// in the DLL, stderr in the CLI, a capture in tests.
+#pragma once
+
+namespace qm::plat {
+
+using Notifier = void (*)(const char* text);
+
+// Shows text to the user under the caption "Error" and returns when the user has seen it.
+void notify_error(const char* text) noexcept;
+
+// Replaces the notifier (null restores the platform default); returns the previous one.
+Notifier set_notifier(Notifier n) noexcept;
+
+// The platform default: MessageBoxA(NULL, text, "Error", MB_OK) on Windows, stderr on POSIX.
+void default_notifier(const char* text) noexcept;
+
+}  // namespace qm::plat

@@ -1,0 +1,181 @@
+// POSIX side of the file-system operations: the runtime calls the Windows build uses,
+// with the Windows semantics kept where they differ (chmod, "\" as a separator).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "platform/fs.h"
+#include "platform/posix/paths.h"
+
+namespace qm::plat {
+
+namespace {
+int err() noexcept { return last_crt_error(); }
+}  // namespace
+
+int path_stat(const char* path, PathStat* out) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return err();
+    out->is_dir = S_ISDIR(st.st_mode);
+    out->mtime = static_cast<int64_t>(st.st_mtime);
+    out->size = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
+int make_dir(const char* path) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    return ::mkdir(p.c_str(), 0777) == 0 ? 0 : err();
+}
+
+int change_mode(const char* path, unsigned mode) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return err();
+    // Only the owner-write bit has an effect, as with the Windows runtime's read-only
+    // attribute: it turns write permission on or off, all other bits stay.
+    mode_t m = st.st_mode & 07777;
+    m = (mode & 0200) ? (m | 0200) : (m & ~mode_t(0222));
+    return ::chmod(p.c_str(), m) == 0 ? 0 : err();
+}
+
+void set_attributes_normal(const char* path) noexcept {
+    NativePath p(path);
+    struct stat st;
+    if (!p.ok() || ::stat(p.c_str(), &st) != 0) return;
+    if (!S_ISDIR(st.st_mode)) (void)::chmod(p.c_str(), (st.st_mode & 07777) | 0200);
+}
+
+int set_file_time(const char* path, int64_t t) noexcept {
+    if (int e = fault::check(fault::Op::SetTime)) return e;
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    struct timespec ts[2];
+    ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(t);
+    ts[0].tv_nsec = ts[1].tv_nsec = 0;
+    return ::utimensat(AT_FDCWD, p.c_str(), ts, 0) == 0 ? 0 : err();
+}
+
+int change_dir(const char* path) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    return ::chdir(p.c_str()) == 0 ? 0 : err();
+}
+
+int replace_file(const char* from, const char* to) noexcept {
+    if (int e = fault::check(fault::Op::Rename)) return e;
+    NativePath a(from), b(to);
+    if (!a.ok() || !b.ok()) return kENAMETOOLONG;
+    return ::rename(a.c_str(), b.c_str()) == 0 ? 0 : err();
+}
+
+int remove_file(const char* path) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    return ::unlink(p.c_str()) == 0 ? 0 : err();
+}
+
+bool FdTraits::close(int fd) noexcept { return ::close(fd) == 0; }
+
+int OutFile::create(const char* path) noexcept {
+    if (int e = fault::check(fault::Op::Create)) return e;
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return err();
+    fd_.reset(fd);
+    return 0;
+}
+
+int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {
+    if (int e = fault::check(fault::Op::Create)) return e;
+    // The temporary name keeps the directory part of path, so that the final rename
+    // never crosses a volume.
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int n = std::snprintf(tmp_name, tmp_size, "%s.qm%05u~%u", path,
+                              static_cast<unsigned>(::getpid()) % 100000u, ++serial);
+        if (n < 0 || static_cast<size_t>(n) >= tmp_size) return kENAMETOOLONG;
+        NativePath p(tmp_name);
+        if (!p.ok()) return kENAMETOOLONG;
+        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_.reset(fd);
+            return 0;
+        }
+        if (errno != EEXIST) return err();
+    }
+    return kEEXIST;
+}
+
+int OutFile::write(const void* data, size_t size) noexcept {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        if (int e = fault::check(fault::Op::Write)) return e;
+        ssize_t n = ::write(fd_.get(), p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return err();
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int OutFile::set_time(int64_t t) noexcept {
+    if (int e = fault::check(fault::Op::SetTime)) return e;
+    struct timespec ts[2];
+    ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(t);
+    ts[0].tv_nsec = ts[1].tv_nsec = 0;
+    return ::futimens(fd_.get(), ts) == 0 ? 0 : err();
+}
+
+int OutFile::close() noexcept {
+    if (!fd_) return 0;
+    return fd_.reset() ? 0 : err();
+}
+
+int InFile::open(const char* path) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return err();
+    fd_.reset(fd);
+    return 0;
+}
+
+int InFile::size(int64_t* out) noexcept {
+    struct stat st;
+    if (::fstat(fd_.get(), &st) != 0) return err();
+    *out = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
+int InFile::read_exact(void* buffer, size_t size) noexcept {
+    char* p = static_cast<char*>(buffer);
+    while (size > 0) {
+        ssize_t n = ::read(fd_.get(), p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return err();
+        }
+        if (n == 0) return kEIO;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace qm::plat

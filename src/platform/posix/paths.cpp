@@ -1,0 +1,20 @@
+#include "platform/posix/paths.h"
+
+namespace qm::plat {
+
+NativePath::NativePath(const char* path) noexcept {
+    buf_[0] = '\0';
+    if (!path) return;
+    size_t i = 0;
+    for (; path[i] != '\0'; ++i) {
+        if (i + 1 >= kMax) {
+            buf_[0] = '\0';
+            return;
+        }
+        buf_[i] = path[i] == '\\' ? '/' : path[i];
+    }
+    buf_[i] = '\0';
+    ok_ = true;
+}
+
+}  // namespace qm::plat

@@ -1,0 +1,22 @@
+// On POSIX a path the library builds or receives may use "\" as its separator (the
+// install scripts and the library's own formats are Windows-born); every POSIX call
+// sees it with "/" instead.
+#pragma once
+
+#include <cstddef>
+
+namespace qm::plat {
+
+class NativePath {
+public:
+    explicit NativePath(const char* path) noexcept;
+    bool ok() const noexcept { return ok_; }
+    const char* c_str() const noexcept { return buf_; }
+
+private:
+    static constexpr size_t kMax = 4096;  // PATH_MAX on Linux
+    char buf_[kMax];
+    bool ok_ = false;
+};
+
+}  // namespace qm::plat

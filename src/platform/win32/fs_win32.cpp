@@ -1,0 +1,142 @@
+// Windows side of the file-system operations: the C runtime's own calls, so that
+// every error number is the one the runtime reports.
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/utime.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "platform/fs.h"
+#include "platform/win32/errmap.h"
+
+namespace qm::plat {
+
+namespace {
+int err() noexcept { return last_crt_error(); }
+}  // namespace
+
+int path_stat(const char* path, PathStat* out) noexcept {
+    struct _stat64 st;
+    if (::_stat64(path, &st) != 0) return err();
+    out->is_dir = (st.st_mode & _S_IFDIR) != 0;
+    out->mtime = static_cast<int64_t>(st.st_mtime);
+    out->size = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
+int make_dir(const char* path) noexcept { return ::_mkdir(path) == 0 ? 0 : err(); }
+
+int change_mode(const char* path, unsigned mode) noexcept {
+    return ::_chmod(path, static_cast<int>(mode)) == 0 ? 0 : err();
+}
+
+void set_attributes_normal(const char* path) noexcept {
+    (void)SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+}
+
+int set_file_time(const char* path, int64_t t) noexcept {
+    if (int e = fault::check(fault::Op::SetTime)) return e;
+    struct __utimbuf64 ut;
+    ut.actime = ut.modtime = static_cast<__time64_t>(t);
+    return ::_utime64(path, &ut) == 0 ? 0 : err();
+}
+
+int change_dir(const char* path) noexcept { return ::_chdir(path) == 0 ? 0 : err(); }
+
+int replace_file(const char* from, const char* to) noexcept {
+    if (int e = fault::check(fault::Op::Rename)) return e;
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+    return last_win32_error();
+}
+
+int remove_file(const char* path) noexcept { return ::_unlink(path) == 0 ? 0 : err(); }
+
+bool FdTraits::close(int fd) noexcept { return ::_close(fd) == 0; }
+
+int OutFile::create(const char* path) noexcept {
+    if (int e = fault::check(fault::Op::Create)) return e;
+    int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return err();
+    fd_.reset(fd);
+    return 0;
+}
+
+int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {
+    if (int e = fault::check(fault::Op::Create)) return e;
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int n = std::snprintf(tmp_name, tmp_size, "%s.qm%05lu~%u", path,
+                              GetCurrentProcessId() % 100000ul, ++serial);
+        if (n < 0 || static_cast<size_t>(n) >= tmp_size) return kENAMETOOLONG;
+        int fd = ::_open(tmp_name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                         _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            fd_.reset(fd);
+            return 0;
+        }
+        if (errno != EEXIST) return err();
+    }
+    return kEEXIST;
+}
+
+int OutFile::write(const void* data, size_t size) noexcept {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        if (int e = fault::check(fault::Op::Write)) return e;
+        unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+        int n = ::_write(fd_.get(), p, chunk);
+        if (n < 0) return err();
+        if (n == 0) return kENOSPC;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int OutFile::set_time(int64_t t) noexcept {
+    if (int e = fault::check(fault::Op::SetTime)) return e;
+    struct __utimbuf64 ut;
+    ut.actime = ut.modtime = static_cast<__time64_t>(t);
+    return ::_futime64(fd_.get(), &ut) == 0 ? 0 : err();
+}
+
+int OutFile::close() noexcept {
+    if (!fd_) return 0;
+    return fd_.reset() ? 0 : err();
+}
+
+int InFile::open(const char* path) noexcept {
+    int fd = ::_open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0) return err();
+    fd_.reset(fd);
+    return 0;
+}
+
+int InFile::size(int64_t* out) noexcept {
+    struct _stat64 st;
+    if (::_fstat64(fd_.get(), &st) != 0) return err();
+    *out = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
+int InFile::read_exact(void* buffer, size_t size) noexcept {
+    char* p = static_cast<char*>(buffer);
+    while (size > 0) {
+        unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+        int n = ::_read(fd_.get(), p, chunk);
+        if (n < 0) return err();
+        if (n == 0) return kEIO;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace qm::plat

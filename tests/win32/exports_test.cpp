@@ -1,0 +1,132 @@
+// The export table as an install script binds to it: every name at its ordinal, the
+// unassigned ordinals empty, undecorated names, who removes the arguments, and a DLL
+// that needs no runtime DLL beyond the system's.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+
+#include "win32/harness.h"
+
+using namespace qm::wintest;
+
+namespace {
+
+struct Export {
+    const char* name;
+    int ordinal;
+    int args;
+    bool callee_cleans;
+};
+
+// The whole table the library promises; each row is checked by name, by ordinal and
+// by a call that measures who removed the arguments.
+const Export kExports[] = {
+    {"ExpandPackage", 6, 2, true},
+    {"GetManifestFile", 16, 2, true},
+};
+
+const IMAGE_EXPORT_DIRECTORY* export_directory(HMODULE m) {
+    auto base = reinterpret_cast<const BYTE*>(m);
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const auto& d = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + d.VirtualAddress);
+}
+
+TEST(ExportTable, LoadsByPlainName) {
+    ASSERT_NE(dll(), nullptr) << "LoadLibrary(quillmar.dll) failed: " << GetLastError();
+    char name[MAX_PATH];
+    GetModuleFileNameA(dll(), name, sizeof name);
+    std::string n(name);
+    std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_NE(n.find("\\quillmar.dll"), std::string::npos) << n;
+}
+
+TEST(ExportTable, EveryExportResolvesByNameAndOrdinal) {
+    ASSERT_NE(dll(), nullptr);
+    for (const Export& e : kExports) {
+        FARPROC a = by_name(e.name);
+        FARPROC b = by_ordinal(e.ordinal);
+        EXPECT_NE(a, nullptr) << e.name;
+        EXPECT_EQ(a, b) << e.name << " is not at ordinal " << e.ordinal;
+    }
+}
+
+TEST(ExportTable, UnassignedOrdinalsResolveToNothing) {
+    ASSERT_NE(dll(), nullptr);
+    std::set<int> used;
+    for (const Export& e : kExports) used.insert(e.ordinal);
+    for (int ord = 1; ord <= 40; ++ord) {
+        if (used.count(ord)) continue;
+        EXPECT_EQ(by_ordinal(ord), nullptr) << "ordinal " << ord;
+    }
+    EXPECT_EQ(by_ordinal(1), nullptr);
+    EXPECT_EQ(by_ordinal(2), nullptr);
+    EXPECT_EQ(by_ordinal(20), nullptr);
+}
+
+TEST(ExportTable, NamesAreUndecoratedAndNothingElseIsExported) {
+    ASSERT_NE(dll(), nullptr);
+    const IMAGE_EXPORT_DIRECTORY* d = export_directory(dll());
+    auto base = reinterpret_cast<const BYTE*>(dll());
+    auto names = reinterpret_cast<const DWORD*>(base + d->AddressOfNames);
+    auto ords = reinterpret_cast<const WORD*>(base + d->AddressOfNameOrdinals);
+    std::set<std::string> expected;
+    for (const Export& e : kExports) expected.insert(e.name);
+    std::set<std::string> seen;
+    for (DWORD i = 0; i < d->NumberOfNames; ++i) {
+        std::string n = reinterpret_cast<const char*>(base + names[i]);
+        EXPECT_EQ(n.find('@'), std::string::npos) << n;
+        EXPECT_NE(n[0], '_') << n;
+        seen.insert(n);
+        const int ordinal = static_cast<int>(ords[i] + d->Base);
+        for (const Export& e : kExports)
+            if (n == e.name) {
+                EXPECT_EQ(ordinal, e.ordinal) << n;
+            }
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_STREQ(reinterpret_cast<const char*>(base + d->Name), "quillmar.dll");
+}
+
+TEST(ExportTable, ImportsOnlySystemDlls) {
+    ASSERT_NE(dll(), nullptr);
+    auto base = reinterpret_cast<const BYTE*>(dll());
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    const auto& d = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + d.VirtualAddress);
+    const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
+                                           "comdlg32.dll", "msvcrt.dll", "advapi32.dll"};
+    int count = 0;
+    for (; imp->Name; ++imp, ++count) {
+        std::string n = reinterpret_cast<const char*>(base + imp->Name);
+        std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
+        EXPECT_TRUE(allowed.count(n)) << "imports " << n;
+    }
+    EXPECT_GT(count, 0);
+}
+
+TEST(CallingConvention, EachExportRemovesItsArgumentsAsDeclared) {
+    ASSERT_NE(dll(), nullptr);
+    // Arguments that make every call harmless: empty texts and null handles. A call
+    // that shows a dialog is cancelled by the watcher.
+    static const char kEmpty[] = "";
+    static const char kNowhere[] = "Z:\\quillmar-no-such\\dir";
+    DialogWatcher watch([](HWND h, const Shown&) { DialogWatcher::press(h, IDCANCEL); });
+    for (const Export& e : kExports) {
+        std::vector<uint32_t> args;
+        for (int i = 0; i < e.args; ++i)
+            args.push_back(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(i == 0 ? kNowhere : kEmpty)));
+        uint32_t result = 0;
+        const int removed = bytes_removed_by_callee(by_ordinal(e.ordinal), args, &result);
+        EXPECT_EQ(removed, e.callee_cleans ? 4 * e.args : 0) << e.name;
+    }
+    EXPECT_FALSE(watch.timed_out());
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+// What the Windows tests share: quillmar.dll loaded the way an install script loads it,
+// its exports resolved by name and by ordinal into typed pointers, a probe that tells
+// who removed the arguments from the stack, and a capture of the boxes and dialogs the
+// library shows, driven from a WH_CBT hook with a fallback timer so nothing can hang.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qm::wintest {
+
+// The DLL, loaded once per test program from the directory the tests run in.
+HMODULE dll();
+std::string dll_path();
+
+FARPROC by_name(const char* name);
+FARPROC by_ordinal(int ordinal);
+
+// Resolves name, checks that its ordinal resolves to the same address, and returns it
+// as the typed pointer F.
+template <typename F>
+F get(const char* name, int ordinal) {
+    FARPROC a = by_name(name);
+    FARPROC b = by_ordinal(ordinal);
+    if (!a || a != b) return nullptr;
+    return reinterpret_cast<F>(reinterpret_cast<void*>(a));
+}
+
+// Calls fn with the 32-bit arguments and reports how many bytes of arguments the
+// callee removed from the stack: 4 per argument for the callee-cleans convention,
+// 0 for caller-cleans.
+int bytes_removed_by_callee(FARPROC fn, const std::vector<uint32_t>& args, uint32_t* result);
+
+// One window the library showed: its caption, its text (for a message box), and what
+// the hook did with it.
+struct Shown {
+    std::string caption;
+    std::string text;
+    std::string window_class;
+};
+
+// Installs a WH_CBT hook on this thread for the life of the object. Every top-level
+// dialog that becomes active is recorded and handed to the handler (default: close it
+// with IDOK). A timer closes anything still open after timeout_ms, and records that.
+class DialogWatcher {
+public:
+    using Handler = std::function<void(HWND, const Shown&)>;
+    explicit DialogWatcher(Handler handler = nullptr, UINT timeout_ms = 15000);
+    ~DialogWatcher();
+    DialogWatcher(const DialogWatcher&) = delete;
+    DialogWatcher& operator=(const DialogWatcher&) = delete;
+
+    const std::vector<Shown>& shown() const { return shown_; }
+    bool timed_out() const { return timed_out_; }
+
+    // Helpers for handlers.
+    static void press(HWND dlg, int id);  // posts a button click (WM_COMMAND id)
+
+private:
+    static LRESULT CALLBACK cbt_proc(int code, WPARAM wp, LPARAM lp);
+    static void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD);
+    HHOOK hook_ = nullptr;
+    UINT_PTR timer_ = 0;
+    Handler handler_;
+    std::vector<Shown> shown_;
+    bool timed_out_ = false;
+    std::vector<HWND> seen_;
+};
+
+std::string window_text(HWND w);
+std::string class_name(HWND w);
+
+// The text of a message box (the static control that carries it).
+std::string message_box_text(HWND box);
+
+}  // namespace qm::wintest

@@ -1,0 +1,25 @@
+// The command-line tool: one sub-command per operation, each registered by the file
+// that implements it, so an area adds commands without touching the others.
+#pragma once
+
+#include <cstddef>
+
+namespace qm::cli {
+
+struct Command {
+    const char* name;
+    const char* args;     // the argument synopsis, for --help
+    const char* summary;  // one line
+    int min_args;
+    int max_args;
+    int (*run)(int argc, char** argv);  // argv[0] is the first argument after the name
+};
+
+struct Registrar {
+    explicit Registrar(const Command& c) noexcept;
+};
+
+// True once the library reported a failure to the user during this run.
+bool failure_reported() noexcept;
+
+}  // namespace qm::cli

@@ -1,0 +1,68 @@
+#include <cstdio>
+#include <cstring>
+
+#include "cli.h"
+#include "platform/notify.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr size_t kMaxCommands = 64;
+const Command* g_commands[kMaxCommands];
+size_t g_count = 0;
+bool g_failed = false;
+
+// Where the DLL shows its "Error" box, the tool prints the same text on stderr.
+void stderr_notifier(const char* text) noexcept {
+    g_failed = true;
+    const size_t n = std::strlen(text);
+    std::fprintf(stderr, "%s%s", text, (n > 0 && text[n - 1] == '\n') ? "" : "\n");
+}
+
+void usage(FILE* out) {
+    std::fprintf(out, "usage: quillmar COMMAND [ARGS]\n\ncommands:\n");
+    for (size_t i = 0; i < g_count; ++i)
+        std::fprintf(out, "  %-16s %-28s %s\n", g_commands[i]->name, g_commands[i]->args,
+                     g_commands[i]->summary);
+    std::fprintf(out, "\n'quillmar COMMAND --help' describes one command.\n"
+                      "Exit status: 0 done, 1 the library reported a failure, 2 bad usage.\n");
+}
+
+}  // namespace
+
+Registrar::Registrar(const Command& c) noexcept {
+    if (g_count < kMaxCommands) g_commands[g_count++] = &c;
+}
+
+bool failure_reported() noexcept { return g_failed; }
+
+}  // namespace qm::cli
+
+int main(int argc, char** argv) {
+    using namespace qm::cli;
+    qm::plat::set_notifier(stderr_notifier);
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        usage(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (size_t i = 0; i < g_count; ++i) {
+        const Command& c = *g_commands[i];
+        if (std::strcmp(c.name, argv[1]) != 0) continue;
+        const int n = argc - 2;
+        if (n >= 1 && (!std::strcmp(argv[2], "--help") || !std::strcmp(argv[2], "-h"))) {
+            std::printf("usage: quillmar %s %s\n  %s\n", c.name, c.args, c.summary);
+            return 0;
+        }
+        if (n < c.min_args || n > c.max_args) {
+            std::fprintf(stderr, "usage: quillmar %s %s\n", c.name, c.args);
+            return 2;
+        }
+        const int rc = c.run(n, argv + 2);
+        if (rc != 0) return rc;
+        return failure_reported() ? 1 : 0;
+    }
+    std::fprintf(stderr, "quillmar: unknown command '%s'\n", argv[1]);
+    usage(stderr);
+    return 2;
+}
