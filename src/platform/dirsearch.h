@@ -1,0 +1,54 @@
+// Directory search with the platform's wildcard rules: the pattern's last component
+// is matched against every entry of its directory ("*" any run, "?" one character,
+// letters without regard to case, "*.*" every name), files and subdirectories alike,
+// "." and ".." included where the platform yields them.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/unique_handle.h"
+
+namespace qm::plat {
+
+class DirSearch {
+public:
+    DirSearch() noexcept = default;
+    DirSearch(const DirSearch&) = delete;
+    DirSearch& operator=(const DirSearch&) = delete;
+
+    // Starts the search (FindFirstFileA); true when a first entry was found.
+    bool first(const char* pattern) noexcept;
+    // Moves to the next entry (FindNextFileA); false when there is none.
+    bool next() noexcept;
+    // The current entry's full name, without its directory.
+    const char* name() const noexcept { return name_; }
+    bool is_dir() const noexcept { return is_dir_; }
+    // Ends the search (FindClose) and returns its result: true on success. A search
+    // that was never started or is already closed gives false.
+    bool close() noexcept { return handle_ && handle_.reset(); }
+
+    struct Traits {
+        using pointer = void*;
+        static void* invalid() noexcept { return nullptr; }
+        static bool is_valid(void* p) noexcept { return p != nullptr; }
+        static bool close(void* p) noexcept;
+    };
+
+private:
+    unique_handle<Traits> handle_;
+    char name_[260] = {};
+    bool is_dir_ = false;
+#ifndef _WIN32
+    bool fetch() noexcept;  // the next entry that matches
+    // The directory searched and the pattern for its entries.
+    char dir_[4096] = {};
+    char pattern_[260] = {};
+#endif
+};
+
+// The platform's wildcard rule for one name, as the POSIX side applies it (exposed for
+// tests and fuzzing): "*" any run, "?" exactly one character, letters without regard to
+// case; a pattern ending in ".*" also matches a name without a dot ("*.*" is every name).
+bool wildcard_match(const char* pattern, const char* name) noexcept;
+
+}  // namespace qm::plat

@@ -1,0 +1,42 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/sys.h"
+
+namespace qm::plat {
+
+namespace {
+// The value as the process environment held it when the library was loaded: taken by
+// a static initialiser, which runs at load, before any export can be called.
+struct LoadTimeRoot {
+    char value[32768];
+    bool defined = false;
+    LoadTimeRoot() noexcept {
+        DWORD n = GetEnvironmentVariableA("NMSROOT", value, sizeof value);
+        defined = n > 0 && n < sizeof value;
+        if (!defined) {
+            // Defined but empty reads as length 0 with no error.
+            defined = n == 0 && GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+            value[0] = '\0';
+        }
+    }
+};
+const LoadTimeRoot g_root;
+}  // namespace
+
+int set_env(const char* name, const char* value) noexcept {
+    return SetEnvironmentVariableA(name, value) ? 1 : 0;
+}
+
+const char* nmsroot_at_load() noexcept { return g_root.defined ? g_root.value : nullptr; }
+
+unsigned windows_dir(char* out, size_t size) noexcept {
+    return GetWindowsDirectoryA(out, static_cast<UINT>(size));
+}
+
+unsigned short_path(const char* path, char* out, size_t size) noexcept {
+    return GetShortPathNameA(path, out, static_cast<DWORD>(size));
+}
+
+}  // namespace qm::plat
