@@ -25,7 +25,10 @@ int path_stat(const char* path, PathStat* out) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0) return err();
+    if (::stat(p.c_str(), &st) != 0) {
+        // The Windows runtime reports a path through a file as absent, not as ENOTDIR.
+        return errno == ENOTDIR ? kENOENT : err();
+    }
     out->is_dir = S_ISDIR(st.st_mode);
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/errors.h"
 #include "platform/fault.h"
@@ -23,8 +24,17 @@ int err() noexcept { return last_crt_error(); }
 }  // namespace
 
 int path_stat(const char* path, PathStat* out) noexcept {
+    // The runtime's stat refuses a directory named with a trailing separator ("etc/"),
+    // which is how archives name directories; look the name up without it.
+    char trimmed[MAX_PATH * 4];
+    size_t len = std::strlen(path);
+    if (len >= sizeof trimmed) return kENAMETOOLONG;
+    std::memcpy(trimmed, path, len + 1);
+    while (len > 1 && (trimmed[len - 1] == '/' || trimmed[len - 1] == '\\') &&
+           trimmed[len - 2] != ':')
+        trimmed[--len] = '\0';
     struct _stat64 st;
-    if (::_stat64(path, &st) != 0) return err();
+    if (::_stat64(trimmed, &st) != 0) return err();
     out->is_dir = (st.st_mode & _S_IFDIR) != 0;
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);

@@ -1,0 +1,388 @@
+// Extraction of one member: the newer-file rule, read-only files, parent directories,
+// collisions, unsafe names, members the package does not hold, and replacing a file
+// without ever leaving it half-written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "common/tar_builder.h"
+#include "common/temp_dir.h"
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "tar/tar.h"
+
+using namespace qm::tar;
+using qm::test::Member;
+using qm::test::TarBuilder;
+using qm::test::TempDir;
+namespace fs = std::filesystem;
+namespace fault = qm::plat::fault;
+
+namespace {
+
+constexpr int64_t kT = 315630000;
+
+// Opens a package of the given members and returns the context at its first member.
+TarContextPtr open_pkg(TempDir& t, const TarBuilder& b) {
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    TarContextPtr c = TarCreate();
+    EXPECT_EQ(TarOpen(c.get(), (t / "p.pkg").string().c_str()), 0);
+    return c;
+}
+
+TarContextPtr one_file(TempDir& t, const std::string& name, const std::string& data,
+                       int64_t mtime = kT) {
+    TarBuilder b;
+    b.file(name, data, mtime).end();
+    return open_pkg(t, b);
+}
+
+std::string msg(const TarContextPtr& c) { return TarMessage(c.get()); }
+
+bool no_temp_files(const fs::path& dir) {
+    for (auto& e : fs::recursive_directory_iterator(dir))
+        if (e.path().filename().string().find(".qm") != std::string::npos) return false;
+    return true;
+}
+
+struct AgeCase {
+    const char* what;
+    int64_t disk_offset;  // disk mtime minus member mtime
+    int result;
+    const char* content_after;
+};
+
+class OverwriteRule : public ::testing::TestWithParam<AgeCase> {};
+
+TEST_P(OverwriteRule, KeepsOnlyStrictlyNewerFiles) {
+    const AgeCase& k = GetParam();
+    TempDir t;
+    qm::test::write_file(t / "f.txt", "disk");
+    qm::test::set_mtime(t / "f.txt", kT + k.disk_offset);
+    TarContextPtr c = one_file(t, "f.txt", "member");
+    EXPECT_EQ(TarExtract(c.get()), k.result) << k.what;
+    EXPECT_EQ(qm::test::read_file(t / "f.txt"), k.content_after) << k.what;
+    if (k.result == 2) {
+        char a[64], b[64];
+        TarTimeText(kT, a, sizeof a);
+        TarTimeText(kT + k.disk_offset, b, sizeof b);
+        EXPECT_EQ(msg(c), std::string("WARNING: file:\"f.txt\" on disk has newer mtime (") + a +
+                              " vs " + b + "). File not extracted.");
+        EXPECT_EQ(qm::test::get_mtime(t / "f.txt"), kT + k.disk_offset);
+    } else {
+        EXPECT_EQ(qm::test::get_mtime(t / "f.txt"), kT);
+        EXPECT_EQ(msg(c), "");
+    }
+    EXPECT_TRUE(no_temp_files(t.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ages, OverwriteRule,
+                         ::testing::Values(AgeCase{"disk one second newer", 1, 2, "disk"},
+                                           AgeCase{"equal times", 0, 0, "member"},
+                                           AgeCase{"disk older", -1, 0, "member"},
+                                           AgeCase{"disk much older", -100000, 0, "member"}));
+
+TEST(TimeText, HasTheRuntimeCtimeLayout) {
+    char s[64];
+    TarTimeText(kT, s, sizeof s);
+    // Local time: only the layout is fixed here; the day always has two digits.
+    std::string text(s);
+    ASSERT_EQ(text.size(), 24u) << text;
+    EXPECT_EQ(text[3], ' ');
+    EXPECT_EQ(text[7], ' ');
+    EXPECT_NE(text[8], ' ');
+    EXPECT_EQ(text[13], ':');
+    EXPECT_EQ(text.substr(20), "1980");
+    TarTimeText(-1, s, sizeof s);
+    EXPECT_EQ(std::string(s).rfind("(invalid time", 0), 0u);
+}
+
+TEST(Extract, ReadOnlyOlderFileIsReplacedAndEndsWritable) {
+    TempDir t;
+    qm::test::write_file(t / "ro.txt", "old");
+    qm::test::set_mtime(t / "ro.txt", kT - 10);
+    fs::permissions(t / "ro.txt", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    Member m;
+    m.name = "ro.txt";
+    m.data = "new";
+    m.mode = 0444;
+    TarBuilder b;
+    b.add(m).end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), 0) << msg(c);
+    EXPECT_EQ(qm::test::read_file(t / "ro.txt"), "new");
+    EXPECT_NE(fs::status(t / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+TEST(Extract, NewFileWithoutOwnerWriteStillEndsWritable) {
+    TempDir t;
+    Member m;
+    m.name = "n.txt";
+    m.data = "n";
+    m.mode = 0444;
+    TarBuilder b;
+    b.add(m).end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), 0) << msg(c);
+    EXPECT_NE(fs::status(t / "n.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+TEST(Extract, EmptyMemberGivesEmptyFileWithItsTime) {
+    TempDir t;
+    TarContextPtr c = one_file(t, "empty", "", kT + 5);
+    EXPECT_EQ(TarExtract(c.get()), 0);
+    EXPECT_EQ(fs::file_size(t / "empty"), 0u);
+    EXPECT_EQ(qm::test::get_mtime(t / "empty"), kT + 5);
+}
+
+TEST(ParentDirs, AreCreatedForTwoOrMoreSlashes) {
+    TempDir t;
+    TarContextPtr c = one_file(t, "a/b/f.txt", "deep");
+    EXPECT_EQ(TarExtract(c.get()), 0) << msg(c);
+    EXPECT_EQ(qm::test::read_file(t / "a/b/f.txt"), "deep");
+}
+
+TEST(ParentDirs, DoubledSlashesYieldNoEmptyComponent) {
+    TempDir t;
+    TarContextPtr c = one_file(t, "a//b/f.txt", "x");
+    EXPECT_EQ(TarExtract(c.get()), 0) << msg(c);
+    EXPECT_TRUE(fs::is_directory(t / "a/b"));
+}
+
+TEST(ParentDirs, OneSlashCreatesNoDirectory) {
+    TempDir t;
+    TarContextPtr c = one_file(t, "dir/file.txt", "x");
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), "ERROR:create file:\"dir/file.txt\" failed. rc=2 No such file or directory\n");
+    EXPECT_FALSE(fs::exists(t / "dir"));
+}
+
+TEST(ParentDirs, NoSlashNeedsNoDirectoryWork) {
+    TempDir t;
+    TarContextPtr c = one_file(t, "file.txt", "x");
+    EXPECT_EQ(TarExtract(c.get()), 0);
+    EXPECT_EQ(qm::test::read_file(t / "file.txt"), "x");
+}
+
+TEST(ParentDirs, ComponentThatIsAFileIsNamed) {
+    TempDir t;
+    qm::test::write_file(t / "a/b", "i am a file");
+    TarContextPtr c = one_file(t, "a/b/c/f.txt", "x");
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), "ERROR: b is not a directory. Extract a/b/c/f.txt failed.");
+}
+
+struct DirCase {
+    const char* name;
+    char type;
+    bool expect_dir;
+};
+
+class DirectoryEntries : public ::testing::TestWithParam<DirCase> {};
+
+TEST_P(DirectoryEntries, TypeAndTrailingSlashDecide) {
+    const DirCase& k = GetParam();
+    TempDir t;
+    Member m;
+    m.name = k.name;
+    m.type = k.type;
+    TarBuilder b;
+    b.add(m).end();
+    TarContextPtr c = open_pkg(t, b);
+    const int r = TarExtract(c.get());
+    std::string n(k.name);
+    const fs::path p = t / n.substr(0, n.find('/'));
+    if (k.expect_dir) {
+        EXPECT_EQ(r, 0) << msg(c);
+        EXPECT_TRUE(fs::is_directory(p));
+    } else {
+        // A type '0' member named "x/" is a file: the runtime cannot create it.
+        EXPECT_EQ(r, -1);
+        EXPECT_FALSE(fs::is_directory(p));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DirectoryEntries,
+                         ::testing::Values(DirCase{"x/", '\0', true}, DirCase{"x/", '5', true},
+                                           DirCase{"x", '5', true}, DirCase{"x/", '0', false}));
+
+TEST(DirectoryEntries, ExistingDirectoryIsFine) {
+    TempDir t;
+    fs::create_directory(t / "d");
+    TarBuilder b;
+    b.dir("d/").end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), 0);
+}
+
+TEST(DirectoryEntries, ExistingFileIsANameCollision) {
+    TempDir t;
+    qm::test::write_file(t / "d", "file");
+    TarBuilder b;
+    b.dir("d").end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), "ERROR: name collision. \"d\" on disk is a file. Name in archive is a directory.");
+}
+
+TEST(DirectoryEntries, MissingParentFailsWithExtractDirMessage) {
+    TempDir t;
+    TarBuilder b;
+    b.dir("p/q/").end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), "ERROR: extract dir \"p/q/\" failed. rc=2 No such file or directory\n");
+}
+
+TEST(Types, LongNameMemberAndOtherTypesAreRefusedAtExtraction) {
+    TempDir t;
+    Member m;
+    m.name = "././@LongLink";
+    m.type = 'L';
+    m.data = "x";
+    TarBuilder b;
+    b.add(m).end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), "WARNING: File:\"././@LongLink\" long file name detected in tar.\n");
+    c->currentEntry->type = '7';
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), "ERROR:File \"././@LongLink\" invalid type: 7. Not extracted\n");
+}
+
+struct UnsafeCase {
+    const char* name;
+    const char* reason;
+};
+
+class UnsafeNames : public ::testing::TestWithParam<UnsafeCase> {};
+
+TEST_P(UnsafeNames, AreRefusedAndNothingIsWritten) {
+    const UnsafeCase& k = GetParam();
+    TempDir t;
+    fs::create_directory(t / "target");
+    fs::current_path(t / "target");
+    TarContextPtr c = one_file(t, k.name, "evil");
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), std::string("ERROR:File \"") + k.name + "\" unsafe name (" + k.reason +
+                          "). Not extracted\n");
+    EXPECT_TRUE(fs::is_empty(t / "target"));
+    EXPECT_FALSE(fs::exists(t / "evil.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, UnsafeNames,
+    ::testing::Values(UnsafeCase{"../evil.txt", "parent directory"},
+                      UnsafeCase{"..\\evil.txt", "parent directory"},
+                      UnsafeCase{"a/../../evil.txt", "parent directory"},
+                      UnsafeCase{"a/..", "parent directory"},
+                      UnsafeCase{"/evil.txt", "absolute path"},
+                      UnsafeCase{"\\evil.txt", "absolute path"},
+                      UnsafeCase{"\\\\server\\share\\evil.txt", "absolute path"},
+                      UnsafeCase{"C:evil.txt", "drive or stream name"},
+                      UnsafeCase{"c:/evil.txt", "drive or stream name"},
+                      UnsafeCase{"file.txt:ads", "drive or stream name"},
+                      UnsafeCase{"a\tb", "control character"},
+                      UnsafeCase{"what?.txt", "reserved character"},
+                      UnsafeCase{"x*", "reserved character"},
+                      UnsafeCase{"a<b", "reserved character"},
+                      UnsafeCase{"pipe|", "reserved character"},
+                      UnsafeCase{"q\"uote", "reserved character"},
+                      UnsafeCase{"CON", "device name"},
+                      UnsafeCase{"con.txt", "device name"},
+                      UnsafeCase{"dir/aux", "device name"},
+                      UnsafeCase{"Nul .log", "device name"},
+                      UnsafeCase{"lpt9", "device name"},
+                      UnsafeCase{"com1.cfg/x", "device name"}));
+
+TEST(UnsafeNames, LookalikesAreAllowed) {
+    for (const char* n : {"..a", "a..", "a/..b/c", "console", "com10", "lpt0.txt", "auxiliary/x",
+                          ".hidden", "a/./b", "nul_"})
+        EXPECT_EQ(TarUnsafeNameReason(n), nullptr) << n;
+}
+
+TEST(Sizes, MemberRunningPastTheImageIsRefused) {
+    TempDir t;
+    Member m;
+    m.name = "cut.bin";
+    m.data = std::string(2000, 'c');
+    m.omit_data = true;  // header only: the data is not in the package
+    TarBuilder b;
+    b.add(m);
+    b.raw(std::vector<unsigned char>(512, 0));
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_EQ(msg(c), "ERROR:File \"cut.bin\" is cut short: 512 of 2000 bytes in the package. Not extracted\n");
+    EXPECT_FALSE(fs::exists(t / "cut.bin"));
+}
+
+TEST(Sizes, InvalidOrHugeSizesAreRefused) {
+    TempDir t;
+    for (const char* field : {"            ", "77777777777", "20000000000"}) {
+        fs::remove(t / "big.bin");
+        Member m;
+        m.name = "big.bin";
+        m.size_field = field;
+        TarBuilder b;
+        b.add(m).end();
+        TarContextPtr c = open_pkg(t, b);
+        EXPECT_EQ(TarExtract(c.get()), -1) << field;
+        EXPECT_FALSE(fs::exists(t / "big.bin")) << field;
+        EXPECT_NE(msg(c).find("big.bin"), std::string::npos) << field;
+    }
+}
+
+class ReplaceFailure : public ::testing::TestWithParam<fault::Op> {
+protected:
+    void TearDown() override { fault::disarm_all(); }
+};
+
+TEST_P(ReplaceFailure, LeavesTheOldFileWholeAndNoTemporaryBehind) {
+    TempDir t;
+    const std::string old_content(5000, 'o');
+    qm::test::write_file(t / "keep.txt", old_content);
+    qm::test::set_mtime(t / "keep.txt", kT - 100);
+    TarContextPtr c = one_file(t, "keep.txt", std::string(70000, 'n'));
+    fault::arm(GetParam(), 0, qm::plat::kENOSPC);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    EXPECT_NE(msg(c).find("rc=28 No space left on device"), std::string::npos) << msg(c);
+    EXPECT_EQ(qm::test::read_file(t / "keep.txt"), old_content);
+    EXPECT_TRUE(no_temp_files(t.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ops, ReplaceFailure,
+                         ::testing::Values(fault::Op::Create, fault::Op::Write, fault::Op::SetTime,
+                                           fault::Op::Rename));
+
+TEST(ReplaceFailure, NewFileThatCannotBeFinishedIsRemoved) {
+    TempDir t;
+    TarContextPtr c = one_file(t, "fresh.txt", std::string(9000, 'f'));
+    fault::arm(fault::Op::Write, 0, qm::plat::kENOSPC);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    fault::disarm_all();
+    EXPECT_EQ(msg(c), "ERROR:write file:\"fresh.txt\" failed. rc=28 No space left on device\n");
+    EXPECT_FALSE(fs::exists(t / "fresh.txt"));
+}
+
+TEST(Allocation, FailuresGiveAMessageNotACrash) {
+    TempDir t;
+    TarBuilder b;
+    b.file("a", "1").file("b", "2").end();
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    for (int pass = 0; pass < 4; ++pass) {
+        fault::arm(fault::Op::Alloc, pass, qm::plat::kENOMEM);
+        TarContextPtr c = TarCreate();
+        if (c) {
+            int r = TarOpen(c.get(), "p.pkg");
+            if (r == 0) r = TarNext(c.get());
+            if (r != 0) {
+                EXPECT_NE(msg(c), "") << "pass " << pass;
+            }
+        }
+        fault::disarm_all();
+    }
+}
+
+}  // namespace
