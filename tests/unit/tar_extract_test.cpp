@@ -218,13 +218,16 @@ TEST(DirectoryEntries, ExistingDirectoryIsFine) {
 }
 
 TEST(DirectoryEntries, ExistingFileIsANameCollision) {
-    TempDir t;
-    qm::test::write_file(t / "d", "file");
-    TarBuilder b;
-    b.dir("d").end();
-    TarContextPtr c = open_pkg(t, b);
-    EXPECT_EQ(TarExtract(c.get()), -1);
-    EXPECT_EQ(msg(c), "ERROR: name collision. \"d\" on disk is a file. Name in archive is a directory.");
+    for (const char* name : {"d", "d/"}) {
+        TempDir t;
+        qm::test::write_file(t / "d", "file");
+        TarBuilder b;
+        b.dir(name).end();
+        TarContextPtr c = open_pkg(t, b);
+        EXPECT_EQ(TarExtract(c.get()), -1) << name;
+        EXPECT_EQ(msg(c), std::string("ERROR: name collision. \"") + name +
+                              "\" on disk is a file. Name in archive is a directory.");
+    }
 }
 
 TEST(DirectoryEntries, MissingParentFailsWithExtractDirMessage) {

@@ -24,6 +24,8 @@ int err() noexcept { return last_crt_error(); }
 int path_stat(const char* path, PathStat* out) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
+    // As on Windows, "name/" is looked up as "name", whatever kind of file it is.
+    p.trim_trailing_separators();
     struct stat st;
     if (::stat(p.c_str(), &st) != 0) {
         // The Windows runtime reports a path through a file as absent, not as ENOTDIR.

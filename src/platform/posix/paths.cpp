@@ -17,4 +17,10 @@ NativePath::NativePath(const char* path) noexcept {
     ok_ = true;
 }
 
+void NativePath::trim_trailing_separators() noexcept {
+    size_t n = 0;
+    while (buf_[n]) ++n;
+    while (n > 1 && buf_[n - 1] == '/') buf_[--n] = '\0';
+}
+
 }  // namespace qm::plat

@@ -12,6 +12,8 @@ public:
     explicit NativePath(const char* path) noexcept;
     bool ok() const noexcept { return ok_; }
     const char* c_str() const noexcept { return buf_; }
+    // Drops trailing "/" (never the root itself).
+    void trim_trailing_separators() noexcept;
 
 private:
     static constexpr size_t kMax = 4096;  // PATH_MAX on Linux
