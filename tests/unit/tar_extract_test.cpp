@@ -3,7 +3,11 @@
 // without ever leaving it half-written.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "common/tar_builder.h"
@@ -97,6 +101,45 @@ TEST(TimeText, HasTheRuntimeCtimeLayout) {
     TarTimeText(-1, s, sizeof s);
     EXPECT_EQ(std::string(s).rfind("(invalid time", 0), 0u);
 }
+
+#ifdef _WIN32
+// The warning's times must read exactly as the Windows runtime's ctime writes them.
+TEST(TimeText, MatchesTheWindowsRuntimeCtime) {
+    for (int64_t t : {int64_t{0}, int64_t{315630000}, int64_t{315627835}, int64_t{951782400},
+                      int64_t{1700000000}, int64_t{2147483647}}) {
+        __time64_t tt = t;
+        std::string expected = _ctime64(&tt);
+        expected.pop_back();  // the newline
+        char s[64];
+        TarTimeText(t, s, sizeof s);
+        EXPECT_EQ(std::string(s), expected) << t;
+    }
+}
+
+TEST(ErrorText, MatchesTheRuntimeTable) {
+    // Wine fills the runtime's table from the host C library, whose wording differs from
+    // the Windows runtime's for these numbers; the library keeps the Windows wording.
+    const std::set<int> worded_differently_by_wine = {0, 4, 7, 12, 16, 18, 25, 29, 33, 34, 38, 42};
+    for (int n = 0; n < 43; ++n) {
+        if (worded_differently_by_wine.count(n)) continue;
+        EXPECT_STREQ(TarErrorText(n), std::strerror(n)) << n;
+    }
+}
+#else
+TEST(TimeText, PadsTheDayWithAZeroAsTheWindowsRuntimeDoes) {
+    const char* old_tz = std::getenv("TZ");
+    const std::string saved = old_tz ? old_tz : "";
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    char s[64];
+    TarTimeText(315627835, s, sizeof s);
+    EXPECT_STREQ(s, "Wed Jan 02 02:03:55 1980");
+    TarTimeText(0, s, sizeof s);
+    EXPECT_STREQ(s, "Thu Jan 01 00:00:00 1970");
+    if (old_tz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    tzset();
+}
+#endif
 
 TEST(Extract, ReadOnlyOlderFileIsReplacedAndEndsWritable) {
     TempDir t;
