@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "common/corpus.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "win32/harness.h"
@@ -153,5 +154,30 @@ INSTANTIATE_TEST_SUITE_P(Names, UnsafeNameDll,
                                            UnsafeCase{"evil.txt:stream"}, UnsafeCase{"\\\\srv\\share\\x"},
                                            UnsafeCase{"/evil.txt"}, UnsafeCase{"\\evil.txt"},
                                            UnsafeCase{"aux.txt"}, UnsafeCase{"dir/COM1"}));
+
+// Every archive of the peer corpus through the DLL: boxes are closed as they come, the
+// call returns, and nothing is written outside the target.
+TEST(ExpandDll, PeerCorpusStaysInsideTheTarget) {
+    ASSERT_NE(expand(), nullptr);
+    const auto archives = qm::test::corpus_archives();
+    if (archives.empty()) GTEST_SKIP() << "peer corpus not found at " << qm::test::corpus_dir();
+    int boxes = 0;
+    for (const auto& a : archives) {
+        TempDir t;
+        const auto target = t / "target";
+        std::filesystem::create_directory(target);
+        DialogWatcher watch;
+        expand()(a.string().c_str(), target.string().c_str());
+        manifest()(a.string().c_str(), target.string().c_str());
+        SetCurrentDirectoryA(t.str().c_str());
+        EXPECT_FALSE(watch.timed_out()) << a;
+        for (const auto& s : watch.shown()) EXPECT_EQ(s.caption, "Error") << a;
+        boxes += static_cast<int>(watch.shown().size());
+        for (auto& e : std::filesystem::directory_iterator(t.path()))
+            EXPECT_EQ(e.path().filename(), "target") << a << " wrote " << e.path();
+    }
+    RecordProperty("archives", static_cast<int>(archives.size()));
+    RecordProperty("boxes", boxes);
+}
 
 }  // namespace
