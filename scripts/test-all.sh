@@ -16,6 +16,16 @@ bash scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j 2
 
+echo "== fuzzing, briefly (scripts/fuzz.sh SECONDS runs longer)"
+bash scripts/fuzz.sh "${QM_FUZZ_SECONDS:-20}"
+
+echo "== the CLI's expansion of the sample package under valgrind memcheck"
+vg_out="$(mktemp -d)"
+valgrind --error-exitcode=9 --leak-check=full --errors-for-leak-kinds=definite -q \
+  build/native/quillmar expand build/native/sample/router.pkg "$vg_out"
+rm -rf "$vg_out"
+echo "valgrind: clean"
+
 echo "== Windows build and tests under Wine"
 bash scripts/build.sh win32
 bash scripts/wine-prefix.sh

@@ -13,12 +13,12 @@ bool glob(const char* p, const char* pend, const char* n) noexcept {
     const char* star = nullptr;
     const char* resume = nullptr;
     while (*n) {
-        if (p < pend && (*p == '?' || fold(*p) == fold(*n))) {
-            ++p;
-            ++n;
-        } else if (p < pend && *p == '*') {
+        if (p < pend && *p == '*') {
             star = p++;
             resume = n;
+        } else if (p < pend && (*p == '?' || fold(*p) == fold(*n))) {
+            ++p;
+            ++n;
         } else if (star) {
             p = star + 1;
             n = ++resume;

@@ -1,0 +1,86 @@
+// Any bytes as a package: the walk and the extraction into a scratch directory must
+// never crash, never read outside the image, and never write outside the scratch
+// directory.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/notify.h"
+#include "tar/tar.h"
+
+namespace {
+
+void quiet(const char*) noexcept {}
+
+// Removes everything below path (not path itself); no symlinks are ever created.
+void clear_dir(const std::string& path) {
+    DIR* d = opendir(path.c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        std::string p = path + "/" + e->d_name;
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            chmod(p.c_str(), 0700);
+            clear_dir(p);
+            rmdir(p.c_str());
+        } else {
+            unlink(p.c_str());
+        }
+    }
+    closedir(d);
+}
+
+struct Scratch {
+    std::string root, target, package;
+    Scratch() {
+        char tmpl[] = "/tmp/qmfuzz-XXXXXX";
+        root = mkdtemp(tmpl);
+        target = root + "/target";
+        package = root + "/p.pkg";
+        mkdir(target.c_str(), 0700);
+        qm::plat::set_notifier(quiet);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Scratch s;
+    FILE* f = std::fopen(s.package.c_str(), "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    if (chdir(s.target.c_str()) != 0) abort();
+
+    qm::tar::TarContextPtr c = qm::tar::TarCreate();
+    if (c && qm::tar::TarOpen(c.get(), s.package.c_str()) == 0) {
+        for (int i = 0; i < 4096; ++i) {
+            if (qm::tar::TarExtract(c.get()) == -1 && qm::tar::TarMessage(c.get())[0]) break;
+            if (qm::tar::TarNext(c.get()) == -1) break;
+            if (qm::tar::TarAtEnd(c.get())) break;
+        }
+    }
+    c.reset();
+
+    // Nothing may exist beside the package and the target.
+    DIR* d = opendir(s.root.c_str());
+    while (dirent* e = readdir(d)) {
+        const char* n = e->d_name;
+        if (!std::strcmp(n, ".") || !std::strcmp(n, "..") || !std::strcmp(n, "target") ||
+            !std::strcmp(n, "p.pkg"))
+            continue;
+        std::fprintf(stderr, "written outside the target: %s\n", n);
+        abort();
+    }
+    closedir(d);
+    clear_dir(s.target);
+    return 0;
+}
