@@ -3,13 +3,11 @@
 // script, so those tests run on POSIX; the DLL tests run a Windows stand-in under Wine.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "common/launch_records.h"
 #include "common/temp_dir.h"
 #include "config/tcl_launcher.h"
 #include "platform/sys.h"
@@ -93,26 +91,8 @@ void install_shell(const fs::path& root) {
     fs::create_directories(root / "etc/dorva");
 }
 
-// The records of both launches, in the order of the script each was given.
-std::vector<std::string> records(const fs::path& bin) {
-    std::vector<std::string> out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        out.clear();
-        for (const auto& e : fs::directory_iterator(bin))
-            if (e.path().extension() == ".txt") out.push_back(qm::test::read_file(e.path()));
-        if (out.size() >= 2) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
-        return a.find("createtop") != std::string::npos && b.find("createtop") == std::string::npos;
-    });
-    return out;
-}
-
 std::string record(const std::string& args, const std::string& root) {
-    return args + "NMSROOT=" + root + "\nTCL_LIBRARY=" + root + "\\lib\\tcl7.5\nTK_LIBRARY=" + root +
-           "\\lib\\tk4.1\n";
+    return args + qm::test::tcl_variables(root);
 }
 
 TEST_F(TclLauncher, StartsBothScriptsWithTheEnvironment) {
@@ -124,7 +104,7 @@ TEST_F(TclLauncher, StartsBothScriptsWithTheEnvironment) {
     EXPECT_EQ(env("NMSROOT"), root);
     EXPECT_EQ(env("TCL_LIBRARY"), root + "\\lib\\tcl7.5");
     EXPECT_EQ(env("TK_LIBRARY"), root + "\\lib\\tk4.1");
-    const auto got = records(t / "prod/bin");
+    const auto got = qm::test::launch_records(t / "prod/bin");
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], record(root + "/etc/dorva/createtop.tcl\n", root));
     EXPECT_EQ(got[1], record(root + "/etc/dorva/createcnt.tcl\n", root));
@@ -135,7 +115,7 @@ TEST_F(TclLauncher, RootWithABlankIsSplitButTheShellIsFound) {
     const std::string root = (t / "my prod").string();
     install_shell(root);
     EXPECT_GT(qm::config::CreateTopTcl(root.c_str()), 31);
-    const auto got = records(t / "my prod/bin");
+    const auto got = qm::test::launch_records(t / "my prod/bin");
     ASSERT_EQ(got.size(), 2u);
     // The program's own first word ("<tmp>/my") is not among the recorded arguments.
     const std::string tmp = t.str();
@@ -149,7 +129,7 @@ TEST_F(TclLauncher, TrailingBackslashDoublesInEveryValue) {
     EXPECT_GT(qm::config::CreateTopTcl(root.c_str()), 31);
     EXPECT_EQ(env("NMSROOT"), root);
     EXPECT_EQ(env("TCL_LIBRARY"), root + "\\lib\\tcl7.5");
-    const auto got = records(t / "prod/bin");
+    const auto got = qm::test::launch_records(t / "prod/bin");
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[1], record(t.str() + "/prod//etc/dorva/createcnt.tcl\n", root));
 }
