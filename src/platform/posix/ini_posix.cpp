@@ -225,7 +225,8 @@ bool ini_write(const char* section, const char* key, const char* value, const ch
     if (!resolve(file, path, sizeof path)) return false;
     // A link is written through, so that it stays a link.
     char real[PATH_MAX];
-    if (::realpath(path, real) && std::strlen(real) < sizeof path) std::memcpy(path, real, std::strlen(real) + 1);
+    if (::realpath(path, real) && std::strlen(real) < sizeof path)
+        std::snprintf(path, sizeof path, "%s", real);
     Contents c;
     if (!load(path, &c)) return false;
     // A read-only file is refused, as there; the owner-write bit stands for the read-only
