@@ -5,26 +5,41 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <set>
 #include <string>
 
+#include "win32/config_guards.h"
 #include "win32/harness.h"
 
 using namespace qm::wintest;
 
 namespace {
 
+// What a probe call with harmless arguments still changes outside the test, and is
+// saved and put back around it.
+enum class SideEffect {
+    None,
+    GatewayIni,      // writes "Dir" into the Windows directory's gateway INI (code 0 passed)
+    TclEnvironment,  // sets NMSROOT, TCL_LIBRARY and TK_LIBRARY
+};
+
 struct Export {
     const char* name;
     int ordinal;
     int args;
     bool callee_cleans;
+    SideEffect side_effect = SideEffect::None;
 };
 
 // The whole table the library promises; each row is checked by name, by ordinal and
 // by a call that measures who removed the arguments.
 const Export kExports[] = {
+    {"GetLastIconEntry", 4, 1, true},
+    {"GetLastDisEntry", 5, 1, true},
     {"ExpandPackage", 6, 2, true},
+    {"ModifyGatewayFile", 11, 2, false, SideEffect::GatewayIni},
+    {"CreateTopTcl", 13, 1, false, SideEffect::TclEnvironment},
     {"GetManifestFile", 16, 2, true},
 };
 
@@ -122,6 +137,12 @@ TEST(CallingConvention, EachExportRemovesItsArgumentsAsDeclared) {
         std::vector<uint32_t> args;
         for (int i = 0; i < e.args; ++i)
             args.push_back(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(i == 0 ? kNowhere : kEmpty)));
+        // A platform code of 0 selects no service and copies no program.
+        if (e.side_effect == SideEffect::GatewayIni) args[1] = 0;
+        std::unique_ptr<SystemIniBackup> ini;
+        std::unique_ptr<TclEnvironmentBackup> env;
+        if (e.side_effect == SideEffect::GatewayIni) ini = std::make_unique<SystemIniBackup>();
+        if (e.side_effect == SideEffect::TclEnvironment) env = std::make_unique<TclEnvironmentBackup>();
         uint32_t result = 0;
         const int removed = bytes_removed_by_callee(by_ordinal(e.ordinal), args, &result);
         EXPECT_EQ(removed, e.callee_cleans ? 4 * e.args : 0) << e.name;

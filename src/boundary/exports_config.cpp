@@ -1,0 +1,19 @@
+// Configuration exports: argument conventions in, the portable operation, the result out.
+#include "boundary/callconv.h"
+#include "config/gateway.h"
+#include "config/probes.h"
+#include "config/tcl_launcher.h"
+
+QM_EXPORT int QM_CALLEE GetLastIconEntry(const char* ini_file) {
+    return qm::config::GetLastIconEntry(ini_file);
+}
+
+QM_EXPORT int QM_CALLEE GetLastDisEntry(const char* ini_file) {
+    return qm::config::GetLastDisEntry(ini_file);
+}
+
+QM_EXPORT int QM_CALLER ModifyGatewayFile(const char* root, int code) {
+    return qm::config::ModifyGatewayFile(root, code);
+}
+
+QM_EXPORT int QM_CALLER CreateTopTcl(const char* root) { return qm::config::CreateTopTcl(root); }

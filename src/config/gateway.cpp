@@ -1,0 +1,83 @@
+#include "config/gateway.h"
+
+#include <cstdio>
+
+#include "platform/copy.h"
+#include "platform/ini.h"
+#include "platform/sys.h"
+
+namespace qm::config {
+
+namespace {
+
+constexpr size_t kPathSize = 256;  // 255 characters and the terminator
+
+const char kWorkingDirectory[] = "Working Directory";
+const char kServices[] = "SERVICES";
+
+// A path formatted into its buffer; empty when it would not fit, so that no step ever
+// works on a path cut short.
+struct Path {
+    char text[kPathSize] = {};
+    bool ok() const noexcept { return text[0] != '\0'; }
+};
+
+Path format(const char* fmt, const char* arg) noexcept {
+    Path p;
+    const int n = std::snprintf(p.text, sizeof p.text, fmt, arg);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof p.text) p.text[0] = '\0';
+    return p;
+}
+
+void write_key(const Path& ini, const char* section, const char* key, const char* value) noexcept {
+    if (ini.ok()) (void)plat::ini_write(section, key, value, ini.text);
+}
+
+void copy_over(const Path& from, const Path& to) noexcept {
+    if (from.ok() && to.ok()) (void)plat::copy_file_replace(from.text, to.text);
+}
+
+}  // namespace
+
+int ModifyGatewayFile(const char* root, int code) noexcept {
+    if (!root) root = "";
+
+    char windir[kPathSize];
+    const unsigned wlen = plat::windows_dir(windir, sizeof windir);
+    const bool have_windir = wlen > 0 && wlen < sizeof windir;
+
+    const Path system_ini = have_windir ? format("%s\\rzgatewy.ini", windir) : Path{};
+    const Path package_ini = format("%s\\bin\\rzgatewy.ini", root);
+
+    // The package INI goes only once its copy is in place: deleting it after a failed
+    // copy would lose the only one.
+    if (system_ini.ok() && package_ini.ok() &&
+        plat::copy_file_replace(package_ini.text, system_ini.text))
+        (void)plat::delete_file(package_ini.text);
+
+    // Written first so that a new file starts with this section. Without a short form
+    // the root itself serves; the final write below sets it anyway.
+    char short_root[kPathSize];
+    const unsigned slen = plat::short_path(root, short_root, sizeof short_root);
+    const bool have_short = slen > 0 && slen < sizeof short_root;
+    write_key(system_ini, kWorkingDirectory, "Dir", have_short ? short_root : root);
+
+    const Path gateway = format("%s\\bin\\rzgatewy.exe", root);
+    const Path first_variant = format("%s\\bin\\txgatewy.exe", root);
+    const Path second_variant = format("%s\\bin\\mqgatewy.exe", root);
+
+    if (code == kCodeFirstVariant) {
+        write_key(system_ini, kServices, "CurrentService", "1");
+        copy_over(first_variant, gateway);
+    }
+    if (code == kCodeSecondVariant) {
+        write_key(system_ini, kServices, "CurrentService", "2");
+        copy_over(second_variant, gateway);
+    }
+    if (code == kCodeNoVariant) write_key(system_ini, kServices, "CurrentService", "0");
+
+    write_key(system_ini, kWorkingDirectory, "Dir", root);
+    return 1;
+}
+
+}  // namespace qm::config

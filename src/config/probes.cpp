@@ -1,0 +1,27 @@
+#include "config/probes.h"
+
+#include <cstdio>
+
+#include "platform/ini.h"
+
+namespace qm::config {
+
+int FirstFreeEntry(const char* ini_file, const char* prefix) noexcept {
+    if (!ini_file) ini_file = "";
+    for (int n = 1; n < 1000; ++n) {
+        char key[16];
+        std::snprintf(key, sizeof key, "%s%d", prefix, n);
+        // Only emptiness matters, so a longer value may be cut to the nine characters
+        // that fit.
+        char value[10];
+        plat::ini_read("program", key, "", value, sizeof value, ini_file);
+        if (value[0] == '\0') return n;
+    }
+    return 1000;
+}
+
+int GetLastIconEntry(const char* ini_file) noexcept { return FirstFreeEntry(ini_file, "ico"); }
+
+int GetLastDisEntry(const char* ini_file) noexcept { return FirstFreeEntry(ini_file, "dis"); }
+
+}  // namespace qm::config
