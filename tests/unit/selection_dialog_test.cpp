@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/list_box_order.h"
 #include "common/temp_dir.h"
 #include "list_helpers.h"
 #include "packages/selection_dialog.h"
@@ -92,16 +93,11 @@ TEST_F(SelectionDialogTest, TheCorePrefixMatchesInAnyCase) {
     EXPECT_EQ(items(list), Names{"a.txt"});
 }
 
-// The order a sorted list box of the platform keeps (seen under Wine's list box, which
-// the DLL tests check the same names against).
-const Names kSortedNames = {"[x].pkg", "_x.pkg",  "~x.pkg",  "1x.pkg",  "a c.pkg", "a.pkg",   "a_c.pkg",
-                            "a~b.pkg", "a+b.pkg", "a=b.pkg", "a1.pkg",  "a10.pkg", "a2.pkg",  "ab.pkg",
-                            "ac.pkg",  "a'c.pkg", "a-c.pkg", "B.pkg",   "c.pkg"};
-
 TEST_F(SelectionDialogTest, ListKeepsThePlatformSortOrder) {
-    for (auto it = kSortedNames.rbegin(); it != kSortedNames.rend(); ++it) touch(*it);
+    const Names& sorted = qm::test::sorted_package_names();
+    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) touch(*it);
     open(1);
-    EXPECT_EQ(items(list), kSortedNames);
+    EXPECT_EQ(items(list), sorted);
 }
 
 TEST_F(SelectionDialogTest, PatternFollowsTheModeAndTheDirectoryUnchanged) {
