@@ -50,12 +50,12 @@ int run_reinstall(int, char** argv) {
 }
 
 const Command kSelect{"select", "DIR [--uninstall]",
-                      "choose packages of DIR in the selection list; exit 3 when none (DisplayPackageSelectionList)",
+                      "choose packages of DIR in the selection list (DisplayPackageSelectionList)",
                       1, 2, run_select};
-const Command kPick{"pick", "", "choose .pkg files of the current directory; exit 3 when none (GetPackageFile)", 0, 0,
+const Command kPick{"pick", "", "choose .pkg files of the current directory (GetPackageFile)", 0, 0,
                     run_pick};
 const Command kReinstall{"reinstall-list", "ROOT",
-                         "list the packages installed under ROOT; exit 3 when none (GetReInstallPackageList)", 1, 1,
+                         "list the packages installed under ROOT (GetReInstallPackageList)", 1, 1,
                          run_reinstall};
 const Registrar r1(kSelect), r2(kPick), r3(kReinstall);
 
