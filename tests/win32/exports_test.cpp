@@ -22,6 +22,7 @@ enum class SideEffect {
     None,
     GatewayIni,      // writes "Dir" into the Windows directory's gateway INI (code 0 passed)
     TclEnvironment,  // sets NMSROOT, TCL_LIBRARY and TK_LIBRARY
+    NullOwner,       // the first argument is a window handle: passed as null
 };
 
 struct Export {
@@ -38,9 +39,15 @@ const Export kExports[] = {
     {"GetLastIconEntry", 4, 1, true},
     {"GetLastDisEntry", 5, 1, true},
     {"ExpandPackage", 6, 2, true},
+    {"GetPackageFile", 7, 1, true, SideEffect::NullOwner},
+    {"DisplayPackageSelectionList", 8, 3, false, SideEffect::NullOwner},
+    {"GetFirstFile", 9, 0, false},
+    {"GetNextFile", 10, 0, false},
     {"ModifyGatewayFile", 11, 2, false, SideEffect::GatewayIni},
     {"CreateTopTcl", 13, 1, false, SideEffect::TclEnvironment},
     {"GetManifestFile", 16, 2, true},
+    {"GetReInstallPackageList", 19, 1, false},
+    {"ClearPackageList", 21, 0, false},
 };
 
 const IMAGE_EXPORT_DIRECTORY* export_directory(HMODULE m) {
@@ -135,8 +142,9 @@ TEST(CallingConvention, EachExportRemovesItsArgumentsAsDeclared) {
     DialogWatcher watch([](HWND h, const Shown&) { DialogWatcher::press(h, IDCANCEL); });
     for (const Export& e : kExports) {
         std::vector<uint32_t> args;
-        for (int i = 0; i < e.args; ++i)
-            args.push_back(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(i == 0 ? kNowhere : kEmpty)));
+        if (e.side_effect == SideEffect::NullOwner) args.push_back(0);
+        for (int i = static_cast<int>(args.size()); i < e.args; ++i)
+            args.push_back(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(args.empty() ? kNowhere : kEmpty)));
         // A platform code of 0 selects no service and copies no program.
         if (e.side_effect == SideEffect::GatewayIni) args[1] = 0;
         std::unique_ptr<SystemIniBackup> ini;

@@ -26,7 +26,8 @@ void usage(FILE* out) {
         std::fprintf(out, "  %-16s %-28s %s\n", g_commands[i]->name, g_commands[i]->args,
                      g_commands[i]->summary);
     std::fprintf(out, "\n'quillmar COMMAND --help' describes one command.\n"
-                      "Exit status: 0 done, 1 the library reported a failure, 2 bad usage.\n");
+                      "Exit status: 0 done, 1 the library reported a failure, 2 bad usage,\n"
+                      "3 nothing chosen or found (select, pick, reinstall-list).\n");
 }
 
 }  // namespace

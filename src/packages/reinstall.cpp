@@ -1,0 +1,29 @@
+#include "packages/reinstall.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "packages/package_list.h"
+#include "platform/dirsearch.h"
+
+namespace qm::packages {
+
+int GetReInstallPackageList(const char* root) noexcept {
+    PackageList.count = 0;
+    char pattern[260];
+    const int n = std::snprintf(pattern, sizeof pattern, "%s\\etc\\dorva\\devices\\*.mfs", root ? root : "");
+    if (n < 0 || n >= static_cast<int>(sizeof pattern)) return -1;  // cut short it names another place
+
+    plat::DirSearch search;
+    if (!search.first(pattern)) return -1;
+    do {
+        const char* name = search.name();
+        const size_t len = std::strlen(name);
+        const int base = static_cast<int>(len >= 4 ? len - 4 : 0);  // the extension, in any case
+        AppendPackageEntry("%.*s.pkg", base, name);
+    } while (PackageList.count < MAX_PACKAGES && search.next());
+    const int closed = search.close() ? 1 : 0;
+    return PackageList.count > 0 ? closed : -1;
+}
+
+}  // namespace qm::packages

@@ -1,0 +1,82 @@
+#include "packages/selection_dialog.h"
+
+#include <cstdio>
+
+#include "platform/dirsearch.h"
+
+namespace qm::packages {
+
+int32_t SelectionMode = 0;
+char SelectionPattern[SELECTION_PATTERN_SIZE] = {};
+int32_t SelectedIndices[MAX_PACKAGES] = {};
+
+void PackageSelectionDialog::open(plat::ListBox& list, plat::DialogWindow& window) noexcept {
+    PackageList.count = 0;
+    {
+        plat::DirSearch search;
+        if (SelectionPattern[0] != '\0' && search.first(SelectionPattern)) {
+            do {
+                if (search.name()[0] != '.') list.add(search.name());
+            } while (search.next());
+        }
+    }
+    // The core package is never offered, whatever the case of its name.
+    const int core = list.find_prefix("kynms.pkg");
+    if (core != plat::ListBox::kError) list.remove(core);
+    if (SelectionMode == 0) window.set_caption("Uninstall Package");
+    window.center_on_screen();
+}
+
+void PackageSelectionDialog::command(int id, plat::ListBox& list, plat::DialogWindow& window) noexcept {
+    switch (id) {
+    case IDC_OK: {
+        PackageList.count = 0;
+        if (list.selected_count() <= 0) {
+            window.end(0);
+            return;
+        }
+        // More than MAX_PACKAGES selected: the first ones in list order.
+        const int n = list.selected_items(SelectedIndices, MAX_PACKAGES);
+        for (int i = 0; i < n; ++i) {
+            char name[SELECTION_PATTERN_SIZE];
+            if (list.text(SelectedIndices[i], name, sizeof name)) AppendPackageEntry("%s", name);
+        }
+        window.end(PackageList.count > 0 ? 1 : 0);
+        return;
+    }
+    case IDC_CANCEL:
+        window.end(0);
+        return;
+    case IDC_SELECT_ALL:
+        list.select_all(true);
+        return;
+    case IDC_UNSELECT_ALL:
+        list.select_all(false);
+        return;
+    default:
+        return;
+    }
+}
+
+void PrepareSelection(const char* directory, int mode) noexcept {
+    const int n = std::snprintf(SelectionPattern, sizeof SelectionPattern,
+                                mode != 0 ? "%s\\*.pkg" : "%s\\*.*", directory ? directory : "");
+    // A pattern cut short would search another directory: search none instead.
+    if (n < 0 || n >= static_cast<int>(sizeof SelectionPattern)) SelectionPattern[0] = '\0';
+    SelectionMode = mode;
+}
+
+int DisplayPackageSelectionList(void* owner, const char* directory, int mode) noexcept {
+    PrepareSelection(directory, mode);
+    PackageSelectionDialog dialog;
+    return plat::show_list_dialog(owner, dialog);
+}
+
+int GetPackageFile(void* owner) noexcept {
+    char selection[SELECTION_BUFFER_SIZE];
+    if (!plat::choose_package_files(owner, selection, sizeof selection)) return 0;
+    selection[sizeof selection - 1] = '\0';
+    return FillPackageList(selection) > 0 ? 1 : 0;
+}
+
+}  // namespace qm::packages
