@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/child_dir.h"
 #include "common/file_times.h"
 #include "common/temp_dir.h"
 #include "common/text_lines.h"
@@ -419,18 +420,10 @@ TEST_F(CopyTest, LogThatCannotBeOpenedLeavesTheRefusalStanding) {
 // where the value at start pointed.
 TEST(NmsrootAtLoad, IsTakenAtStartAndLaterChangesDoNotMoveTheLog) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    // The child runs this body again up to the statement: it finds the directory the
-    // parent made in QM_TEST_NMSROOT and makes none of its own.
-    const char* given = std::getenv("QM_TEST_NMSROOT");
-    std::optional<TempDir> dir;
-    std::string root;
-    if (given) {
-        root = given;
-    } else {
-        dir.emplace(false);
-        root = (dir->path() / "root").string();
+    const qm::test::ChildSharedDir dir("QM_TEST_NMSROOT");
+    const std::string root = (dir.path() / "root").string();
+    if (!dir.in_child()) {
         fs::create_directories(root);
-        ASSERT_EQ(qm::plat::set_env("QM_TEST_NMSROOT", root.c_str()), 1);
         ASSERT_EQ(qm::plat::set_env("nmsRoot", root.c_str()), 1);
     }
     EXPECT_EXIT(
@@ -444,7 +437,6 @@ TEST(NmsrootAtLoad, IsTakenAtStartAndLaterChangesDoNotMoveTheLog) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "captured right, logged 1");
-    qm::plat::set_env("QM_TEST_NMSROOT", nullptr);
     qm::plat::set_env("nmsRoot", nullptr);
     EXPECT_EQ(read_file(fs::path(root) / "kyinstall.log"), "from the child" + kNl);
 }

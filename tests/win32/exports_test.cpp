@@ -24,8 +24,16 @@ struct Export {
 // The whole table the library promises; each row is checked by name, by ordinal and
 // by a call that measures who removed the arguments.
 const Export kExports[] = {
+    {"AppendFile", 3, 2, true},
     {"ExpandPackage", 6, 2, true},
+    {"GetShortFileName", 12, 1, false},
+    {"SetEnvVariable", 14, 2, false},
+    {"RenDirectory", 15, 2, false},
     {"GetManifestFile", 16, 2, true},
+    {"MyRenameFile", 17, 2, false},
+    {"MyDeleteFile", 18, 1, false},
+    {"MyFileCompare", 22, 2, false},
+    {"MyCopyFiles", 23, 3, false},
 };
 
 const IMAGE_EXPORT_DIRECTORY* export_directory(HMODULE m) {
