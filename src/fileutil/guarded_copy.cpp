@@ -76,7 +76,7 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         const bool dst_fits = JoinPath(destination_dir, found.name(), destination, sizeof destination);
         const CopyOutcome outcome =
             (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
-        if (observer) observer->entry(CopyEvent{found.name(), source, destination, outcome});
+        if (observer) observer->entry(CopyEvent{found.name(), found.is_dir(), source, destination, outcome});
     } while (found.next());
     (void)found.close();
     return 1;

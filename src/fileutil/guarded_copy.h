@@ -41,6 +41,7 @@ int GuardedCopyFile(const char* source, const char* destination) noexcept;
 // What the directory walk did with one entry; a path that did not fit is empty.
 struct CopyEvent {
     const char* name;
+    bool is_dir;
     const char* source;
     const char* destination;
     CopyOutcome outcome;

@@ -199,9 +199,10 @@ struct Recorder final : CopyObserver {
     struct Seen {
         std::string name, source, destination;
         CopyOutcome outcome;
+        bool is_dir;
     };
     void entry(const CopyEvent& e) noexcept override {
-        seen.push_back({e.name, e.source, e.destination, e.outcome});
+        seen.push_back({e.name, e.source, e.destination, e.outcome, e.is_dir});
     }
     // The entries that are not "." or "..", by name.
     std::vector<Seen> files() const {
@@ -256,6 +257,7 @@ TEST_F(CopyTest, SubdirectoriesAreNeitherCopiedNorLogged) {
     EXPECT_FALSE(fs::exists(t / "d/sub"));
     EXPECT_FALSE(fs::exists(t / "d/deep.txt"));
     for (const auto& s : r.seen) {
+        EXPECT_EQ(s.is_dir, s.name != "top.txt") << s.name;
         if (s.name != "top.txt") {
             EXPECT_EQ(s.outcome, CopyOutcome::NotCopied) << s.name;
         }

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 
 #include "cli.h"
 #include "fileutil/file_ops.h"
@@ -16,13 +17,19 @@ using fileutil::CopyOutcome;
 class CopyReport final : public fileutil::CopyObserver {
 public:
     void entry(const CopyEvent& e) noexcept override {
+        if (e.is_dir && e.outcome == CopyOutcome::NotCopied) {
+            // The search's own "." and ".." are no news; a subdirectory is worth a line.
+            if (std::strcmp(e.name, ".") != 0 && std::strcmp(e.name, "..") != 0)
+                std::printf("passed   %s (directories are not copied)\n", e.source);
+            return;
+        }
         switch (e.outcome) {
         case CopyOutcome::Copied:
             std::printf("copied   %s -> %s\n", e.source, e.destination);
             ++copied;
             break;
         case CopyOutcome::NotCopied:
-            std::printf("failed   %s -> %s (a directory, or the file cannot be read or replaced)\n",
+            std::printf("failed   %s -> %s (cannot be read, or the destination cannot be written)\n",
                         e.source, e.destination);
             ++failed;
             break;

@@ -17,7 +17,7 @@ bool identity_of(FILE* f, FileId* out) noexcept {
     if (!f || !GetFileInformationByHandle(os_handle(f), &info)) return false;
     out->volume = info.dwVolumeSerialNumber;
     out->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
+    return out->index != 0;  // some file systems give no index: the identity is unknown
 }
 
 // The descriptor is still in binary mode here, so the runtime does not take the mark
