@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/copy.h"
+#include "platform/fileops.h"
 #include "platform/ini.h"
 #include "platform/sys.h"
 

@@ -48,8 +48,8 @@ class OutFile {
 public:
     // Creates path or truncates it ("wb").
     int create(const char* path) noexcept;
-    // Creates a new, uniquely named file in the directory of path (never an existing
-    // one); its name is written to tmp_name. 0 or error number.
+    // Creates a new, uniquely and shortly named file in the directory of path (never an
+    // existing one); its name is written to tmp_name. 0 or error number.
     int create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept;
     int write(const void* data, size_t size) noexcept;
     // Sets access and modification time on the open file (saves a path lookup). 0 or error number.

@@ -36,6 +36,7 @@ struct Export {
 // The whole table the library promises; each row is checked by name, by ordinal and
 // by a call that measures who removed the arguments.
 const Export kExports[] = {
+    {"AppendFile", 3, 2, true},
     {"GetLastIconEntry", 4, 1, true},
     {"GetLastDisEntry", 5, 1, true},
     {"ExpandPackage", 6, 2, true},
@@ -44,10 +45,17 @@ const Export kExports[] = {
     {"GetFirstFile", 9, 0, false},
     {"GetNextFile", 10, 0, false},
     {"ModifyGatewayFile", 11, 2, false, SideEffect::GatewayIni},
+    {"GetShortFileName", 12, 1, false},
     {"CreateTopTcl", 13, 1, false, SideEffect::TclEnvironment},
+    {"SetEnvVariable", 14, 2, false},
+    {"RenDirectory", 15, 2, false},
     {"GetManifestFile", 16, 2, true},
+    {"MyRenameFile", 17, 2, false},
+    {"MyDeleteFile", 18, 1, false},
     {"GetReInstallPackageList", 19, 1, false},
     {"ClearPackageList", 21, 0, false},
+    {"MyFileCompare", 22, 2, false},
+    {"MyCopyFiles", 23, 3, false},
 };
 
 const IMAGE_EXPORT_DIRECTORY* export_directory(HMODULE m) {

@@ -106,10 +106,15 @@ int OutFile::create(const char* path) noexcept {
 int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {
     if (int e = fault::check(fault::Op::Create)) return e;
     // The temporary name keeps the directory part of path, so that the final rename
-    // never crosses a volume.
+    // never crosses a volume, but not its file name: beside a name near the file
+    // system's limit a longer one could not be created.
+    const char* base = path;
+    for (const char* q = path; *q; ++q)
+        if (*q == '\\' || *q == '/') base = q + 1;
+    const int dir_len = static_cast<int>(base - path);
     static unsigned serial = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int n = std::snprintf(tmp_name, tmp_size, "%s.qm%05u~%u", path,
+        int n = std::snprintf(tmp_name, tmp_size, "%.*s.qm%05u~%u", dir_len, path,
                               static_cast<unsigned>(::getpid()) % 100000u, ++serial);
         if (n < 0 || static_cast<size_t>(n) >= tmp_size) return kENAMETOOLONG;
         NativePath p(tmp_name);

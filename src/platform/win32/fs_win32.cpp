@@ -80,9 +80,15 @@ int OutFile::create(const char* path) noexcept {
 
 int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {
     if (int e = fault::check(fault::Op::Create)) return e;
+    // The directory part of path (so the final rename stays on its volume), not its
+    // file name (beside a name near the limit a longer one could not be created).
+    const char* base = path;
+    for (const char* q = path; *q; ++q)
+        if (*q == '\\' || *q == '/' || (*q == ':' && q == path + 1)) base = q + 1;
+    const int dir_len = static_cast<int>(base - path);
     static unsigned serial = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int n = std::snprintf(tmp_name, tmp_size, "%s.qm%05lu~%u", path,
+        int n = std::snprintf(tmp_name, tmp_size, "%.*s.qm%05lu~%u", dir_len, path,
                               GetCurrentProcessId() % 100000ul, ++serial);
         if (n < 0 || static_cast<size_t>(n) >= tmp_size) return kENAMETOOLONG;
         int fd = ::_open(tmp_name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,

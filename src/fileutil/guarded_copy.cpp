@@ -1,0 +1,85 @@
+#include "fileutil/guarded_copy.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "fileutil/install_log.h"
+#include "platform/dirsearch.h"
+#include "platform/fileops.h"
+
+namespace qm::fileutil {
+
+using plat::ExclusiveFile;
+
+bool JoinPath(const char* dir, const char* name, char* out, size_t size) noexcept {
+    if (size == 0) return false;
+    const size_t len = std::strlen(dir);
+    const char* sep = (len > 0 && dir[len - 1] == '\\') ? "" : "\\";
+    const int n = std::snprintf(out, size, "%s%s%s", dir, sep, name);
+    if (n < 0 || static_cast<size_t>(n) >= size || static_cast<size_t>(n) > kMaxPath) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+int MyFileCompare(const char* first, const char* second) noexcept {
+    ExclusiveFile a, b;
+    if (!a.open(first, ExclusiveFile::Access::Read)) return 0;
+    if (!b.open(second, ExclusiveFile::Access::Read)) return 0;
+    plat::FileTimes ta, tb;
+    if (!a.get_times(&ta) || !b.get_times(&tb)) return 0;
+    return plat::compare_file_time(ta.write, tb.write) == -1 ? 1 : 0;
+}
+
+int CopyFileTimes(const char* source, const char* destination) noexcept {
+    ExclusiveFile from, to;
+    if (!from.open(source, ExclusiveFile::Access::Read)) return 0;
+    if (!to.open(destination, ExclusiveFile::Access::SetTimes)) return 0;
+    plat::FileTimes t;
+    if (from.get_times(&t)) (void)to.set_times(t);
+    return 1;
+}
+
+CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
+    if (MyFileCompare(source, destination) == 1) {
+        char line[kMaxLogLine + 1];
+        const int n = std::snprintf(line, sizeof line, "%s is older than %s\n", source, destination);
+        // A line cut short would name a file that was never refused: it stays unwritten,
+        // as when the log cannot be opened. The refusal stands either way.
+        if (n < 0 || static_cast<size_t>(n) >= sizeof line) return CopyOutcome::RefusedUnlogged;
+        return AppendInstallLog(line) ? CopyOutcome::Refused : CopyOutcome::RefusedUnlogged;
+    }
+    // The times go only onto a copy that was made: stamped on a destination the copy
+    // could not replace, they would make its old content pass for the source's.
+    if (!plat::copy_file_replace(source, destination)) return CopyOutcome::NotCopied;
+    (void)CopyFileTimes(source, destination);
+    return CopyOutcome::Copied;
+}
+
+int GuardedCopyFile(const char* source, const char* destination) noexcept {
+    const CopyOutcome o = GuardedCopy(source, destination);
+    return (o == CopyOutcome::Refused || o == CopyOutcome::RefusedUnlogged) ? 0 : 1;
+}
+
+int MyCopyFiles(const char* source_dir, const char* destination_dir, const char* pattern,
+                CopyObserver* observer) noexcept {
+    if (!source_dir || !destination_dir || !pattern) return 0;
+    char search[kMaxPath + 1];
+    if (!JoinPath(source_dir, pattern, search, sizeof search)) return 0;
+    plat::DirSearch found;
+    if (!found.first(search)) return 0;
+    do {
+        char source[kMaxPath + 1], destination[kMaxPath + 1];
+        // Both joins always run, so the observer sees whichever path did fit.
+        const bool src_fits = JoinPath(source_dir, found.name(), source, sizeof source);
+        const bool dst_fits = JoinPath(destination_dir, found.name(), destination, sizeof destination);
+        const CopyOutcome outcome =
+            (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
+        if (observer) observer->entry(CopyEvent{found.name(), found.is_dir(), source, destination, outcome});
+    } while (found.next());
+    (void)found.close();
+    return 1;
+}
+
+}  // namespace qm::fileutil

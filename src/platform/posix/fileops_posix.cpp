@@ -1,0 +1,189 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "platform/fileops.h"
+#include "platform/fs.h"
+#include "platform/posix/paths.h"
+
+namespace qm::plat {
+
+namespace {
+
+// Seconds from 1 January 1601 to 1 January 1970.
+constexpr int64_t kEpochGap = 11644473600LL;
+constexpr uint64_t kUnitsPerSecond = 10000000u;
+
+uint64_t to_filetime(int64_t sec, long nsec) noexcept {
+    if (sec < -kEpochGap) return 0;
+    return static_cast<uint64_t>(sec + kEpochGap) * kUnitsPerSecond + static_cast<uint64_t>(nsec) / 100u;
+}
+
+struct timespec from_filetime(uint64_t t) noexcept {
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(static_cast<int64_t>(t / kUnitsPerSecond) - kEpochGap);
+    ts.tv_nsec = static_cast<long>(t % kUnitsPerSecond) * 100;
+    return ts;
+}
+
+bool same_file(const struct stat& a, const struct stat& b) noexcept {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// An existing regular file opened for reading, with its status; FIFOs and devices are
+// not files to copy or to time, and must not block the open.
+unique_fd open_regular(const char* native, struct stat* st) noexcept {
+    unique_fd fd(::open(native, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd && (::fstat(fd.get(), st) != 0 || !S_ISREG(st->st_mode))) fd.reset();
+    return fd;
+}
+
+// Room for any native path plus the temporary suffix.
+constexpr size_t kTempNameSize = 4096 + 64;
+
+// Writes the content of in, with its mode and times, to a new temporary file beside to
+// and gives its name in tmp. On failure nothing is left behind.
+bool copy_to_temp_beside(int in, const struct stat& st, const char* to, char* tmp) noexcept {
+    OutFile out;
+    if (out.create_temp_beside(to, tmp, kTempNameSize) != 0) return false;
+    bool ok = true;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (out.write(buffer, static_cast<size_t>(n)) != 0) {
+            ok = false;
+            break;
+        }
+    }
+    ok = out.close() == 0 && ok;
+    NativePath t(tmp);
+    ok = ok && ::chmod(t.c_str(), st.st_mode & 07777) == 0;
+    if (ok) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        (void)::utimensat(AT_FDCWD, t.c_str(), times, 0);
+    } else {
+        (void)remove_file(tmp);
+    }
+    return ok;
+}
+
+// MoveFileA of a file to another volume: a copy that never replaces an existing to,
+// then the removal of the original; undone when the original cannot be removed.
+bool move_across_volumes(const NativePath& from, const NativePath& to, const char* to_path) noexcept {
+    struct stat st;
+    unique_fd in = open_regular(from.c_str(), &st);
+    if (!in) return false;  // a directory does not move to another volume
+    char tmp[kTempNameSize];
+    if (!copy_to_temp_beside(in.get(), st, to_path, tmp)) return false;
+    NativePath t(tmp);
+    const bool placed = ::link(t.c_str(), to.c_str()) == 0;  // fails when to exists
+    (void)::unlink(t.c_str());
+    if (!placed) return false;
+    if (::unlink(from.c_str()) != 0) {
+        (void)::unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int compare_file_time(uint64_t a, uint64_t b) noexcept { return a < b ? -1 : (a > b ? 1 : 0); }
+
+bool ExclusiveFile::Traits::close(intptr_t h) noexcept { return ::close(static_cast<int>(h)) == 0; }
+
+bool ExclusiveFile::open(const char* path, Access) noexcept {
+    handle_.reset();
+    if (!path) return false;
+    NativePath p(path);
+    struct stat st;
+    if (!p.ok()) return false;
+    // A descriptor open for reading is enough to set the times of a file one owns.
+    unique_fd fd = open_regular(p.c_str(), &st);
+    if (!fd) return false;
+    handle_.reset(fd.release());
+    return true;
+}
+
+bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
+    if (!handle_) return false;
+    const int fd = static_cast<int>(handle_.get());
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    out->access = to_filetime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    out->write = to_filetime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    out->creation = 0;
+    struct statx sx;
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+        out->creation = to_filetime(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    return true;
+}
+
+bool ExclusiveFile::set_times(const FileTimes& t) noexcept {
+    if (!handle_) return false;
+    if (fault::check(fault::Op::SetTime) != 0) return false;
+    const struct timespec times[2] = {from_filetime(t.access), from_filetime(t.write)};
+    return ::futimens(static_cast<int>(handle_.get()), times) == 0;
+}
+
+bool copy_file_replace(const char* from, const char* to) noexcept {
+    if (!from || !to) return false;
+    NativePath a(from), b(to);
+    if (!a.ok() || !b.ok()) return false;
+    struct stat src;
+    unique_fd in = open_regular(a.c_str(), &src);
+    if (!in) return false;
+    struct stat dst;
+    if (::stat(b.c_str(), &dst) == 0) {
+        // As on Windows: a file is not its own destination, and neither a directory nor a
+        // read-only file is replaced.
+        if (same_file(src, dst) || S_ISDIR(dst.st_mode) || !(dst.st_mode & 0200)) return false;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    char tmp[kTempNameSize];
+    if (!copy_to_temp_beside(in.get(), src, to, tmp)) return false;
+    if (replace_file(tmp, to) != 0) {
+        (void)remove_file(tmp);
+        return false;
+    }
+    return true;
+}
+
+bool move_file(const char* from, const char* to) noexcept {
+    if (!from || !to) return false;
+    NativePath a(from), b(to);
+    if (!a.ok() || !b.ok()) return false;
+    if (const int e = fault::check(fault::Op::Rename)) return e == kEXDEV && move_across_volumes(a, b, to);
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return true;
+    int e = errno;
+    if (e == EINVAL || e == ENOSYS || e == EOPNOTSUPP) {
+        // A file system without the no-replace rename: look first.
+        struct stat st;
+        if (::lstat(b.c_str(), &st) == 0 || errno != ENOENT) return false;
+        if (::rename(a.c_str(), b.c_str()) == 0) return true;
+        e = errno;
+    }
+    return e == EXDEV && move_across_volumes(a, b, to);
+}
+
+int delete_file(const char* path) noexcept {
+    if (!path) return 0;
+    NativePath p(path);
+    struct stat st;
+    if (!p.ok() || ::lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    if (!S_ISLNK(st.st_mode) && !(st.st_mode & 0200)) return 0;  // read-only, as on Windows
+    return ::unlink(p.c_str()) == 0 ? 1 : 0;
+}
+
+}  // namespace qm::plat

@@ -1,0 +1,95 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/fs.h"
+#include "platform/posix/paths.h"
+#include "platform/textstream.h"
+
+namespace qm::plat {
+
+namespace {
+
+bool identity_of(FILE* f, FileId* out) noexcept {
+    struct stat st;
+    if (!f || ::fstat(fileno(f), &st) != 0) return false;
+    out->volume = static_cast<uint64_t>(st.st_dev);
+    out->index = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+void remove_trailing_eof_mark(int fd) noexcept {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return;
+    char last = 0;
+    if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last == 0x1A) (void)::ftruncate(fd, st.st_size - 1);
+}
+
+// The descriptor of path opened with flags, or an empty one; a directory never opens
+// as a text, as on Windows.
+unique_fd open_text_file(const char* path, int flags) noexcept {
+    if (!path) return unique_fd();
+    NativePath p(path);
+    if (!p.ok()) return unique_fd();
+    unique_fd fd(::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666));
+    struct stat st;
+    if (fd && (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))) fd.reset();
+    return fd;
+}
+
+}  // namespace
+
+bool TextIn::open(const char* path) noexcept {
+    stream_.reset();
+    eof_ = false;
+    unique_fd fd = open_text_file(path, O_RDONLY);
+    FILE* f = fd ? ::fdopen(fd.get(), "r") : nullptr;
+    if (!f) return false;
+    fd.release();
+    stream_.reset(f);
+    return true;
+}
+
+size_t TextIn::read(char* buffer, size_t size) noexcept {
+    FILE* f = stream_.get();
+    size_t got = 0;
+    while (got < size && !eof_) {
+        int c = getc_unlocked(f);
+        if (c == EOF) {
+            eof_ = !std::ferror(f);
+            break;
+        }
+        if (c == 0x1A) {
+            eof_ = true;
+            break;
+        }
+        if (c == '\r') {
+            const int next = getc_unlocked(f);
+            if (next == '\n')
+                c = '\n';
+            else if (next != EOF)
+                ungetc(next, f);
+        }
+        buffer[got++] = static_cast<char>(c);
+    }
+    return got;
+}
+
+bool TextIn::eof() const noexcept { return eof_; }
+bool TextIn::identity(FileId* out) const noexcept { return identity_of(stream_.get(), out); }
+
+bool TextAppend::open(const char* path) noexcept {
+    stream_.reset();
+    unique_fd fd = open_text_file(path, O_RDWR | O_APPEND | O_CREAT);
+    if (!fd) return false;
+    remove_trailing_eof_mark(fd.get());
+    FILE* f = ::fdopen(fd.get(), "a+");
+    if (!f) return false;
+    fd.release();
+    stream_.reset(f);
+    return true;
+}
+
+bool TextAppend::identity(FileId* out) const noexcept { return identity_of(stream_.get(), out); }
+
+}  // namespace qm::plat
