@@ -1,0 +1,268 @@
+#include "packages/check.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "packages/expand.h"
+#include "tar/tar.h"
+
+namespace qm::packages {
+
+namespace {
+
+using namespace qm::tar;
+
+std::string lower(std::string s) {
+    for (char& ch : s)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+    return s;
+}
+
+std::string trim_slashes(std::string s) {
+    while (!s.empty() && s.back() == '/') s.pop_back();
+    return s;
+}
+
+bool is_directory_entry(const TarEntry& e) {
+    const size_t n = std::strlen(e.name);
+    return e.type == '5' || (e.type == '\0' && n > 0 && e.name[n - 1] == '/');
+}
+
+std::string block_name(const unsigned char* block) {
+    return std::string(reinterpret_cast<const char*>(block), strnlen(reinterpret_cast<const char*>(block), 100));
+}
+
+std::string format(const char* fmt, ...) QM_PRINTF_LIKE(1, 2);
+std::string format(const char* fmt, ...) {
+    char buf[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    return buf;
+}
+
+// What TarExtract would say about this member before touching the disk, or "" when it
+// would go ahead.
+std::string refusal(const TarContext& c, const TarEntry& e) {
+    char msg[kMessageSize] = "";
+    const auto done = [&msg]() {
+        std::string t = msg;
+        while (!t.empty() && t.back() == '\n') t.pop_back();
+        return t;
+    };
+    if (e.type == 'L') {
+        TarFormat(msg, "WARNING: File:\"%s\" long file name detected in tar.\n", e.name);
+        return done();
+    }
+    if (e.name[0] != '\0') {
+        if (const char* why = TarUnsafeNameReason(e.name)) {
+            TarFormat(msg, "ERROR:File \"%s\" unsafe name (%s). Not extracted\n", e.name, why);
+            return done();
+        }
+    }
+    if (is_directory_entry(e)) return "";
+    const int64_t available = static_cast<int64_t>(c.image.get() + c.imageSize - e.data);
+    if (e.status.size < 0 || e.status.size > INT32_MAX) {
+        TarFormat(msg, "ERROR:File \"%s\" has an invalid size. Not extracted\n", e.name);
+        return done();
+    }
+    if (e.status.size > available) {
+        TarFormat(msg, "ERROR:File \"%s\" is cut short: %lld of %lld bytes in the package. Not extracted\n",
+                  e.name, static_cast<long long>(available < 0 ? 0 : available),
+                  static_cast<long long>(e.status.size));
+        return done();
+    }
+    if (e.name[0] == '\0') return "ERROR:create file:\"\" failed. rc=2 No such file or directory";
+    return "";
+}
+
+// Directories the expansion itself creates, so a later member may rely on them.
+void note_directories(const TarEntry& e, std::set<std::string>& made) {
+    const std::string name = e.name;
+    if (is_directory_entry(e)) {
+        made.insert(trim_slashes(name));
+        return;
+    }
+    const size_t last = name.rfind('/');
+    if (last == std::string::npos) return;
+    const std::string dir = name.substr(0, last);
+    if (dir.find('/') == std::string::npos) return;  // one "/": nothing is created
+    std::string path;
+    size_t at = 0;
+    while (at <= dir.size()) {
+        size_t next = dir.find('/', at);
+        if (next == std::string::npos) next = dir.size();
+        if (next > at) {
+            path += (path.empty() ? "" : "/") + dir.substr(at, next - at);
+            made.insert(path);
+        }
+        at = next + 1;
+    }
+}
+
+// A member whose directory the expansion does not create: it must exist on the target.
+std::string needs_directory(const TarEntry& e, const std::set<std::string>& made) {
+    const std::string name = trim_slashes(e.name);
+    const size_t last = name.rfind('/');
+    if (last == std::string::npos || last == 0) return "";
+    const std::string dir = name.substr(0, last);
+    if (!is_directory_entry(e) && dir.find('/') != std::string::npos) return "";
+    if (made.count(trim_slashes(dir))) return "";
+    return dir;
+}
+
+}  // namespace
+
+const char* ActionText(MemberAction a) noexcept {
+    switch (a) {
+        case MemberAction::Write: return "written";
+        case MemberAction::Directory: return "directory";
+        case MemberAction::Stops: return "stops the expansion";
+        case MemberAction::NotReached: return "not reached";
+    }
+    return "";
+}
+
+CheckReport CheckPackage(const char* path) {
+    CheckReport r;
+    char base[256];
+    SplitFileName(path, base, sizeof base);
+    r.manifest_pattern = lower(std::string(base) + ".mfs");
+
+    TarContextPtr c = TarCreate();
+    if (!c) {
+        r.error = "out of memory";
+        return r;
+    }
+    if (TarOpen(c.get(), path) != 0) {
+        r.error = TarMessage(c.get())[0] ? TarMessage(c.get())
+                                          : "the first block is not a usable header: nothing would be installed";
+        return r;
+    }
+    r.readable = true;
+    r.size = c->imageSize;
+
+    std::set<std::string> made;
+    std::map<std::string, int> seen;
+    bool stopped = false;
+    bool manifest_done = false;
+    const unsigned char* image = c->image.get();
+    while (true) {
+        const TarEntry& e = *c->currentEntry;
+        CheckedMember m;
+        m.name = e.name;
+        m.type = e.type;
+        m.mode = e.status.mode;
+        m.uid = e.status.uid;
+        m.gid = e.status.gid;
+        m.size = e.status.size;
+        m.mtime = e.status.mtime;
+        m.offset = c->cursor - image;
+        if (stopped) {
+            m.action = MemberAction::NotReached;
+        } else if (const std::string why = refusal(*c, e); !why.empty()) {
+            m.action = MemberAction::Stops;
+            m.why = why;
+            stopped = true;
+            r.findings.push_back(format("member \"%s\" stops the expansion: %s", m.name.c_str(), why.c_str()));
+        } else {
+            m.action = is_directory_entry(e) ? MemberAction::Directory : MemberAction::Write;
+            const std::string dir = needs_directory(e, made);
+            if (!dir.empty())
+                r.findings.push_back(format("member \"%s\" needs the directory \"%s\" on the target: no earlier "
+                                            "member creates it (a name with one \"/\" gets no directory made)",
+                                            m.name.c_str(), dir.c_str()));
+            note_directories(e, made);
+        }
+        if (strnlen(reinterpret_cast<const char*>(c->cursor), 100) == 100)
+            r.findings.push_back(format("member \"%s\" fills all 100 bytes of the name field: a longer name "
+                                        "would have been cut or split by its writer",
+                                        m.name.c_str()));
+        if (!m.name.empty() && ++seen[trim_slashes(m.name)] == 2)
+            r.findings.push_back(format("\"%s\" appears more than once: a later copy replaces an earlier one "
+                                        "of the same or an older time",
+                                        trim_slashes(m.name).c_str()));
+        if (!manifest_done && !m.name.empty() && lower(m.name).find(r.manifest_pattern) != std::string::npos) {
+            r.manifest_member = m.name;
+            manifest_done = true;
+        }
+        r.members.push_back(m);
+
+        if (TarNext(c.get()) != 0) break;
+        if (TarAtEnd(c.get())) break;
+    }
+
+    // Why the walk ended.
+    const int64_t at = c->cursor - image;
+    if (TarMessage(c.get())[0] != '\0') {
+        CheckedMember m;
+        m.name = block_name(c->cursor);
+        m.type = static_cast<char>(c->cursor[156]);
+        m.size = TarReadOctal(12, c->cursor + 124);
+        m.mtime = TarReadOctal(12, c->cursor + 136);
+        m.mode = static_cast<unsigned>(TarReadOctal(8, c->cursor + 100) & 07777);
+        m.offset = at;
+        m.action = stopped ? MemberAction::NotReached : MemberAction::Stops;
+        m.why = TarMessage(c.get());
+        if (!stopped)
+            r.findings.push_back(format("member \"%s\" has a type this library refuses ('%c'): the expansion "
+                                        "stops there with an error",
+                                        m.name.c_str(), m.type ? m.type : '0'));
+        r.members.push_back(m);
+    } else if (at + kBlock <= c->imageSize) {
+        const unsigned char* block = c->cursor;
+        const int verdict = TarVerifyChecksum(c.get(), block + 148);
+        if (verdict == -1) {
+            const std::string name = block_name(block);
+            r.findings.push_back(format("damaged header at offset %lld (checksum mismatch%s%s%s): the expansion "
+                                        "ends there silently",
+                                        static_cast<long long>(at), name.empty() ? "" : ", name \"",
+                                        name.c_str(), name.empty() ? "" : "\""));
+        } else if (verdict == 0 && c->currentEntry->name[0] == '\0') {
+            r.findings.push_back(format("header with an empty name at offset %lld: the expansion ends there",
+                                        static_cast<long long>(at)));
+        }
+        // Members that a blank or damaged block hides from the expansion.
+        int hidden = 0;
+        std::string first;
+        for (int64_t off = at + kBlock; off + kBlock <= c->imageSize; off += kBlock) {
+            c->cursor = image + off;
+            if (TarVerifyChecksum(c.get(), c->cursor + 148) == 0 && c->cursor[0] != '\0') {
+                if (hidden++ == 0) first = block_name(c->cursor);
+            }
+        }
+        if (hidden > 0)
+            r.findings.push_back(format("%d member(s) after offset %lld are never installed, the first \"%s\": "
+                                        "the expansion ends at the block there",
+                                        hidden, static_cast<long long>(at), first.c_str()));
+    }
+
+    if (r.manifest_member.empty()) {
+        r.findings.push_back(format("no manifest: no member name contains \"%s\", so GetManifestFile extracts "
+                                    "nothing",
+                                    r.manifest_pattern.c_str()));
+    } else {
+        const std::string low = lower(r.manifest_member);
+        const std::string tail = "/" + r.manifest_pattern;
+        const bool exact = low == r.manifest_pattern ||
+                           (low.size() > tail.size() && low.compare(low.size() - tail.size(), tail.size(), tail) == 0);
+        if (!exact)
+            r.findings.push_back(format("the first member matching \"%s\" is \"%s\": GetManifestFile extracts it "
+                                        "as the manifest",
+                                        r.manifest_pattern.c_str(), r.manifest_member.c_str()));
+        else if (low.rfind("etc/dorva/devices/", 0) != 0)
+            r.findings.push_back(format("the manifest \"%s\" is not under etc/dorva/devices/: a reinstall will "
+                                        "not list this package",
+                                        r.manifest_member.c_str()));
+        if (low != r.manifest_member)
+            r.findings.push_back(format("GetManifestFile writes the manifest under its lower-case name \"%s\"",
+                                        low.c_str()));
+    }
+    return r;
+}
+
+}  // namespace qm::packages
