@@ -41,6 +41,11 @@ void SplitFileName(const char* path, char* out, size_t size) noexcept {
 }
 
 int ExpandPackage(const char* package, const char* target) noexcept {
+    return ExpandPackageObserved(package, target, nullptr);
+}
+
+int ExpandPackageObserved(const char* package, const char* target,
+                          const ExpandObserver* observer) noexcept {
     (void)plat::change_dir(target);
     TarContextPtr c = TarCreate();
     if (!c) {
@@ -48,7 +53,11 @@ int ExpandPackage(const char* package, const char* target) noexcept {
         return 0;
     }
     if (TarOpen(c.get(), package) != 0) return 0;
+    int64_t members = 0;
     while (true) {
+        if (observer) {
+            observer->member(observer->context, ++members, c->cursor - c->image.get(), c->imageSize);
+        }
         if (TarExtract(c.get()) == -1 && TarMessage(c.get())[0] != '\0') {
             show_if_any(c.get());
             break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace qm::packages {
 
@@ -9,6 +10,17 @@ namespace qm::packages {
 // Always 0; an extraction error or a refused header type reaches the user through the
 // "Error" notifier.
 int ExpandPackage(const char* package, const char* target) noexcept;
+
+// Told of each member before it is extracted: its number (from 1), the offset of its
+// header and the package's size; for progress displays.
+struct ExpandObserver {
+    void (*member)(void* context, int64_t number, int64_t offset, int64_t size) noexcept;
+    void* context;
+};
+
+// ExpandPackage with an observer (null: none).
+int ExpandPackageObserved(const char* package, const char* target,
+                          const ExpandObserver* observer) noexcept;
 
 // Extracts only the first member whose (lower-cased) name contains the package's file
 // name with ".mfs". Always 0.

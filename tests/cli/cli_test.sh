@@ -34,5 +34,26 @@ mkdir m
 "$cli" manifest "$pkg" m; rc=$?
 check "manifest only" '[ $rc -eq 0 ] && [ -f m/etc/dorva/devices/router.mfs ] && [ ! -e m/bin ]'
 
+out="$("$cli" call GetReInstallPackageList out -- GetFirstFile -- GetNextFile -- ClearPackageList -- GetFirstFile)"; rc=$?
+check "call keeps the list between calls" '[ $rc -eq 0 ] && [ "$out" = "GetReInstallPackageList(\"out\") = 1
+GetFirstFile() = \"router.pkg\"
+GetNextFile() = NULL
+ClearPackageList() = 0
+GetFirstFile() = NULL" ]'
+"$cli" call NoSuchExport >/dev/null 2>&1; rc=$?
+check "call of an unknown export is a usage error" '[ $rc -eq 2 ]'
+"$cli" call ExpandPackage onlyone >/dev/null 2>&1; rc=$?
+check "call with the wrong argument count is a usage error" '[ $rc -eq 2 ]'
+
+"$cli" check "$pkg" >/dev/null; rc=$?
+check "check of the sample package is clean" '[ $rc -eq 0 ]'
+cp "$pkg" other.pkg
+"$cli" check other.pkg >/dev/null; rc=$?
+check "check finds the manifest not named after the package" '[ $rc -eq 1 ]'
+printf 'short' > tiny.pkg
+"$cli" check tiny.pkg >/dev/null 2>&1; rc=$?
+check "check of an unreadable package exits 2" '[ $rc -eq 2 ]'
+check "list matches tar's member names" '[ "$("$cli" list "$pkg" | awk "{print \$NF}")" = "$(tar -tf "$pkg")" ]'
+
 echo "$passes passed, $fails failed"
 [ $fails -eq 0 ]

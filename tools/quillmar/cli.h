@@ -22,4 +22,7 @@ struct Registrar {
 // True once the library reported a failure to the user during this run.
 bool failure_reported() noexcept;
 
+// True when standard error is a terminal (progress is shown only there).
+bool stderr_is_terminal() noexcept;
+
 }  // namespace qm::cli

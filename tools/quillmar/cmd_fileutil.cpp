@@ -90,10 +90,16 @@ int run_set_env(int, char** argv) {
     return 1;
 }
 
-int run_rename(int, char** argv) {
-    if (fileutil::MyRenameFile(argv[0], argv[1]) == 0) return 0;
+int report_rename(int result, char** argv) {
+    if (result == 0) return 0;
     std::fprintf(stderr, "quillmar: cannot rename %s to %s\n", argv[0], argv[1]);
     return 1;
+}
+
+int run_rename(int, char** argv) { return report_rename(fileutil::MyRenameFile(argv[0], argv[1]), argv); }
+
+int run_rename_dir(int, char** argv) {
+    return report_rename(fileutil::RenDirectory(argv[0], argv[1]), argv);
 }
 
 int run_delete(int, char** argv) {
@@ -117,10 +123,13 @@ const Command kSetEnv{"set-env", "NAME VALUE",
 const Command kRename{"rename", "OLD NEW",
                       "rename a file or directory, never over an existing NEW (MyRenameFile)", 2, 2,
                       run_rename};
+const Command kRenameDir{"rename-dir", "OLD NEW",
+                         "rename or move a directory, never over an existing NEW (RenDirectory)", 2, 2,
+                         run_rename_dir};
 const Command kDelete{"delete", "PATH", "delete one file, not a read-only one (MyDeleteFile)", 1, 1,
                       run_delete};
 const Registrar r1(kCopy), r2(kCompare), r3(kAppend), r4(kShortName), r5(kSetEnv), r6(kRename),
-    r7(kDelete);
+    r7(kDelete), r8(kRenameDir);
 
 }  // namespace
 }  // namespace qm::cli

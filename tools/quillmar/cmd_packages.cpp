@@ -1,3 +1,5 @@
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -26,9 +28,40 @@ bool target_ok(const char* dir) {
     return false;
 }
 
+// Progress on a terminal, once an expansion has taken more than a moment.
+struct Progress {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point shown{};
+    bool any = false;
+
+    static void member(void* self, int64_t number, int64_t offset, int64_t size) noexcept {
+        auto* p = static_cast<Progress*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - p->start < std::chrono::milliseconds(500)) return;
+        if (p->any && now - p->shown < std::chrono::milliseconds(100)) return;
+        p->shown = now;
+        p->any = true;
+        std::fprintf(stderr, "\rexpanding: member %lld, %lld of %lld KiB (%d%%)   ",
+                     static_cast<long long>(number), static_cast<long long>(offset / 1024),
+                     static_cast<long long>(size / 1024),
+                     size > 0 ? static_cast<int>(offset * 100 / size) : 100);
+    }
+    void finish() const {
+        if (any) std::fprintf(stderr, "\r%60s\r", "");
+    }
+};
+
 int run_expand(int, char** argv) {
     if (!target_ok(argv[1])) return 2;
-    qm::packages::ExpandPackage(from_here(argv[0]).c_str(), argv[1]);
+    const std::string package = from_here(argv[0]);
+    if (!qm::cli::stderr_is_terminal()) {
+        qm::packages::ExpandPackage(package.c_str(), argv[1]);
+        return 0;
+    }
+    Progress progress;
+    const qm::packages::ExpandObserver observer{&Progress::member, &progress};
+    qm::packages::ExpandPackageObserved(package.c_str(), argv[1], &observer);
+    progress.finish();
     return 0;
 }
 

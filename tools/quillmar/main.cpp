@@ -1,3 +1,10 @@
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +28,8 @@ void stderr_notifier(const char* text) noexcept {
 }
 
 void usage(FILE* out) {
+    std::sort(g_commands, g_commands + g_count,
+              [](const Command* a, const Command* b) { return std::strcmp(a->name, b->name) < 0; });
     std::fprintf(out, "usage: quillmar COMMAND [ARGS]\n\ncommands:\n");
     for (size_t i = 0; i < g_count; ++i)
         std::fprintf(out, "  %-16s %-28s %s\n", g_commands[i]->name, g_commands[i]->args,
@@ -37,6 +46,14 @@ Registrar::Registrar(const Command& c) noexcept {
 }
 
 bool failure_reported() noexcept { return g_failed; }
+
+bool stderr_is_terminal() noexcept {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
 
 }  // namespace qm::cli
 
