@@ -43,7 +43,11 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"*.*", "noextension", true}, MatchCase{"*.*", "a.b", true}, MatchCase{"*.*", ".", true},
         MatchCase{"name.*", "name", true}, MatchCase{"name.*", "name.txt", true},
         MatchCase{"name.*", "names", false}, MatchCase{"name.*", "other", false},
-        MatchCase{".*", ".hidden", true}, MatchCase{"*.mfs", "router.mfs", true}));
+        MatchCase{".*", ".hidden", true}, MatchCase{"*.mfs", "router.mfs", true},
+        // a "*" in the name is a character like any other (found by fuzzing)
+        MatchCase{"*", "*r", true}, MatchCase{"*", "", true}, MatchCase{"x*", "*", false},
+        // runaway backtracking would make this one slow, not wrong
+        MatchCase{"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac", false}));
 
 TEST(DirSearchTest, YieldsMatchingFilesAndDirectoriesByFullName) {
     qm::test::TempDir t;
