@@ -10,12 +10,14 @@ namespace qm::plat {
 
 namespace {
 
-// WritePrivateProfileStringA rewrites the whole file in place and does not look at its
-// own writes: under Wine a disk that fills up half-way leaves the INI cut short and the
-// call reports success. A write is therefore only started where the disk has room for
-// the file as it may come out: twice its present size (line ends may be rewritten),
-// the new text, and a margin for the file system's allocation.
-bool room_for_rewrite(const char* section, const char* key, const char* value, const char* file) noexcept {
+// Whether WritePrivateProfileStringA may rewrite the file. It rewrites the whole file in
+// place and does not look at its own writes: under Wine a disk that fills up half-way
+// leaves the INI cut short and the call reports success. A write is therefore only
+// started where the disk has room for the file as it may come out: twice its present
+// size (line ends may be rewritten), the new text, and a margin for the file system's
+// allocation. Windows refuses to write a read-only INI; Wine, run by a user whom the
+// host's permissions do not stop, writes it: refused here so that both behave alike.
+bool may_rewrite(const char* section, const char* key, const char* value, const char* file) noexcept {
     char target[MAX_PATH * 4];
     if (!std::strchr(file, '\\') && !std::strchr(file, '/')) {  // a bare name: the Windows directory
         char windir[MAX_PATH];
@@ -29,8 +31,10 @@ bool room_for_rewrite(const char* section, const char* key, const char* value, c
     }
     uint64_t size = 0;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(target, GetFileExInfoStandard, &data))
+    if (GetFileAttributesExA(target, GetFileExInfoStandard, &data)) {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return false;
         size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
     char* slash = std::strrchr(target, '\\');
     if (!slash) return true;
     slash[1] = '\0';
@@ -49,7 +53,7 @@ unsigned ini_read(const char* section, const char* key, const char* def, char* o
 }
 
 bool ini_write(const char* section, const char* key, const char* value, const char* file) noexcept {
-    if (!file || !room_for_rewrite(section, key, value, file)) return false;
+    if (!file || !may_rewrite(section, key, value, file)) return false;
     return WritePrivateProfileStringA(section, key, value, file) != FALSE;
 }
 
