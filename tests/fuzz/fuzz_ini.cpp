@@ -32,6 +32,10 @@ struct Scratch {
         dir = t.data();
         file = dir + "/x.ini";
     }
+    ~Scratch() {
+        unlink(file.c_str());
+        rmdir(dir.c_str());
+    }
 };
 
 std::string read_all(const std::string& path) {
