@@ -16,6 +16,10 @@ bash scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j 2
 
+# Every fuzz target in turn (six at 20 s: about two minutes); docs/reliability.md has the
+# figures of longer runs. The full-disk, descriptor and over-long tests are part of the
+# suites above and below (the real full disk needs the right to mount a tmpfs and is
+# skipped, saying so, without it).
 echo "== fuzzing, briefly (scripts/fuzz.sh SECONDS runs longer)"
 bash scripts/fuzz.sh "${QM_FUZZ_SECONDS:-20}"
 

@@ -48,6 +48,10 @@ struct Scratch {
         mkdir(target.c_str(), 0700);
         qm::plat::set_notifier(quiet);
     }
+    ~Scratch() {
+        if (chdir("/") == 0) clear_dir(root);
+        rmdir(root.c_str());
+    }
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/fileops.h"
+#include "platform/fs.h"
 
 namespace qm::plat {
 
@@ -54,13 +55,60 @@ bool ExclusiveFile::set_times(const FileTimes& t) noexcept {
     return handle_ && SetFileTime(as_handle(handle_.get()), &c, &a, &w) != 0;
 }
 
+namespace {
+
+// Volume and index of an existing file or directory, whoever else holds it open.
+bool identity(const char* path, BY_HANDLE_FILE_INFORMATION* out) noexcept {
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(h, out) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+bool same_file(const char* a, const char* b) noexcept {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return identity(a, &x) && identity(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+bool same_size(const char* a, const char* b) noexcept {
+    WIN32_FILE_ATTRIBUTE_DATA x, y;
+    return GetFileAttributesExA(a, GetFileExInfoStandard, &x) && GetFileAttributesExA(b, GetFileExInfoStandard, &y) &&
+           x.nFileSizeHigh == y.nFileSizeHigh && x.nFileSizeLow == y.nFileSizeLow;
+}
+
+void remove_temporary(const char* path) noexcept {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // the copy takes the source's attributes
+    DeleteFileA(path);
+}
+
+}  // namespace
+
 bool copy_file_replace(const char* from, const char* to) noexcept {
     if (!from || !to) return false;
     // Windows refuses to replace a read-only file; Wine, run by a user whom the host's
     // permissions do not stop, replaces it. Said here so that both behave alike.
     const DWORD attributes = GetFileAttributesA(to);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-    return CopyFileA(from, to, FALSE) != 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || same_file(from, to)))
+        return false;
+    // CopyFileA writes into the destination itself: a disk that fills up half-way leaves
+    // it cut short (under Wine even stamped with the source's time). The copy goes beside
+    // it instead and takes its name only once whole.
+    char tmp[MAX_PATH * 4];
+    {
+        OutFile holder;
+        if (holder.create_temp_beside(to, tmp, sizeof tmp) != 0) return false;
+        if (holder.close() != 0) {
+            remove_temporary(tmp);
+            return false;
+        }
+    }
+    const bool ok = CopyFileA(from, tmp, FALSE) && same_size(from, tmp) && replace_file(tmp, to) == 0;
+    if (!ok) remove_temporary(tmp);
+    return ok;
 }
 
 bool move_file(const char* from, const char* to) noexcept {

@@ -1,8 +1,50 @@
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
 #include "platform/ini.h"
 
 namespace qm::plat {
+
+namespace {
+
+// Whether WritePrivateProfileStringA may rewrite the file. It rewrites the whole file in
+// place and does not look at its own writes: under Wine a disk that fills up half-way
+// leaves the INI cut short and the call reports success. A write is therefore only
+// started where the disk has room for the file as it may come out: twice its present
+// size (line ends may be rewritten), the new text, and a margin for the file system's
+// allocation. Windows refuses to write a read-only INI; Wine, run by a user whom the
+// host's permissions do not stop, writes it: refused here so that both behave alike.
+bool may_rewrite(const char* section, const char* key, const char* value, const char* file) noexcept {
+    char target[MAX_PATH * 4];
+    if (!std::strchr(file, '\\') && !std::strchr(file, '/')) {  // a bare name: the Windows directory
+        char windir[MAX_PATH];
+        const UINT n = GetWindowsDirectoryA(windir, sizeof windir);
+        if (n == 0 || n >= sizeof windir) return true;
+        const int m = std::snprintf(target, sizeof target, "%s\\%s", windir, file);
+        if (m < 0 || static_cast<size_t>(m) >= sizeof target) return true;
+    } else {
+        const DWORD n = GetFullPathNameA(file, sizeof target, target, nullptr);
+        if (n == 0 || n >= sizeof target) return true;
+    }
+    uint64_t size = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(target, GetFileExInfoStandard, &data)) {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return false;
+        size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    char* slash = std::strrchr(target, '\\');
+    if (!slash) return true;
+    slash[1] = '\0';
+    ULARGE_INTEGER free_to_caller;
+    if (!GetDiskFreeSpaceExA(target, &free_to_caller, nullptr, nullptr)) return true;  // the write will tell
+    auto len = [](const char* s) -> uint64_t { return s ? std::strlen(s) : 0; };
+    return free_to_caller.QuadPart >= 2 * size + len(section) + len(key) + len(value) + 64 * 1024;
+}
+
+}  // namespace
 
 unsigned ini_read(const char* section, const char* key, const char* def, char* out,
                   size_t size, const char* file) noexcept {
@@ -11,6 +53,7 @@ unsigned ini_read(const char* section, const char* key, const char* def, char* o
 }
 
 bool ini_write(const char* section, const char* key, const char* value, const char* file) noexcept {
+    if (!file || !may_rewrite(section, key, value, file)) return false;
     return WritePrivateProfileStringA(section, key, value, file) != FALSE;
 }
 
