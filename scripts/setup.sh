@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in cmake make g++ tar libgtest-dev googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-         wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick libarchive-tools clang libclang-rt-14-dev \
+         wine wine32:i386 xvfb xauth x11-apps imagemagick libarchive-tools clang libclang-rt-14-dev \
          valgrind strace python3; do
   have "$p" || need+=("$p")
 done
