@@ -78,6 +78,28 @@ int OutFile::create(const char* path) noexcept {
     return 0;
 }
 
+int OutFile::create_new(const char* path) noexcept {
+    if (fault::armed(fault::Op::Create)) return kEEXIST;
+    int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return err();
+    fd_.reset(fd);
+    return 0;
+}
+
+OutFile::Finish OutFile::finish_new(const char* path, unsigned mode, int64_t t) noexcept {
+    Finish r;
+    r.time = set_time(t);
+    r.close = close();
+    // The runtime's chmod would only set or clear the read-only attribute, and the reset
+    // to normal attributes that follows it clears it again: the reset alone leaves the
+    // same file. Should the reset fail, the chmod tells why, as it would have.
+    if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) {
+        r.mode = change_mode(path, mode);
+        if (r.mode == 0) set_attributes_normal(path);
+    }
+    return r;
+}
+
 int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {
     if (int e = fault::check(fault::Op::Create)) return e;
     // The directory part of path (so the final rename stays on its volume), not its
