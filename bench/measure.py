@@ -2,15 +2,17 @@
 """Runs the benchmark's contenders and writes the table (bench/run.sh sets it up).
 
 Within a group the contenders take turns run by run (the order rotates every run), each
-run into a fresh empty target, synced to disk afterwards, outside the timing.
+run into a fresh empty target, synced to disk afterwards, outside the timing. Native
+programs are timed with a monotonic clock around the command and their peak memory is
+/usr/bin/time's "Maximum resident set size"; the Windows programs time themselves from
+inside (Wine's start-up left out) and report their peak working set.
 
-Targets full of small files stay until the whole benchmark is over. On an ext4 without
-a journal the inode allocator steps over every inode freed in the last minute or more
-(recently_deleted() in fs/ext4/ialloc.c), so creating 20,000 files right after removing
-20,000 costs five times as much, whoever creates them; removing targets between runs
-would measure that and little else. Native programs are timed with a monotonic clock around the command and their
-peak memory is /usr/bin/time's "Maximum resident set size"; the Windows programs time
-themselves from inside (Wine's start-up left out) and report their peak working set.
+Where the targets are matters. On an ext4 without a journal the inode allocator steps
+over every inode freed in the last minute, or six minutes while that inode's table block
+is dirty (recently_deleted() in fs/ext4/ialloc.c), so creating 20,000 files after
+removing as many costs several times as much, whoever creates them. There, targets of
+many files stay until the whole benchmark is over, and the benchmark waits that time out
+after it has removed many files. run.sh prefers a tmpfs, where none of this applies.
 """
 import json
 import os
@@ -90,7 +92,27 @@ def run_once(c, target):
 
 SERIAL = [0]
 REMOVED = os.path.join(WORK, "last-removal")
-FORGET = 70  # seconds: the allocator's minute, and some
+
+
+def findmnt(path, columns):
+    # The mount that path is on: the last one listed when several are stacked there.
+    lines = subprocess.run(["findmnt", "-n", "-o", columns, "-T", path], stdout=subprocess.PIPE,
+                           text=True).stdout.strip().splitlines()
+    return lines[-1].split() if lines else []
+
+
+def ext4_without_journal(path):
+    fs = findmnt(path, "FSTYPE,SOURCE")
+    return len(fs) == 2 and fs[0] == "ext4" and not os.path.exists(
+        "/proc/fs/jbd2/%s-8" % os.path.basename(fs[1]))
+
+
+# Targets of many files are kept only where removing them would cost (see above); on a
+# tmpfs each is removed after its run, so that every run writes into memory that was in
+# use a moment ago rather than into pages the machine has never touched.
+KEEP = ext4_without_journal(WORK)
+# Seconds the allocator remembers removed inodes (see above), and some.
+FORGET = 370 if KEEP else 0
 
 
 def remove_many(path):
@@ -117,11 +139,11 @@ def fresh_target():
 
 def settle(path, keep):
     os.sync()
-    if not keep:  # a few large files: removing them costs the allocator nothing
+    if not keep:
         subprocess.run(["rm", "-rf", path], check=True)
 
 
-def group(title, contenders, expect_files, expect_bytes, keep=True):
+def group(title, contenders, expect_files, expect_bytes, keep=KEEP):
     print("== %s (%d runs each, alternating)" % (title, RUNS), flush=True)
     # One untimed run each first: warms the page cache and checks the result is whole.
     for c in contenders:
@@ -162,11 +184,12 @@ def machine():
             if line.startswith("model name"):
                 cpu = line.split(":", 1)[1].strip()
                 break
-    fs = subprocess.run(["findmnt", "-n", "-o", "FSTYPE,SOURCE,OPTIONS", "-T", TARGETS],
-                        stdout=subprocess.PIPE, text=True).stdout.split()
+    fs = findmnt(TARGETS, "FSTYPE,SOURCE,OPTIONS")
     if len(fs) == 3 and fs[0] == "ext4":
         journal = os.path.exists("/proc/fs/jbd2/%s-8" % os.path.basename(fs[1]))
         fs = "ext4, %s, %s" % ("journal" if journal else "no journal", fs[2])
+    elif len(fs) == 3:
+        fs = "%s, %s" % (fs[0], fs[2])
     else:
         fs = " ".join(fs)
     mem = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
@@ -207,6 +230,7 @@ def main():
 
     results = {}
     results["small"] = group("native, many small", natives(SMALL), small_files, small_bytes)
+    # A few large files: removing them costs the allocator nothing.
     results["large"] = group("native, few large", natives(LARGE_PKG), LARGE, large_bytes, keep=False)
     results["copy"] = group("native, guarded copy", [
         Contender("quillmar copy (MyCopyFiles)", lambda t: [QUILLMAR, "copy", COPY_SRC, t, "*.*"]),
