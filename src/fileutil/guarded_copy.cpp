@@ -24,9 +24,12 @@ bool JoinPath(const char* dir, const char* name, char* out, size_t size) noexcep
 }
 
 int MyFileCompare(const char* first, const char* second) noexcept {
+    // The second file is opened first: when it cannot be opened (most often a copy's
+    // destination that is not there yet) the first need not be, and the result is 0
+    // whichever open fails.
     ExclusiveFile a, b;
-    if (!a.open(first, ExclusiveFile::Access::Read)) return 0;
     if (!b.open(second, ExclusiveFile::Access::Read)) return 0;
+    if (!a.open(first, ExclusiveFile::Access::Read)) return 0;
     plat::FileTimes ta, tb;
     if (!a.get_times(&ta) || !b.get_times(&tb)) return 0;
     return plat::compare_file_time(ta.write, tb.write) == -1 ? 1 : 0;

@@ -40,4 +40,10 @@ int check(Op op) noexcept {
     return s.error;
 }
 
+bool armed(Op op) noexcept {
+    if (!g_any) return false;
+    const Slot& s = g_slots[static_cast<int>(op)];
+    return s.armed && s.times != 0;
+}
+
 }  // namespace qm::plat::fault

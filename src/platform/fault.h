@@ -15,4 +15,8 @@ void disarm_all() noexcept;
 // 0 when the operation may go ahead, otherwise the error number it must fail with.
 int check(Op op) noexcept;
 
+// Whether a failure of kind op is still to come. A short cut that would step around the
+// operation (a create tried the quick way first) stands aside while one is.
+bool armed(Op op) noexcept;
+
 }  // namespace qm::plat::fault

@@ -50,8 +50,9 @@ private:
 };
 
 // CopyFileA(from, to, FALSE): the whole file onto to, replacing an existing file; false
-// when the copy failed. On POSIX the content and mode are written to a temporary file
-// beside to and renamed over it, so a failed copy (a full disk) leaves to as it was;
+// when the copy failed. On POSIX the content and mode replacing an existing to are
+// written to a temporary file beside it and renamed over it, and a new to that cannot
+// be completed is removed, so a failed copy (a full disk) leaves to as it was;
 // a destination without the owner-write bit counts as read-only and is not replaced,
 // and a file is never copied onto itself (the same device and inode).
 bool copy_file_replace(const char* from, const char* to) noexcept;

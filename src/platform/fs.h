@@ -48,6 +48,10 @@ class OutFile {
 public:
     // Creates path or truncates it ("wb").
     int create(const char* path) noexcept;
+    // Creates path only where nothing of that name exists yet (an exclusive create). Any
+    // error means "not created", and the caller takes the long way; kEEXIST also stands
+    // for a create that fault injection wants to see go the long way.
+    int create_new(const char* path) noexcept;
     // Creates a new, uniquely and shortly named file in the directory of path (never an
     // existing one); its name is written to tmp_name. 0 or error number.
     int create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept;
@@ -56,6 +60,17 @@ public:
     int set_time(int64_t t) noexcept;
     int close() noexcept;
     bool is_open() const noexcept { return static_cast<bool>(fd_); }
+
+    // Completes a file that create_new made and that has been written: leaves it as
+    // change_mode(path, mode), set_attributes_normal(path) and set_file_time(path, t) after
+    // close() would, doing on the open file what the platform allows, and closes it. Each
+    // step's error number (0 when it went well); every step is tried.
+    struct Finish {
+        int close = 0;
+        int mode = 0;
+        int time = 0;
+    };
+    Finish finish_new(const char* path, unsigned mode, int64_t t) noexcept;
 
 private:
     unique_fd fd_;

@@ -35,33 +35,47 @@ bool refuse_bad_size(TarContext* c, const TarEntry* e) noexcept {
     return false;
 }
 
+constexpr const char* kWriteFailed = "ERROR:write file:\"%s\" failed. rc=%d %s\n";
+constexpr const char* kModeFailed = "WARNING:set file:\"%s\" mode failed. rc=%d %s\n";
+constexpr const char* kTimeFailed = "ERROR:utime file:\"%s\" failed. rc=%d %s\n";
+
+// One of the messages above for the member and the error number; -1.
+int fail(TarContext* c, const char* format, const char* name, int err) {
+    TarFormat(c->message, format, name, err, etext(err));
+    return -1;
+}
+
+// The member's data onto the open file in one write; on failure the file is closed.
+int write_data(TarContext* c, const TarEntry* e, plat::OutFile& out) {
+    if (e->status.size <= 0) return 0;
+    const int err = out.write(e->data, static_cast<size_t>(e->status.size));
+    if (err == 0) return 0;
+    out.close();
+    return fail(c, kWriteFailed, e->name, err);
+}
+
 // Data, time and mode onto an open file, then closed; the same messages as the
 // step-by-step runtime calls they stand for.
 int write_member(TarContext* c, const TarEntry* e, plat::OutFile& out, const char* path) {
     const char* name = e->name;
-    if (e->status.size > 0) {
-        if (int err = out.write(e->data, static_cast<size_t>(e->status.size))) {
-            out.close();
-            TarFormat(c->message, "ERROR:write file:\"%s\" failed. rc=%d %s\n", name, err,
-                      etext(err));
-            return -1;
-        }
-    }
-    if (int err = out.close()) {
-        TarFormat(c->message, "ERROR:write file:\"%s\" failed. rc=%d %s\n", name, err, etext(err));
-        return -1;
-    }
-    if (int err = plat::change_mode(path, e->status.mode)) {
-        TarFormat(c->message, "WARNING:set file:\"%s\" mode failed. rc=%d %s\n", name, err,
-                  etext(err));
-        return -1;
-    }
+    if (write_data(c, e, out) != 0) return -1;
+    if (int err = out.close()) return fail(c, kWriteFailed, name, err);
+    if (int err = plat::change_mode(path, e->status.mode)) return fail(c, kModeFailed, name, err);
     // The mode may have made the file read-only; every extracted file ends up writable.
     plat::set_attributes_normal(path);
-    if (int err = plat::set_file_time(path, e->status.mtime)) {
-        TarFormat(c->message, "ERROR:utime file:\"%s\" failed. rc=%d %s\n", name, err, etext(err));
-        return -1;
-    }
+    if (int err = plat::set_file_time(path, e->status.mtime)) return fail(c, kTimeFailed, name, err);
+    return 0;
+}
+
+// The same for a file that create_new has just made: mode and times go onto the open
+// file where the platform allows, and a failure is reported as the step-by-step calls
+// would report it (the first of close, mode, times that failed).
+int write_new_member(TarContext* c, const TarEntry* e, plat::OutFile& out) {
+    if (write_data(c, e, out) != 0) return -1;
+    const plat::OutFile::Finish f = out.finish_new(e->name, e->status.mode, e->status.mtime);
+    if (f.close) return fail(c, kWriteFailed, e->name, f.close);
+    if (f.mode) return fail(c, kModeFailed, e->name, f.mode);
+    if (f.time) return fail(c, kTimeFailed, e->name, f.time);
     return 0;
 }
 
@@ -136,6 +150,19 @@ int TarExtractFile(TarContext* c) noexcept {
     const char* name = e->name;
     if (refuse_bad_size(c, e)) return -1;
 
+    plat::OutFile out;
+    // Most members are new files. An exclusive create that succeeds answers what the
+    // stat and the parent-directory checks would: the name was absent and every directory
+    // on its way exists. Anything else (the file exists, a directory is missing, ...)
+    // takes the long way below, which finds the same disk and gives its own messages.
+    if (out.create_new(name) == 0) {
+        if (write_new_member(c, e, out) != 0) {
+            (void)plat::remove_file(name);
+            return -1;
+        }
+        return 0;
+    }
+
     plat::PathStat st;
     const int se = plat::path_stat(name, &st);
     const bool exists = se == 0;
@@ -167,7 +194,6 @@ int TarExtractFile(TarContext* c) noexcept {
     }
     if (TarMakeParentDirs(c, name, c->message) != 0) return -1;
 
-    plat::OutFile out;
     if (!exists) {
         if (int ce = out.create(name)) {
             TarFormat(c->message, "ERROR:create file:\"%s\" failed. rc=%d %s\n", name, ce,

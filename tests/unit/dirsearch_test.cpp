@@ -58,4 +58,26 @@ TEST(DirSearch, ReportsDirectories) {
     EXPECT_FALSE(s.is_dir());
 }
 
+#ifndef _WIN32
+// The entry type the directory listing gives is taken as it is, except for a link, which
+// counts as what it points to (as FindFirstFileA reports a junction's target).
+TEST(DirSearch, LinksCountAsWhatTheyPointTo) {
+    TempDir t;
+    std::filesystem::create_directory(t / "dir");
+    qm::test::write_file(t / "file", "");
+    std::filesystem::create_directory_symlink(t / "dir", t / "to-dir");
+    std::filesystem::create_symlink(t / "file", t / "to-file");
+    std::filesystem::create_symlink(t / "absent", t / "dangling");
+    const struct {
+        const char* name;
+        bool is_dir;
+    } cases[] = {{"dir", true}, {"file", false}, {"to-dir", true}, {"to-file", false}, {"dangling", false}};
+    for (const auto& k : cases) {
+        qm::plat::DirSearch s;
+        ASSERT_TRUE(s.first((t / k.name).string().c_str())) << k.name;
+        EXPECT_EQ(s.is_dir(), k.is_dir) << k.name;
+    }
+}
+#endif
+
 }  // namespace

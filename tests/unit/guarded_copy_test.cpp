@@ -351,6 +351,20 @@ TEST_F(CopyTest, FullDiskLeavesTheDestinationAsItWas) {
 }
 #endif
 
+#ifndef _WIN32
+TEST_F(CopyTest, FullDiskOnANewDestinationLeavesNothing) {
+    file("s\\big", std::string(300000, 'n'), kTime2020);
+    qm::plat::fault::arm(qm::plat::fault::Op::Write, 2, 28 /* ENOSPC */);
+    EXPECT_EQ(GuardedCopy("s\\big", "d\\big"), CopyOutcome::NotCopied);
+    EXPECT_TRUE(fs::is_empty(t / "d")) << "neither a part of the copy nor a temporary file";
+    qm::plat::fault::arm(qm::plat::fault::Op::Create, 0, 13 /* EACCES */);
+    EXPECT_EQ(GuardedCopy("s\\big", "d\\big"), CopyOutcome::NotCopied);
+    EXPECT_TRUE(fs::is_empty(t / "d"));
+    EXPECT_EQ(GuardedCopy("s\\big", "d\\big"), CopyOutcome::Copied);
+    EXPECT_EQ(read_file(t / "d/big"), std::string(300000, 'n'));
+}
+#endif
+
 TEST_F(CopyTest, OverLongPathsAreLeftAloneAndTheWalkGoesOn) {
     // "s\" + 254 characters is one too many; cut to 255 it would name the file beside it.
     const std::string longname(254, 'n');

@@ -1,7 +1,9 @@
 // Extraction of one member: the newer-file rule, read-only files, parent directories,
-// collisions, unsafe names, members the package does not hold, and replacing a file
-// without ever leaving it half-written.
+// collisions, unsafe names, members the package does not hold, replacing a file
+// without ever leaving it half-written, and the short way for a new file.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -10,14 +12,17 @@
 #include <set>
 #include <string>
 
+#include "common/capture.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
+#include "packages/expand.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "tar/tar.h"
 
 using namespace qm::tar;
 using qm::test::Member;
+using qm::test::NotifyCapture;
 using qm::test::TarBuilder;
 using qm::test::TempDir;
 namespace fs = std::filesystem;
@@ -430,5 +435,223 @@ TEST(Allocation, FailuresGiveAMessageNotACrash) {
         fault::disarm_all();
     }
 }
+
+// The short way for a new file: one exclusive create stands for the stat and the
+// parent-directory checks, and mode and times go onto the open file. Whatever the disk
+// holds, the outcome must be the one the step-by-step extraction gives: these tests put
+// each thing that can stand in the way, and each injected failure, in its path.
+
+TEST(NewFile, GetsItsDataAndTimeAndNothingElseIsLeft) {
+    TempDir t;
+    fs::create_directories(t / "a/b");
+    TarBuilder b;
+    b.file("a/b/f.txt", std::string(70000, 'd'), kT + 7).end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), 0) << msg(c);
+    EXPECT_EQ(qm::test::read_file(t / "a/b/f.txt"), std::string(70000, 'd'));
+    EXPECT_EQ(qm::test::get_mtime(t / "a/b/f.txt"), kT + 7);
+    EXPECT_EQ(std::distance(fs::directory_iterator(t / "a/b"), fs::directory_iterator()), 1);
+}
+
+// What stands at the member's name or on its way, each met by the long way.
+struct InTheWay {
+    const char* what;
+    void (*prepare)(const TempDir& t);
+    const char* name;
+    int result;
+    const char* message;  // exact
+    const char* content;  // of name afterwards; null: name is not a file
+    int64_t mtime = kT;   // the member's
+};
+
+void nothing(const TempDir&) {}
+void older_file(const TempDir& t) {
+    qm::test::write_file(t / "x/f", "old");
+    qm::test::set_mtime(t / "x/f", kT - 1);
+}
+void equal_file(const TempDir& t) {
+    qm::test::write_file(t / "x/f", "old");
+    qm::test::set_mtime(t / "x/f", kT);
+}
+void newer_file(const TempDir& t) {
+    qm::test::write_file(t / "x/f", "newer");
+    qm::test::set_mtime(t / "x/f", kT + 1);
+}
+void older_read_only_file(const TempDir& t) {
+    older_file(t);
+    fs::permissions(t / "x/f", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+// Made now; the member comes from later (a directory's time cannot be set everywhere).
+void directory(const TempDir& t) { fs::create_directories(t / "x/f"); }
+constexpr int64_t kLater = 2145830400;  // 2037-12-31
+void file_on_the_way(const TempDir& t) { qm::test::write_file(t / "x/y", "a file"); }
+
+const InTheWay kInTheWay[] = {
+    {"nothing, parents missing", nothing, "x/y/f", 0, "", "member"},
+    {"nothing, one slash, directory missing", nothing, "x/f", -1,
+     "ERROR:create file:\"x/f\" failed. rc=2 No such file or directory\n", nullptr},
+    {"an older file", older_file, "x/f", 0, "", "member"},
+    {"a file of the same time", equal_file, "x/f", 0, "", "member"},
+    {"an older read-only file", older_read_only_file, "x/f", 0, "", "member"},
+    {"an older directory", directory, "x/f", -1,
+     "ERROR:create file:\"x/f\" failed. rc=13 Permission denied\n", nullptr, kLater},
+    {"a file where a directory belongs", file_on_the_way, "x/y/z/f", -1,
+     "ERROR: y is not a directory. Extract x/y/z/f failed.", nullptr},
+};
+
+class NewFileInTheWay : public ::testing::TestWithParam<InTheWay> {};
+
+TEST_P(NewFileInTheWay, TheLongWayDecides) {
+    const InTheWay& k = GetParam();
+    TempDir t;
+    k.prepare(t);
+    TarBuilder b;
+    b.file(k.name, "member", k.mtime).end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), k.result) << k.what;
+    EXPECT_EQ(msg(c), k.message) << k.what;
+    if (k.content) {
+        EXPECT_EQ(qm::test::read_file(t / k.name), k.content) << k.what;
+        EXPECT_EQ(qm::test::get_mtime(t / k.name), kT) << k.what;
+        EXPECT_NE(fs::status(t / k.name).permissions() & fs::perms::owner_write, fs::perms::none);
+    } else {
+        EXPECT_FALSE(fs::is_regular_file(t / k.name)) << k.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NewFileInTheWay, ::testing::ValuesIn(kInTheWay));
+
+TEST(NewFile, NewerFileOnDiskIsKept) {
+    TempDir t;
+    newer_file(t);
+    TarBuilder b;
+    b.file("x/f", "member", kT).end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), 2);
+    EXPECT_EQ(msg(c).rfind("WARNING: file:\"x/f\" on disk has newer mtime (", 0), 0u) << msg(c);
+    EXPECT_EQ(qm::test::read_file(t / "x/f"), "newer");
+}
+
+// Within one package: a name that an earlier member made is met again, and a name that
+// an earlier member made a file is later wanted as a directory.
+TEST(NewFile, LaterMembersMeetWhatEarlierOnesMade) {
+    TempDir t;
+    fs::create_directory(t / "out");
+    TarBuilder b;
+    b.file("d/e/f", "first", kT)
+        .file("d/e/f", "second", kT)
+        .file("d/e/f", "older", kT - 5)
+        .file("d/e/g", "g", kT)
+        .file("d/e/g/h", "under a file", kT)
+        .file("never", "not reached", kT)
+        .end();
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    NotifyCapture cap;
+    qm::packages::ExpandPackage((t / "p.pkg").string().c_str(), (t / "out").string().c_str());
+    EXPECT_EQ(qm::test::read_file(t / "out/d/e/f"), "second");
+    EXPECT_EQ(qm::test::get_mtime(t / "out/d/e/f"), kT);
+    EXPECT_EQ(qm::test::read_file(t / "out/d/e/g"), "g");
+    ASSERT_EQ(cap.shown().size(), 1u);
+    EXPECT_EQ(cap.shown()[0], "ERROR: g is not a directory. Extract d/e/g/h failed.");
+    EXPECT_FALSE(fs::exists(t / "out/never"));
+}
+
+// An injected failure meets the same call as on the long way, and a new file that cannot
+// be finished is not left behind.
+struct Injected {
+    fault::Op op;
+    const char* message;
+};
+
+class NewFileFault : public ::testing::TestWithParam<Injected> {
+protected:
+    void TearDown() override { fault::disarm_all(); }
+};
+
+TEST_P(NewFileFault, GivesTheStepsMessageAndLeavesNoFile) {
+    TempDir t;
+    TarBuilder b;
+    b.file("n.txt", "new", kT).end();
+    TarContextPtr c = open_pkg(t, b);
+    fault::arm(GetParam().op, 0, qm::plat::kENOSPC);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    fault::disarm_all();
+    EXPECT_EQ(msg(c), GetParam().message);
+    EXPECT_FALSE(fs::exists(t / "n.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ops, NewFileFault,
+    ::testing::Values(
+        Injected{fault::Op::Create, "ERROR:create file:\"n.txt\" failed. rc=28 No space left on device\n"},
+        Injected{fault::Op::Write, "ERROR:write file:\"n.txt\" failed. rc=28 No space left on device\n"},
+        Injected{fault::Op::SetTime, "ERROR:utime file:\"n.txt\" failed. rc=28 No space left on device\n"}));
+
+TEST(NewFile, ACreateFaultAfterSomePassesHitsTheSameMember) {
+    TempDir t;
+    TarBuilder b;
+    b.file("a", "1", kT).file("b", "2", kT).file("c", "3", kT).end();
+    TarContextPtr c = open_pkg(t, b);
+    fault::arm(fault::Op::Create, 2, qm::plat::kEACCES);
+    EXPECT_EQ(TarExtract(c.get()), 0);
+    ASSERT_EQ(TarNext(c.get()), 0);
+    EXPECT_EQ(TarExtract(c.get()), 0);
+    ASSERT_EQ(TarNext(c.get()), 0);
+    EXPECT_EQ(TarExtract(c.get()), -1);
+    fault::disarm_all();
+    EXPECT_EQ(msg(c), "ERROR:create file:\"c\" failed. rc=13 Permission denied\n");
+}
+
+#ifndef _WIN32
+// The mode step as the runtime's chmod and the reset to normal attributes leave it: the
+// owner-write bit always set; a mode without it takes the group's and others' write
+// bits away. The file is created under the process's umask, so each case runs under one.
+struct ModeCase {
+    mode_t umask;
+    unsigned member_mode;
+    unsigned expected;
+};
+
+class NewFileMode : public ::testing::TestWithParam<ModeCase> {
+protected:
+    void SetUp() override { old_ = ::umask(GetParam().umask); }
+    void TearDown() override { ::umask(old_); }
+    mode_t old_ = 0;
+};
+
+TEST_P(NewFileMode, IsTheOneTheReplacingWayGives) {
+    const ModeCase& k = GetParam();
+    TempDir t;
+    qm::test::write_file(t / "replaced", "old");
+    qm::test::set_mtime(t / "replaced", kT - 1);
+    ::chmod((t / "replaced").c_str(), 0666 & ~k.umask);
+    TarBuilder b;
+    for (const char* name : {"new", "replaced"}) {
+        Member m;
+        m.name = name;
+        m.data = "x";
+        m.mode = k.member_mode;
+        m.mtime = kT;
+        b.add(m);
+    }
+    b.end();
+    TarContextPtr c = open_pkg(t, b);
+    EXPECT_EQ(TarExtract(c.get()), 0) << msg(c);
+    ASSERT_EQ(TarNext(c.get()), 0);
+    EXPECT_EQ(TarExtract(c.get()), 0) << msg(c);
+    struct stat made, replaced;
+    ASSERT_EQ(::stat((t / "new").c_str(), &made), 0);
+    ASSERT_EQ(::stat((t / "replaced").c_str(), &replaced), 0);
+    EXPECT_EQ(made.st_mode & 07777, k.expected);
+    EXPECT_EQ(replaced.st_mode & 07777, k.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Umasks, NewFileMode,
+                         ::testing::Values(ModeCase{022, 0644, 0644}, ModeCase{0, 0644, 0666},
+                                           ModeCase{0, 0444, 0644}, ModeCase{0222, 0644, 0644},
+                                           ModeCase{0222, 0444, 0644}, ModeCase{077, 0755, 0600},
+                                           ModeCase{0, 0555, 0644}));
+#endif
 
 }  // namespace

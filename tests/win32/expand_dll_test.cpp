@@ -180,4 +180,37 @@ TEST(ExpandDll, PeerCorpusStaysInsideTheTarget) {
     RecordProperty("boxes", boxes);
 }
 
+// A new file takes a short way (created exclusively, times set on the open handle); a
+// replaced one the long way. Both must end alike: not read-only, attributes reset,
+// the member's time, whatever the member's mode says.
+TEST(ExpandDll, NewAndReplacedFilesEndWithTheSameAttributesAndTime) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    qm::test::write_file(t / "out/old-rw", "old");
+    qm::test::write_file(t / "out/old-ro", "old");
+    for (const char* name : {"old-rw", "old-ro"}) qm::test::set_mtime(t / "out" / name, 315630000 - 60);
+    SetFileAttributesA((t / "out/old-ro").string().c_str(), FILE_ATTRIBUTE_READONLY);
+    TarBuilder b;
+    for (const char* name : {"new-rw", "new-ro", "old-rw", "old-ro"}) {
+        Member m;
+        m.name = name;
+        m.data = "member";
+        m.mode = std::strstr(name, "ro") ? 0444 : 0644;
+        b.add(m);
+    }
+    b.end();
+    qm::test::write_bytes(t / "in.pkg", b.bytes());
+    DialogWatcher watch;
+    expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
+    EXPECT_TRUE(watch.shown().empty());
+    const DWORD reference = GetFileAttributesA((t / "out/old-rw").string().c_str());
+    EXPECT_EQ(reference & FILE_ATTRIBUTE_READONLY, 0u);
+    for (const char* name : {"new-rw", "new-ro", "old-ro"}) {
+        const std::string path = (t / "out" / name).string();
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), reference) << name;
+        EXPECT_EQ(qm::test::read_file(path), "member") << name;
+        EXPECT_EQ(qm::test::get_mtime(path), 315630000) << name;
+    }
+}
+
 }  // namespace

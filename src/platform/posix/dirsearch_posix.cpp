@@ -45,8 +45,14 @@ bool DirSearch::fetch() noexcept {
         if (!wildcard_match(pattern_, e->d_name)) continue;
         if (std::strlen(e->d_name) >= sizeof name_) continue;  // not representable
         std::snprintf(name_, sizeof name_, "%s", e->d_name);
-        struct stat st;
-        is_dir_ = ::fstatat(dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        // The entry's own type where the file system gives it; a link (which counts as
+        // what it points to) or an unknown type is looked up.
+        if (e->d_type == DT_DIR || e->d_type == DT_REG) {
+            is_dir_ = e->d_type == DT_DIR;
+        } else {
+            struct stat st;
+            is_dir_ = ::fstatat(dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
         return true;
     }
     return false;

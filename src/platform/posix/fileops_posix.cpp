@@ -46,11 +46,9 @@ unique_fd open_regular(const char* native, struct stat* st) noexcept {
 // Room for any native path plus the temporary suffix.
 constexpr size_t kTempNameSize = 4096 + 64;
 
-// Writes the content of in, with its mode and times, to a new temporary file beside to
-// and gives its name in tmp. On failure nothing is left behind.
-bool copy_to_temp_beside(int in, const struct stat& st, const char* to, char* tmp) noexcept {
-    OutFile out;
-    if (out.create_temp_beside(to, tmp, kTempNameSize) != 0) return false;
+// Writes the content of in to the file just created as out (named path), closes it and
+// gives it the mode and times of st. On failure the file is removed.
+bool fill(int in, const struct stat& st, OutFile& out, const char* path) noexcept {
     bool ok = true;
     char buffer[64 * 1024];
     for (;;) {
@@ -66,15 +64,21 @@ bool copy_to_temp_beside(int in, const struct stat& st, const char* to, char* tm
         }
     }
     ok = out.close() == 0 && ok;
-    NativePath t(tmp);
+    NativePath t(path);
     ok = ok && ::chmod(t.c_str(), st.st_mode & 07777) == 0;
     if (ok) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         (void)::utimensat(AT_FDCWD, t.c_str(), times, 0);
     } else {
-        (void)remove_file(tmp);
+        (void)remove_file(path);
     }
     return ok;
+}
+
+// The same into a new temporary file beside to, whose name is given in tmp.
+bool copy_to_temp_beside(int in, const struct stat& st, const char* to, char* tmp) noexcept {
+    OutFile out;
+    return out.create_temp_beside(to, tmp, kTempNameSize) == 0 && fill(in, st, out, tmp);
 }
 
 // MoveFileA of a file to another volume: a copy that never replaces an existing to,
@@ -118,14 +122,20 @@ bool ExclusiveFile::open(const char* path, Access) noexcept {
 bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
     if (!handle_) return false;
     const int fd = static_cast<int>(handle_.get());
+    out->creation = 0;
+    // One statx gives all three where it can; fstat where it cannot.
+    struct statx sx;
+    constexpr unsigned kTimes = STATX_ATIME | STATX_MTIME;
+    if (::statx(fd, "", AT_EMPTY_PATH, kTimes | STATX_BTIME, &sx) == 0 && (sx.stx_mask & kTimes) == kTimes) {
+        out->access = to_filetime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+        out->write = to_filetime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+        if (sx.stx_mask & STATX_BTIME) out->creation = to_filetime(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+        return true;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0) return false;
     out->access = to_filetime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
     out->write = to_filetime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    out->creation = 0;
-    struct statx sx;
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
-        out->creation = to_filetime(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
     return true;
 }
 
@@ -143,6 +153,10 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
     struct stat src;
     unique_fd in = open_regular(a.c_str(), &src);
     if (!in) return false;
+    // A destination that is not there yet has no old content to keep whole: the copy is
+    // written in place (and removed again should it fail), without a temporary file.
+    OutFile out;
+    if (out.create_new(to) == 0) return fill(in.get(), src, out, to);
     struct stat dst;
     if (::stat(b.c_str(), &dst) == 0) {
         // As on Windows: a file is not its own destination, and neither a directory nor a

@@ -93,14 +93,42 @@ int remove_file(const char* path) noexcept {
 
 bool FdTraits::close(int fd) noexcept { return ::close(fd) == 0; }
 
-int OutFile::create(const char* path) noexcept {
-    if (int e = fault::check(fault::Op::Create)) return e;
+namespace {
+int open_for_writing(const char* path, int how, unique_fd* out) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
-    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | how | O_CLOEXEC, 0666);
     if (fd < 0) return err();
-    fd_.reset(fd);
+    out->reset(fd);
     return 0;
+}
+}  // namespace
+
+int OutFile::create(const char* path) noexcept {
+    if (int e = fault::check(fault::Op::Create)) return e;
+    return open_for_writing(path, O_TRUNC, &fd_);
+}
+
+int OutFile::create_new(const char* path) noexcept {
+    if (fault::armed(fault::Op::Create)) return kEEXIST;
+    return open_for_writing(path, O_EXCL, &fd_);
+}
+
+OutFile::Finish OutFile::finish_new(const char* /*path*/, unsigned mode, int64_t t) noexcept {
+    Finish r;
+    // change_mode then set_attributes_normal: the owner-write bit ends up set either way;
+    // a mode without it still takes the group's and others' write bits away.
+    struct stat st;
+    if (::fstat(fd_.get(), &st) != 0) {
+        r.mode = err();
+    } else {
+        const mode_t m = st.st_mode & 07777;
+        const mode_t want = ((mode & 0200) ? m : (m & ~mode_t(0222))) | 0200;
+        if (want != m && ::fchmod(fd_.get(), want) != 0) r.mode = err();
+    }
+    r.time = set_time(t);
+    r.close = close();
+    return r;
 }
 
 int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {

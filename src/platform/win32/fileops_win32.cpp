@@ -88,6 +88,10 @@ void remove_temporary(const char* path) noexcept {
 
 bool copy_file_replace(const char* from, const char* to) noexcept {
     if (!from || !to) return false;
+    // Onto a destination that is not there yet the copy is the same whether it may
+    // replace or not, and the attribute check below has nothing to find: one look-up
+    // of the destination saved. Any failure takes the full way.
+    if (CopyFileA(from, to, TRUE)) return true;
     // Windows refuses to replace a read-only file; Wine, run by a user whom the host's
     // permissions do not stop, replaces it. Said here so that both behave alike.
     const DWORD attributes = GetFileAttributesA(to);

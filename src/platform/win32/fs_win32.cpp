@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/utime.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <cerrno>
 #include <climits>
@@ -76,6 +77,60 @@ int OutFile::create(const char* path) noexcept {
     if (fd < 0) return err();
     fd_.reset(fd);
     return 0;
+}
+
+int OutFile::create_new(const char* path) noexcept {
+    if (fault::armed(fault::Op::Create)) return kEEXIST;
+    int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return err();
+    fd_.reset(fd);
+    return 0;
+}
+
+namespace {
+using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+
+// The system's own call, looked up at run time: the DLL imports from kernel32 and the
+// other user-mode libraries only.
+SetInformationFn set_information() noexcept {
+    static SetInformationFn fn = [] {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return ntdll ? reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
+                           GetProcAddress(ntdll, "NtSetInformationFile")))
+                     : nullptr;
+    }();
+    return fn;
+}
+
+// SetFileAttributesA(FILE_ATTRIBUTE_NORMAL) on an open file: the same request to the
+// file system without looking the path up again (times given as 0 stay as they are).
+bool reset_attributes(int fd) noexcept {
+    const SetInformationFn fn = set_information();
+    const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    if (!fn || h == INVALID_HANDLE_VALUE) return false;
+    FILE_BASIC_INFORMATION info = {};
+    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    IO_STATUS_BLOCK io;
+    return NT_SUCCESS(fn(h, &io, &info, sizeof info, FileBasicInformation));
+}
+}  // namespace
+
+OutFile::Finish OutFile::finish_new(const char* path, unsigned mode, int64_t t) noexcept {
+    Finish r;
+    // The times through the runtime, so that they are converted exactly as utime does.
+    r.time = set_time(t);
+    // The runtime's chmod would only set or clear the read-only attribute, and the reset
+    // to normal attributes that follows it clears it again: the reset alone leaves the
+    // same file.
+    const bool reset = reset_attributes(fd_.get());
+    r.close = close();
+    // Should the reset on the open file fail, the path is tried, and when that fails too
+    // the chmod tells why, as it would have.
+    if (!reset && !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) {
+        r.mode = change_mode(path, mode);
+        if (r.mode == 0) set_attributes_normal(path);
+    }
+    return r;
 }
 
 int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {
