@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Prepares the project's own Wine prefix once: 32-bit, booted, and with a virtual
-# desktop, so that dialogs and message boxes open and close at once under Xvfb (without
-# a window manager Wine waits two seconds for every window it hides).
+# Prepares the project's own Wine prefix once: 32-bit, booted, with a virtual desktop,
+# so that dialogs and message boxes open and close at once under Xvfb (without a window
+# manager Wine waits two seconds for every window it hides), and without the crash
+# dialog, so that a crash fails a test instead of hanging it.
 set -euo pipefail
 export WINEPREFIX="${QM_WINEPREFIX:-$HOME/.quillmar-wine}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-stamp="$WINEPREFIX/.quillmar-ready"
+stamp="$WINEPREFIX/.quillmar-ready-2"
 if [ ! -f "$stamp" ]; then
   echo "wine-prefix: creating $WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  # A crashing test program ends with its backtrace instead of waiting on a crash dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wineserver -w
   touch "$stamp"
 fi

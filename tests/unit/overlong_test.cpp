@@ -297,7 +297,9 @@ TEST(Environment, LongValuesGetThePlatformsOwnResult) {
         const std::string value(length, 'v');
         const int r = qm::fileutil::SetEnvVariable("QM_LONG_VALUE", value.c_str());
 #ifdef _WIN32
-        EXPECT_EQ(r != 0, SetEnvironmentVariableA("QM_LONG_VALUE_DIRECT", value.c_str()) != 0) << length;
+        // Wine's own call crashes on values past the limit, so the expectation is
+        // Windows' documented one: 32,767 characters and more are refused.
+        EXPECT_EQ(r != 0, length < 32767) << length;
         if (length < 32767) {
             std::vector<char> buf(length + 1);
             EXPECT_EQ(GetEnvironmentVariableA("QM_LONG_VALUE", buf.data(), static_cast<DWORD>(buf.size())), length);
@@ -309,9 +311,6 @@ TEST(Environment, LongValuesGetThePlatformsOwnResult) {
 #endif
     }
     qm::fileutil::SetEnvVariable("QM_LONG_VALUE", nullptr);
-#ifdef _WIN32
-    SetEnvironmentVariableA("QM_LONG_VALUE_DIRECT", nullptr);
-#endif
 }
 
 }  // namespace

@@ -89,9 +89,15 @@ void remove_temporary(const char* path) noexcept {
 bool copy_file_replace(const char* from, const char* to) noexcept {
     if (!from || !to) return false;
     // Onto a destination that is not there yet the copy is the same whether it may
-    // replace or not, and the attribute check below has nothing to find: one look-up
-    // of the destination saved. Any failure takes the full way.
-    if (CopyFileA(from, to, TRUE)) return true;
+    // replace or not, and needs no temporary: there is nothing to protect.
+    if (GetFileAttributesA(to) == INVALID_FILE_ATTRIBUTES) {
+        if (CopyFileA(from, to, TRUE)) return true;
+        // The destination was not there before: whatever a failed copy left at its name
+        // (a file cut short by a full disk) is ours to take away.
+        if (GetLastError() != ERROR_FILE_EXISTS && GetFileAttributesA(from) != INVALID_FILE_ATTRIBUTES)
+            DeleteFileA(to);
+        return false;
+    }
     // Windows refuses to replace a read-only file; Wine, run by a user whom the host's
     // permissions do not stop, replaces it. Said here so that both behave alike.
     const DWORD attributes = GetFileAttributesA(to);

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/sys.h"
 
@@ -26,6 +27,13 @@ const LoadTimeRoot g_root;
 }  // namespace
 
 int set_env(const char* name, const char* value) noexcept {
+    // Windows refuses a value of 32,767 characters or more; Wine's SetEnvironmentVariableA
+    // reads past its own buffer on such a value and crashes the process. Refused here,
+    // with the platform's own answer.
+    if (value && std::strlen(value) >= 32767) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
     return SetEnvironmentVariableA(name, value) ? 1 : 0;
 }
 
