@@ -90,7 +90,8 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
     if (!from || !to) return false;
     // Onto a destination that is not there yet the copy is the same whether it may
     // replace or not, and needs no temporary: there is nothing to protect.
-    if (GetFileAttributesA(to) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD attributes = GetFileAttributesA(to);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         if (CopyFileA(from, to, TRUE)) return true;
         // The destination was not there before: whatever a failed copy left at its name
         // (a file cut short by a full disk) is ours to take away.
@@ -100,9 +101,7 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
     }
     // Windows refuses to replace a read-only file; Wine, run by a user whom the host's
     // permissions do not stop, replaces it. Said here so that both behave alike.
-    const DWORD attributes = GetFileAttributesA(to);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || same_file(from, to)))
+    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || same_file(from, to))
         return false;
     // CopyFileA writes into the destination itself: a disk that fills up half-way leaves
     // it cut short (under Wine even stamped with the source's time). The copy goes beside
