@@ -13,6 +13,7 @@
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/fs.h"
+#include "platform/posix/io.h"
 #include "platform/posix/paths.h"
 
 namespace qm::plat {
@@ -157,11 +158,11 @@ int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_siz
     return kEEXIST;
 }
 
-int OutFile::write(const void* data, size_t size) noexcept {
+int write_fully(int fd, const void* data, size_t size) noexcept {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         if (int e = fault::check(fault::Op::Write)) return e;
-        ssize_t n = ::write(fd_.get(), p, size);
+        ssize_t n = ::write(fd, p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             return err();
@@ -171,6 +172,8 @@ int OutFile::write(const void* data, size_t size) noexcept {
     }
     return 0;
 }
+
+int OutFile::write(const void* data, size_t size) noexcept { return write_fully(fd_.get(), data, size); }
 
 int OutFile::set_time(int64_t t) noexcept {
     if (int e = fault::check(fault::Op::SetTime)) return e;

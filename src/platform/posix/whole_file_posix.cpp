@@ -1,0 +1,268 @@
+// POSIX side of the whole-file write. A new file is an unnamed file (O_TMPFILE) in its
+// directory that gets its name with linkat once complete: a process that dies leaves
+// nothing, and the name never shows a part. A replaced file is the same unnamed file,
+// flushed, given the old file's owner, group and mode, linked in under a temporary name
+// beside the old one and renamed over it; the directory is then flushed. Where the
+// file system has no unnamed files, the file is written under the temporary name from
+// the start. A temporary is locked (flock) while its writer lives, which tells a stale
+// one from one being written.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "platform/posix/filetime.h"
+#include "platform/posix/io.h"
+#include "platform/posix/paths.h"
+#include "platform/whole_file.h"
+
+namespace qm::plat {
+
+namespace {
+
+int err() noexcept { return last_crt_error(); }
+int err(int e) noexcept { return from_native_errno(e); }
+
+size_t base_offset(const char* path) noexcept {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? static_cast<size_t>(slash - path) + 1 : 0;
+}
+
+// The directory part of path ("." for none), for open and fsync.
+void directory_of(const char* path, char* out, size_t size) noexcept {
+    const size_t b = base_offset(path);
+    if (b == 0)
+        std::snprintf(out, size, ".");
+    else
+        std::snprintf(out, size, "%.*s", static_cast<int>(b == 1 ? 1 : b - 1), path);
+}
+
+// The umask, for a file that could not be created with the default mode; read without
+// changing it where /proc tells it.
+mode_t current_umask() noexcept {
+    int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char buf[4096];
+        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+        ::close(fd);
+        if (n > 0) {
+            buf[n] = '\0';
+            if (const char* u = std::strstr(buf, "\nUmask:")) return static_cast<mode_t>(std::strtoul(u + 7, nullptr, 8));
+        }
+    }
+    const mode_t m = ::umask(022);
+    ::umask(m);
+    return m;
+}
+
+// Gives the unnamed file fd the name path. The descriptor's own entry in /proc where
+// the process lacks the right to link a descriptor directly.
+int link_unnamed(int fd, const char* path) noexcept {
+    static bool direct_refused = false;
+    if (!direct_refused) {
+        if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM) return errno;
+        direct_refused = true;
+    }
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// rename that never replaces: renameat2 where the file system has it, else link and unlink.
+int rename_new(const char* from, const char* to) noexcept {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    if (::link(from, to) != 0) return errno;
+    ::unlink(from);
+    return 0;
+}
+
+// A temporary that nobody holds is what a killed run left: removed. One that its writer
+// still holds (locked) stays. True when the name is free now.
+bool remove_if_stale(const char* temp) noexcept {
+    const int fd = ::open(temp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    struct stat held, named;
+    const bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+                       ::lstat(temp, &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
+                       ::unlink(temp) == 0;
+    ::close(fd);
+    return stale;
+}
+
+void flush_directory(const char* path) noexcept {
+    char dir[4096];
+    directory_of(path, dir, sizeof dir);
+    const int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    // A failure here no longer puts the content at risk: not reported.
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+WholeFile::~WholeFile() { discard(); }
+
+void WholeFile::close_handle() noexcept {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+void WholeFile::discard() noexcept {
+    if (temp_named_) ::unlink(temp_);
+    close_handle();
+    temp_named_ = unnamed_ = fallback_ = false;
+}
+
+bool WholeFile::holds_content() const noexcept { return handle_ >= 0 && (unnamed_ || temp_named_); }
+
+int WholeFile::begin(const char* path, Intent intent) noexcept {
+    discard();
+    intent_ = intent;
+    if (int e = fault::check(fault::Op::Create)) return e;
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    std::snprintf(path_, sizeof path_, "%s", p.c_str());
+    if (path_[base_offset(path_)] == '\0') return kEISDIR;
+
+    char dir[sizeof path_];
+    directory_of(path_, dir, sizeof dir);
+    // 0666: the file has no name, so nobody can open it, and its mode tells the default
+    // a new file gets (umask, default ACL).
+    int fd = ::open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        handle_ = fd;
+        unnamed_ = true;
+        return 0;
+    }
+    if (errno == ENOENT || errno == ENOTDIR) return kENOENT;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return err();
+
+    // No unnamed files here: the temporary name from the start, private until complete.
+    fallback_ = true;
+    for (unsigned k = 0; k < 16; ++k) {
+        if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            fd = ::open(temp_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                (void)::flock(fd, LOCK_EX | LOCK_NB);
+                handle_ = fd;
+                temp_named_ = true;
+                return 0;
+            }
+            if (errno != EEXIST) return err();
+            if (!remove_if_stale(temp_)) break;
+        }
+    }
+    return kEEXIST;
+}
+
+int WholeFile::write(const void* data, size_t size) noexcept {
+    if (handle_ < 0) return kEBADF;
+    return write_fully(static_cast<int>(handle_), data, size);
+}
+
+WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept {
+    return place(end, intent_ == Intent::Replace);
+}
+
+WholeFileResult WholeFile::commit_replacing(const WholeFileEnd& end) noexcept {
+    if (!holds_content()) return {WholeFileStep::Place, kEBADF};
+    return place(end, true);
+}
+
+WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexcept {
+    if (handle_ < 0) return {WholeFileStep::Write, kEBADF};
+    const int fd = static_cast<int>(handle_);
+    auto fail = [this](WholeFileStep step, int e) {
+        discard();
+        return WholeFileResult{step, e};
+    };
+
+    // What the name holds now: a regular file's identity is kept; a link, or anything
+    // else, is replaced by the file and never followed.
+    struct stat old;
+    const bool have_old = replacing && ::lstat(path_, &old) == 0 && S_ISREG(old.st_mode);
+    struct stat cur;
+    if (::fstat(fd, &cur) != 0) return fail(WholeFileStep::Mode, err());
+    mode_t base = cur.st_mode & 07777;
+    if (have_old)
+        base = old.st_mode & 07777;
+    else if (fallback_)
+        base = 0666 & ~current_umask();
+    mode_t want = base;
+    if (end.mode_kind == WholeFileEnd::Mode::Runtime)
+        want = ((end.mode & 0200) ? base : (base & ~mode_t(0222))) | 0200;
+    else if (end.mode_kind == WholeFileEnd::Mode::Exact)
+        want = static_cast<mode_t>(end.mode) & 07777;
+
+    if (have_old && (old.st_uid != cur.st_uid || old.st_gid != cur.st_gid)) {
+        // Where the process may not give both, it gives what it may.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            (void)::fchown(fd, old.st_uid, static_cast<gid_t>(-1));
+            (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        }
+    }
+    // A change of owner clears the set-id bits: the mode goes on after it.
+    if ((want != (cur.st_mode & 07777) || have_old) && ::fchmod(fd, want) != 0)
+        return fail(WholeFileStep::Mode, err());
+
+    if (end.times_kind != WholeFileEnd::Times::Keep) {
+        if (int e = fault::check(fault::Op::SetTime)) return fail(WholeFileStep::Time, e);
+        struct timespec ts[2];
+        if (end.times_kind == WholeFileEnd::Times::Seconds) {
+            ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(end.seconds);
+            ts[0].tv_nsec = ts[1].tv_nsec = 0;
+        } else {
+            ts[0] = from_filetime(end.times.access);
+            ts[1] = from_filetime(end.times.write);
+        }
+        if (::futimens(fd, ts) != 0) return fail(WholeFileStep::Time, err());
+    }
+
+    // The content reaches the disk before it takes an old file's place. A new file
+    // needs no flush: until the name is written it is not there, and after a crash that
+    // loses its data it still carries its source's time, never a newer one.
+    if ((replacing || fallback_) && ::fsync(fd) != 0) return fail(WholeFileStep::Write, err());
+
+    if (int e = fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
+    if (!replacing) {
+        const int e = unnamed_ ? link_unnamed(fd, path_) : rename_new(temp_, path_);
+        if (e == EEXIST) return {WholeFileStep::Place, kEEXIST};  // the content stays for commit_replacing
+        if (e != 0) return fail(WholeFileStep::Place, err(e));
+        unnamed_ = temp_named_ = false;
+    } else {
+        if (unnamed_) {
+            // Named only now that it is complete; locked first, so that it is never
+            // taken for one a killed run left.
+            (void)::flock(fd, LOCK_EX | LOCK_NB);
+            int e = EEXIST;
+            for (unsigned k = 0; k < 16 && e == EEXIST; ++k) {
+                if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return fail(WholeFileStep::Place, kENAMETOOLONG);
+                e = link_unnamed(fd, temp_);
+                if (e == EEXIST && remove_if_stale(temp_)) e = link_unnamed(fd, temp_);
+            }
+            if (e != 0) return fail(WholeFileStep::Place, err(e));
+            unnamed_ = false;
+            temp_named_ = true;
+        }
+        if (::rename(temp_, path_) != 0) return fail(WholeFileStep::Place, err());
+        temp_named_ = false;
+        flush_directory(path_);
+    }
+    const int closed = ::close(fd);
+    handle_ = -1;
+    if (closed != 0) return {WholeFileStep::Write, err()};
+    return {};
+}
+
+}  // namespace qm::plat
