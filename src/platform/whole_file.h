@@ -87,6 +87,7 @@ public:
 private:
     void close_handle() noexcept;
     WholeFileResult place(const WholeFileEnd& end, bool replacing) noexcept;
+    WholeFileResult write_in_place(const WholeFileEnd& end) noexcept;  // Windows
 
     intptr_t handle_ = -1;  // POSIX descriptor or Windows HANDLE; -1 when none
     int crt_fd_ = -1;       // Windows: the runtime's descriptor over handle_

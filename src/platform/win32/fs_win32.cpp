@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <sys/utime.h>
 #include <windows.h>
-#include <winternl.h>
 
 #include <cerrno>
 #include <climits>
@@ -17,6 +16,7 @@
 #include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/win32/errmap.h"
+#include "platform/win32/ntfile.h"
 
 namespace qm::plat {
 
@@ -88,30 +88,11 @@ int OutFile::create_new(const char* path) noexcept {
 }
 
 namespace {
-using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-
-// The system's own call, looked up at run time: the DLL imports from kernel32 and the
-// other user-mode libraries only.
-SetInformationFn set_information() noexcept {
-    static SetInformationFn fn = [] {
-        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-        return ntdll ? reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
-                           GetProcAddress(ntdll, "NtSetInformationFile")))
-                     : nullptr;
-    }();
-    return fn;
-}
-
 // SetFileAttributesA(FILE_ATTRIBUTE_NORMAL) on an open file: the same request to the
-// file system without looking the path up again (times given as 0 stay as they are).
+// file system without looking the path up again.
 bool reset_attributes(int fd) noexcept {
-    const SetInformationFn fn = set_information();
     const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-    if (!fn || h == INVALID_HANDLE_VALUE) return false;
-    FILE_BASIC_INFORMATION info = {};
-    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    IO_STATUS_BLOCK io;
-    return NT_SUCCESS(fn(h, &io, &info, sizeof info, FileBasicInformation));
+    return h != INVALID_HANDLE_VALUE && set_attributes_on(h, FILE_ATTRIBUTE_NORMAL);
 }
 }  // namespace
 
