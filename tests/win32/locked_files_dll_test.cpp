@@ -1,6 +1,9 @@
-// A read-only file, and a file another program holds open without sharing, where the
-// DLL wants to write: an expansion, a guarded copy and the gateway's INI writes each
-// give their documented outcome, the file keeps what it had, and nothing temporary is
+// A read-only file, a file another program holds open without sharing, and one it
+// holds sharing reading and writing but not deletion (the runtime's own fopen share
+// mode), where the DLL wants to write: an expansion, a guarded copy and the gateway's
+// copies and INI writes each give their documented outcome. Where the file cannot be
+// written it keeps what it had; the one held with write sharing gets the new content
+// written into it in place (it cannot be replaced while held). Nothing temporary is
 // left beside it. (Expansion over a read-only file replaces it: see
 // ExpandDll.ReadOnlyOlderFileIsReplacedAndEndsWritable.)
 #include <gtest/gtest.h>
@@ -28,7 +31,7 @@ using GatewayFn = int(__cdecl*)(const char*, int);
 
 constexpr int64_t kOld = 1000000000, kNew = kOld + 100;
 
-enum class Lock { ReadOnly, HeldWithoutSharing };
+enum class Lock { ReadOnly, HeldWithoutSharing, HeldSharingReadWrite };
 
 // The lock on one file for the life of the object.
 class Locked {
@@ -37,7 +40,9 @@ public:
         if (how == Lock::ReadOnly)
             SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
         else
-            held_ = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            held_ = CreateFileA(path_.c_str(), GENERIC_READ,
+                                how == Lock::HeldWithoutSharing ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     }
     ~Locked() {
         if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
@@ -59,7 +64,21 @@ bool temporary_files_left(const fs::path& dir) {
 }
 
 std::string lock_name(const ::testing::TestParamInfo<Lock>& i) {
-    return i.param == Lock::ReadOnly ? "ReadOnly" : "HeldWithoutSharing";
+    switch (i.param) {
+        case Lock::ReadOnly: return "ReadOnly";
+        case Lock::HeldWithoutSharing: return "HeldWithoutSharing";
+        default: return "HeldSharingReadWrite";
+    }
+}
+
+// Volume and index: the same file, not another one under its name.
+uint64_t file_index(const fs::path& p) {
+    HANDLE h = CreateFileA(p.string().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok ? (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) : 0;
 }
 
 TEST(LockedFileDll, ExpansionOverAHeldFileStopsWithItsMessageAndKeepsIt) {
@@ -90,28 +109,37 @@ TEST(LockedFileDll, ExpansionOverAHeldFileStopsWithItsMessageAndKeepsIt) {
 
 class LockedDestinationDll : public ::testing::TestWithParam<Lock> {};
 
-TEST_P(LockedDestinationDll, GuardedCopyIsAttemptedAndLeavesTheDestination) {
+TEST_P(LockedDestinationDll, GuardedCopyIsAttemptedAndWritesWhereItMay) {
     const CopyFilesFn copy = get<CopyFilesFn>("MyCopyFiles", 23);
     ASSERT_NE(copy, nullptr);
+    const bool in_place = GetParam() == Lock::HeldSharingReadWrite;
     TempDir t;
     write_file(t / "s/f", "newer source");
     write_file(t / "d/f", "installed");
     qm::test::set_mtime(t / "s/f", kNew);
     qm::test::set_mtime(t / "d/f", kOld);
+    const uint64_t before = file_index(t / "d/f");
     {
         Locked lock(t / "d/f", GetParam());
         ASSERT_TRUE(lock.ok());
         EXPECT_EQ(copy((t / "s").string().c_str(), (t / "d").string().c_str(), "*"), 1);
     }
-    EXPECT_EQ(read_file(t / "d/f"), "installed");
-    EXPECT_EQ(qm::test::get_mtime(t / "d/f"), kOld) << "old content must not get the source's time";
+    if (in_place) {
+        EXPECT_EQ(read_file(t / "d/f"), "newer source");
+        EXPECT_EQ(qm::test::get_mtime(t / "d/f"), kNew);
+        EXPECT_EQ(file_index(t / "d/f"), before) << "written into the held file itself";
+    } else {
+        EXPECT_EQ(read_file(t / "d/f"), "installed");
+        EXPECT_EQ(qm::test::get_mtime(t / "d/f"), kOld) << "old content must not get the source's time";
+    }
     EXPECT_FALSE(fs::exists(t / "kyinstall.log")) << "a copy that failed is not a refusal";
     EXPECT_FALSE(temporary_files_left(t.path()));
 }
 
-TEST_P(LockedDestinationDll, GatewayIniKeepsWhatItHadAndThePackageIniStays) {
+TEST_P(LockedDestinationDll, GatewayIniIsWrittenWhereItMayAndThePackageIniGoesOnlyThen) {
     const GatewayFn gateway = get<GatewayFn>("ModifyGatewayFile", 11);
     ASSERT_NE(gateway, nullptr);
+    const bool in_place = GetParam() == Lock::HeldSharingReadWrite;
     SystemIniBackup backup;
     TempDir t(false);
     const std::string installed = "[Working Directory]\r\nDir=C:\\old\r\n[SERVICES]\r\nCurrentService=5\r\n";
@@ -124,13 +152,41 @@ TEST_P(LockedDestinationDll, GatewayIniKeepsWhatItHadAndThePackageIniStays) {
         ASSERT_TRUE(lock.ok());
         EXPECT_EQ(gateway((t / "prod").string().c_str(), 2048), 1);
     }
-    EXPECT_EQ(read_file(backup.path()), installed);
-    EXPECT_EQ(read_file(t / "prod/bin/rzgatewy.ini"), "[Gateway]\r\nPort=7071\r\n") << "the only copy stays";
+    if (in_place) {
+        char value[64];
+        GetPrivateProfileStringA("Gateway", "Port", "", value, sizeof value, backup.path().c_str());
+        EXPECT_STREQ(value, "7071") << "the package INI's content, copied in place";
+        GetPrivateProfileStringA("SERVICES", "CurrentService", "", value, sizeof value, backup.path().c_str());
+        EXPECT_STREQ(value, "1");
+        EXPECT_FALSE(fs::exists(t / "prod/bin/rzgatewy.ini")) << "moved once its copy was in place";
+    } else {
+        EXPECT_EQ(read_file(backup.path()), installed);
+        EXPECT_EQ(read_file(t / "prod/bin/rzgatewy.ini"), "[Gateway]\r\nPort=7071\r\n") << "the only copy stays";
+    }
     EXPECT_EQ(read_file(t / "prod/bin/rzgatewy.exe"), "tx variant") << "the later steps ran all the same";
     EXPECT_FALSE(temporary_files_left(t.path()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Locks, LockedDestinationDll, ::testing::Values(Lock::ReadOnly, Lock::HeldWithoutSharing),
+TEST(LockedFileDll, GatewayProgramHeldSharingWritesIsReplacedInPlace) {
+    const GatewayFn gateway = get<GatewayFn>("ModifyGatewayFile", 11);
+    ASSERT_NE(gateway, nullptr);
+    SystemIniBackup backup;
+    TempDir t(false);
+    write_file(t / "prod/bin/rzgatewy.exe", "gateway");
+    write_file(t / "prod/bin/mqgatewy.exe", "mq variant");
+    const uint64_t before = file_index(t / "prod/bin/rzgatewy.exe");
+    {
+        Locked lock(t / "prod/bin/rzgatewy.exe", Lock::HeldSharingReadWrite);
+        ASSERT_TRUE(lock.ok());
+        EXPECT_EQ(gateway((t / "prod").string().c_str(), 1024), 1);
+    }
+    EXPECT_EQ(read_file(t / "prod/bin/rzgatewy.exe"), "mq variant");
+    EXPECT_EQ(file_index(t / "prod/bin/rzgatewy.exe"), before);
+    EXPECT_FALSE(temporary_files_left(t.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Locks, LockedDestinationDll,
+                         ::testing::Values(Lock::ReadOnly, Lock::HeldWithoutSharing, Lock::HeldSharingReadWrite),
                          lock_name);
 
 }  // namespace
