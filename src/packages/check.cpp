@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "extract/verdict.h"
 #include "packages/expand.h"
 #include "tar/tar.h"
 
@@ -26,13 +27,8 @@ std::string trim_slashes(std::string s) {
     return s;
 }
 
-bool is_directory_entry(const TarEntry& e) {
-    const size_t n = std::strlen(e.name);
-    return e.type == '5' || (e.type == '\0' && n > 0 && e.name[n - 1] == '/');
-}
-
-std::string block_name(const unsigned char* block) {
-    return std::string(reinterpret_cast<const char*>(block), strnlen(reinterpret_cast<const char*>(block), 100));
+std::string block_name(const TarHeaderBlock& block) {
+    return std::string(reinterpret_cast<const char*>(block.name), strnlen(reinterpret_cast<const char*>(block.name), 100));
 }
 
 std::string format(const char* fmt, ...) QM_PRINTF_LIKE(1, 2);
@@ -45,45 +41,29 @@ std::string format(const char* fmt, ...) {
     return buf;
 }
 
-// What TarExtract would say about this member before touching the disk, or "" when it
-// would go ahead.
-std::string refusal(const TarContext& c, const TarEntry& e) {
-    char msg[kMessageSize] = "";
-    const auto done = [&msg]() {
-        std::string t = msg;
-        while (!t.empty() && t.back() == '\n') t.pop_back();
-        return t;
-    };
-    if (e.type == 'L') {
-        TarFormat(msg, "WARNING: File:\"%s\" long file name detected in tar.\n", e.name);
-        return done();
-    }
-    if (e.name[0] != '\0') {
-        if (const char* why = TarUnsafeNameReason(e.name)) {
-            TarFormat(msg, "ERROR:File \"%s\" unsafe name (%s). Not extracted\n", e.name, why);
-            return done();
-        }
-    }
-    if (is_directory_entry(e)) return "";
-    const int64_t available = static_cast<int64_t>(c.image.get() + c.imageSize - e.data);
-    if (e.status.size < 0 || e.status.size > INT32_MAX) {
-        TarFormat(msg, "ERROR:File \"%s\" has an invalid size. Not extracted\n", e.name);
-        return done();
-    }
-    if (e.status.size > available) {
-        TarFormat(msg, "ERROR:File \"%s\" is cut short: %lld of %lld bytes in the package. Not extracted\n",
-                  e.name, static_cast<long long>(available < 0 ? 0 : available),
-                  static_cast<long long>(e.status.size));
-        return done();
-    }
-    if (e.name[0] == '\0') return "ERROR:create file:\"\" failed. rc=2 No such file or directory";
-    return "";
+std::string without_newline(const char* text) {
+    std::string t = text;
+    while (!t.empty() && t.back() == '\n') t.pop_back();
+    return t;
+}
+
+CheckedMember describe(const TarEntry& e) {
+    CheckedMember m;
+    m.name = e.name;
+    m.type = e.type;
+    m.mode = e.status.mode;
+    m.uid = e.status.uid;
+    m.gid = e.status.gid;
+    m.size = e.status.size;
+    m.mtime = e.status.mtime;
+    m.offset = e.offset;
+    return m;
 }
 
 // Directories the expansion itself creates, so a later member may rely on them.
 void note_directories(const TarEntry& e, std::set<std::string>& made) {
     const std::string name = e.name;
-    if (is_directory_entry(e)) {
+    if (TarIsDirectory(e)) {
         made.insert(trim_slashes(name));
         return;
     }
@@ -110,7 +90,7 @@ std::string needs_directory(const TarEntry& e, const std::set<std::string>& made
     const size_t last = name.rfind('/');
     if (last == std::string::npos || last == 0) return "";
     const std::string dir = name.substr(0, last);
-    if (!is_directory_entry(e) && dir.find('/') != std::string::npos) return "";
+    if (!TarIsDirectory(e) && dir.find('/') != std::string::npos) return "";
     if (made.count(trim_slashes(dir))) return "";
     return dir;
 }
@@ -138,39 +118,34 @@ CheckReport CheckPackage(const char* path) {
         r.error = "out of memory";
         return r;
     }
-    if (TarOpen(c.get(), path) != 0) {
+    if (TarOpen(c.get(), path) != TarLoad::Loaded) {
         r.error = TarMessage(c.get())[0] ? TarMessage(c.get())
                                           : "the first block is not a usable header: nothing would be installed";
         return r;
     }
     r.readable = true;
-    r.size = c->imageSize;
+    r.size = TarPackageSize(c.get());
 
     std::set<std::string> made;
     std::map<std::string, int> seen;
     bool stopped = false;
     bool manifest_done = false;
-    const unsigned char* image = c->image.get();
-    while (true) {
-        const TarEntry& e = *c->currentEntry;
-        CheckedMember m;
-        m.name = e.name;
-        m.type = e.type;
-        m.mode = e.status.mode;
-        m.uid = e.status.uid;
-        m.gid = e.status.gid;
-        m.size = e.status.size;
-        m.mtime = e.status.mtime;
-        m.offset = c->cursor - image;
+    TarStep step = TarStep::Member;
+    do {
+        const TarEntry& e = TarCurrent(c.get());
+        CheckedMember m = describe(e);
+        // What the header alone decides; the target is not known here.
+        const extract::Verdict v = extract::DecideMember(e, extract::OnDisk{});
+        m.fate = v.fate;
         if (stopped) {
             m.action = MemberAction::NotReached;
-        } else if (const std::string why = refusal(*c, e); !why.empty()) {
+        } else if (v.fate == extract::Fate::Refuse || v.fate == extract::Fate::Fail) {
             m.action = MemberAction::Stops;
-            m.why = why;
+            m.why = without_newline(v.message);
             stopped = true;
-            r.findings.push_back(format("member \"%s\" stops the expansion: %s", m.name.c_str(), why.c_str()));
+            r.findings.push_back(format("member \"%s\" stops the expansion: %s", m.name.c_str(), m.why.c_str()));
         } else {
-            m.action = is_directory_entry(e) ? MemberAction::Directory : MemberAction::Write;
+            m.action = v.fate == extract::Fate::Directory ? MemberAction::Directory : MemberAction::Write;
             const std::string dir = needs_directory(e, made);
             if (!dir.empty())
                 r.findings.push_back(format("member \"%s\" needs the directory \"%s\" on the target: no earlier "
@@ -178,7 +153,7 @@ CheckReport CheckPackage(const char* path) {
                                             m.name.c_str(), dir.c_str()));
             note_directories(e, made);
         }
-        if (strnlen(reinterpret_cast<const char*>(c->cursor), 100) == 100)
+        if (strnlen(reinterpret_cast<const char*>(e.header->name), 100) == 100)
             r.findings.push_back(format("member \"%s\" fills all 100 bytes of the name field: a longer name "
                                         "would have been cut or split by its writer",
                                         m.name.c_str()));
@@ -191,54 +166,42 @@ CheckReport CheckPackage(const char* path) {
             manifest_done = true;
         }
         r.members.push_back(m);
-
-        if (TarNext(c.get()) != 0) break;
-        if (TarAtEnd(c.get())) break;
-    }
+        step = TarNext(c.get());
+    } while (step == TarStep::Member);
 
     // Why the walk ended.
-    const int64_t at = c->cursor - image;
-    if (TarMessage(c.get())[0] != '\0') {
-        CheckedMember m;
-        m.name = block_name(c->cursor);
-        m.type = static_cast<char>(c->cursor[156]);
-        m.size = TarReadOctal(12, c->cursor + 124);
-        m.mtime = TarReadOctal(12, c->cursor + 136);
-        m.mode = static_cast<unsigned>(TarReadOctal(8, c->cursor + 100) & 07777);
-        m.offset = at;
+    const TarEnding end = TarWhyEnded(c.get());
+    if (step == TarStep::Stopped) {
+        TarEntry refused;
+        TarDecodeHeader(*end.block, &refused);
+        CheckedMember m = describe(refused);
+        m.offset = end.offset;
         m.action = stopped ? MemberAction::NotReached : MemberAction::Stops;
+        m.fate = extract::Fate::Refuse;
         m.why = TarMessage(c.get());
         if (!stopped)
             r.findings.push_back(format("member \"%s\" has a type this library refuses ('%c'): the expansion "
                                         "stops there with an error",
                                         m.name.c_str(), m.type ? m.type : '0'));
         r.members.push_back(m);
-    } else if (at + kBlock <= c->imageSize) {
-        const unsigned char* block = c->cursor;
-        const int verdict = TarVerifyChecksum(c.get(), block + 148);
-        if (verdict == -1) {
-            const std::string name = block_name(block);
+    } else if (end.block) {
+        const std::string name = block_name(*end.block);
+        if (end.kind == TarEnding::Kind::Damaged) {
             r.findings.push_back(format("damaged header at offset %lld (checksum mismatch%s%s%s): the expansion "
                                         "ends there silently",
-                                        static_cast<long long>(at), name.empty() ? "" : ", name \"",
+                                        static_cast<long long>(end.offset), name.empty() ? "" : ", name \"",
                                         name.c_str(), name.empty() ? "" : "\""));
-        } else if (verdict == 0 && c->currentEntry->name[0] == '\0') {
+        } else if (end.kind == TarEnding::Kind::EmptyName) {
             r.findings.push_back(format("header with an empty name at offset %lld: the expansion ends there",
-                                        static_cast<long long>(at)));
+                                        static_cast<long long>(end.offset)));
         }
         // Members that a blank or damaged block hides from the expansion.
-        int hidden = 0;
-        std::string first;
-        for (int64_t off = at + kBlock; off + kBlock <= c->imageSize; off += kBlock) {
-            c->cursor = image + off;
-            if (TarVerifyChecksum(c.get(), c->cursor + 148) == 0 && c->cursor[0] != '\0') {
-                if (hidden++ == 0) first = block_name(c->cursor);
-            }
-        }
+        char first[kNameSize];
+        const int64_t hidden = TarHeadersAfter(c.get(), end.offset, first, sizeof first);
         if (hidden > 0)
-            r.findings.push_back(format("%d member(s) after offset %lld are never installed, the first \"%s\": "
+            r.findings.push_back(format("%lld member(s) after offset %lld are never installed, the first \"%s\": "
                                         "the expansion ends at the block there",
-                                        hidden, static_cast<long long>(at), first.c_str()));
+                                        static_cast<long long>(hidden), static_cast<long long>(end.offset), first));
     }
 
     if (r.manifest_member.empty()) {

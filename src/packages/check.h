@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "extract/verdict.h"
+
 namespace qm::packages {
 
 enum class MemberAction {
@@ -26,6 +28,7 @@ struct CheckedMember {
     int64_t mtime = 0;
     int64_t offset = 0;  // of its header block in the package
     MemberAction action = MemberAction::Write;
+    extract::Fate fate = extract::Fate::Write;  // what the header alone decides
     std::string why;     // for Stops: what the user would be shown
 };
 

@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/notify.h"
+#include "extract/extract.h"
 #include "tar/tar.h"
 
 namespace qm::packages {
@@ -12,15 +13,11 @@ namespace qm::packages {
 namespace {
 
 using namespace qm::tar;
+using extract::Extracted;
 
 void lower_ascii(char* s) noexcept {
     for (; *s; ++s)
         if (*s >= 'A' && *s <= 'Z') *s = static_cast<char>(*s + 32);
-}
-
-void show_if_any(const TarContext* c) noexcept {
-    const char* m = TarMessage(c);
-    if (m[0] != '\0') plat::notify_error(m);
 }
 
 }  // namespace
@@ -52,22 +49,21 @@ int ExpandPackageObserved(const char* package, const char* target,
         plat::notify_error("ERROR: out of memory. Package not expanded.");
         return 0;
     }
-    if (TarOpen(c.get(), package) != 0) return 0;
+    if (TarOpen(c.get(), package) != TarLoad::Loaded) return 0;
     int64_t members = 0;
-    while (true) {
-        if (observer) {
-            observer->member(observer->context, ++members, c->cursor - c->image.get(), c->imageSize);
-        }
-        if (TarExtract(c.get()) == -1 && TarMessage(c.get())[0] != '\0') {
-            show_if_any(c.get());
+    char message[kMessageSize];
+    TarStep step = TarStep::Member;
+    do {
+        const TarEntry& e = TarCurrent(c.get());
+        if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
+        // A newer file kept on disk goes on silently.
+        if (extract::TarExtract(e, message) == Extracted::Failed) {
+            plat::notify_error(message);
             break;
         }
-        if (TarNext(c.get()) == -1 && TarMessage(c.get())[0] != '\0') {
-            show_if_any(c.get());
-            break;
-        }
-        if (TarAtEnd(c.get())) break;
-    }
+        step = TarNext(c.get());
+        if (step == TarStep::Stopped) plat::notify_error(TarMessage(c.get()));
+    } while (step == TarStep::Member);
     return 0;
 }
 
@@ -83,21 +79,20 @@ int GetManifestFile(const char* package, const char* target) noexcept {
         plat::notify_error("ERROR: out of memory. Manifest not extracted.");
         return 0;
     }
-    if (TarOpen(c.get(), package) != 0) return 0;
+    if (TarOpen(c.get(), package) != TarLoad::Loaded) return 0;
     lower_ascii(manifest);
+    char message[kMessageSize];
     while (!TarAtEnd(c.get())) {
-        TarEntry* e = c->currentEntry;
-        lower_ascii(e->name);
-        if (std::strstr(e->name, manifest)) {
-            const int r = TarExtract(c.get());
-            if (r == 0 || r == 2) break;
-            if (r == -1 && TarMessage(c.get())[0] != '\0') {
-                show_if_any(c.get());
-                break;
-            }
+        // The member is extracted under its lower-cased name.
+        TarEntry e = TarCurrent(c.get());
+        lower_ascii(e.name);
+        if (std::strstr(e.name, manifest)) {
+            // Only the first match counts, even when a newer file on disk kept it.
+            if (extract::TarExtract(e, message) == Extracted::Failed) plat::notify_error(message);
+            break;
         }
-        if (TarNext(c.get()) == -1 && TarMessage(c.get())[0] != '\0') {
-            show_if_any(c.get());
+        if (TarNext(c.get()) == TarStep::Stopped) {
+            plat::notify_error(TarMessage(c.get()));
             break;
         }
     }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/notify.h"
+#include "extract/extract.h"
 #include "tar/tar.h"
 
 namespace {
@@ -65,11 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (chdir(s.target.c_str()) != 0) abort();
 
     qm::tar::TarContextPtr c = qm::tar::TarCreate();
-    if (c && qm::tar::TarOpen(c.get(), s.package.c_str()) == 0) {
+    if (c && qm::tar::TarOpen(c.get(), s.package.c_str()) == qm::tar::TarLoad::Loaded) {
+        char message[qm::tar::kMessageSize];
         for (int i = 0; i < 4096; ++i) {
-            if (qm::tar::TarExtract(c.get()) == -1 && qm::tar::TarMessage(c.get())[0]) break;
-            if (qm::tar::TarNext(c.get()) == -1) break;
-            if (qm::tar::TarAtEnd(c.get())) break;
+            if (qm::extract::TarExtract(qm::tar::TarCurrent(c.get()), message) == qm::extract::Extracted::Failed)
+                break;
+            if (qm::tar::TarNext(c.get()) != qm::tar::TarStep::Member) break;
         }
     }
     c.reset();

@@ -65,18 +65,17 @@ struct Reached {
 std::map<std::string, Reached> reached_files(const fs::path& archive) {
     std::map<std::string, Reached> out;
     qm::tar::TarContextPtr c = qm::tar::TarCreate();
-    if (qm::tar::TarOpen(c.get(), archive.string().c_str()) != 0) return out;
+    if (qm::tar::TarOpen(c.get(), archive.string().c_str()) != qm::tar::TarLoad::Loaded) return out;
     do {
-        const qm::tar::TarEntry* e = c->currentEntry;
-        const std::string name = e->name;
-        const bool plain = (e->type == '0' || e->type == '\0') && !name.empty() && name.back() != '/';
-        const int64_t room = static_cast<int64_t>(c->image.get() + c->imageSize - e->data);
-        if (plain && e->status.size >= 0 && e->status.size <= room) {
+        const qm::tar::TarEntry& e = qm::tar::TarCurrent(c.get());
+        const std::string name = e.name;
+        const bool plain = (e.type == '0' || e.type == '\0') && !name.empty() && name.back() != '/';
+        if (plain && e.status.size >= 0 && e.status.size <= e.available) {
             Reached& r = out[name];
-            r.data.assign(reinterpret_cast<const char*>(e->data), static_cast<size_t>(e->status.size));
+            r.data.assign(reinterpret_cast<const char*>(e.data), static_cast<size_t>(e.status.size));
             ++r.times;
         }
-    } while (qm::tar::TarNext(c.get()) == 0 && !qm::tar::TarAtEnd(c.get()));
+    } while (qm::tar::TarNext(c.get()) == qm::tar::TarStep::Member);
     return out;
 }
 

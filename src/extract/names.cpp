@@ -3,9 +3,9 @@
 // stream or a device would let a package write where the installer never meant to.
 #include <cstring>
 
-#include "tar/tar.h"
+#include "extract/verdict.h"
 
-namespace qm::tar {
+namespace qm::extract {
 
 namespace {
 
@@ -56,4 +56,4 @@ const char* TarUnsafeNameReason(const char* name) noexcept {
     return nullptr;
 }
 
-}  // namespace qm::tar
+}  // namespace qm::extract

@@ -1,0 +1,205 @@
+#include "extract/verdict.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "extract/messages.h"
+#include "platform/errors.h"
+
+namespace qm::extract {
+
+namespace {
+
+using tar::TarEntry;
+using tar::TarFormat;
+
+const char* etext(int e) noexcept { return plat::error_text_or_null(e); }
+
+Verdict stop(Fate fate) noexcept {
+    Verdict v;
+    v.fate = fate;
+    return v;
+}
+
+// How much directory work a file's name asks for: none without a "/"; with exactly one,
+// none either (its directory must be there already, or come from an earlier member);
+// with two or more, every missing directory on the way is made.
+enum class Parents { None, MustExist, Made };
+
+Parents parents_of(const char* name) noexcept {
+    const char* last = std::strrchr(name, '/');
+    if (!last) return Parents::None;
+    return std::memchr(name, '/', static_cast<size_t>(last - name)) ? Parents::Made : Parents::MustExist;
+}
+
+Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
+    const char* name = e.name;
+    const int64_t size = e.status.size;
+    if (size < 0 || size > INT32_MAX) {
+        Verdict v = stop(Fate::Refuse);
+        TarFormat(v.message, text::kInvalidSize, name);
+        return v;
+    }
+    if (size > e.available) {
+        Verdict v = stop(Fate::Refuse);
+        TarFormat(v.message, text::kCutShort, name,
+                  static_cast<long long>(e.available < 0 ? 0 : e.available), static_cast<long long>(size));
+        return v;
+    }
+    if (name[0] == '\0') {
+        // There is no file to create under an empty name.
+        Verdict v = stop(Fate::Fail);
+        TarFormat(v.message, text::kCreateFile, name, plat::kENOENT, etext(plat::kENOENT));
+        return v;
+    }
+    if (!d.looked) return stop(Fate::Write);
+
+    switch (d.at_name.kind) {
+        case DiskKind::Unknown: {
+            Verdict v = stop(Fate::Fail);
+            TarFormat(v.message, text::kStatFile, name, d.at_name.error, etext(d.at_name.error));
+            return v;
+        }
+        case DiskKind::File:
+        case DiskKind::Directory: {
+            if (e.status.mtime < d.at_name.mtime) {
+                Verdict v = stop(Fate::KeepNewer);
+                char member_time[64], disk_time[64];
+                TarTimeText(e.status.mtime, member_time, sizeof member_time);
+                TarTimeText(d.at_name.mtime, disk_time, sizeof disk_time);
+                TarFormat(v.message, text::kNewerOnDisk, name, member_time, disk_time);
+                return v;
+            }
+            if (d.at_name.kind == DiskKind::Directory) {
+                // The runtime cannot open a directory for writing.
+                Verdict v = stop(Fate::Fail);
+                TarFormat(v.message, text::kCreateFile, name, plat::kEACCES, etext(plat::kEACCES));
+                return v;
+            }
+            return stop(Fate::Replace);
+        }
+        case DiskKind::Absent:
+            break;
+    }
+
+    const Parents parents = parents_of(name);
+    if (parents == Parents::None || d.way.kind == DiskKind::Directory) return stop(Fate::Write);
+    Verdict v = stop(Fate::Fail);
+    if (parents == Parents::MustExist) {
+        // Nothing is made for such a name, so its creation fails as the runtime reports
+        // a path whose directory is not there (a file in its place included).
+        const int err = d.way.kind == DiskKind::Unknown ? d.way.error : plat::kENOENT;
+        TarFormat(v.message, text::kCreateFile, name, err, etext(err));
+        return v;
+    }
+    switch (d.way.kind) {
+        case DiskKind::Absent:
+            v.fate = Fate::Write;
+            v.make_dirs = true;
+            break;
+        case DiskKind::Unknown:
+            TarFormat(v.message, text::kStatDir, d.way_component, d.way.error, etext(d.way.error));
+            break;
+        default:
+            TarFormat(v.message, text::kNotADirectory, d.way_component, name);
+            break;
+    }
+    return v;
+}
+
+// A directory member makes only its last component; the rest must be there.
+Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
+    const char* name = e.name;
+    if (!d.looked) {
+        Verdict v = stop(Fate::Directory);
+        v.make_dirs = true;
+        return v;
+    }
+    Verdict v = stop(Fate::Fail);
+    switch (d.at_name.kind) {
+        case DiskKind::Directory:
+            return stop(Fate::Directory);
+        case DiskKind::File:
+            TarFormat(v.message, text::kCollision, name);
+            return v;
+        case DiskKind::Unknown:
+            TarFormat(v.message, text::kVerifyDir, name, d.at_name.error, etext(d.at_name.error));
+            return v;
+        case DiskKind::Absent:
+            break;
+    }
+    if (d.way.kind == DiskKind::Directory) {
+        v.fate = Fate::Directory;
+        v.make_dirs = true;
+        return v;
+    }
+    const int err = d.way.kind == DiskKind::Unknown ? d.way.error : plat::kENOENT;
+    TarFormat(v.message, text::kExtractDir, name, err, etext(err));
+    return v;
+}
+
+}  // namespace
+
+Verdict DecideMember(const TarEntry& e, const OnDisk& d) noexcept {
+    const char* name = e.name;
+    if (e.type != 'L' && name[0] != '\0') {
+        if (const char* why = TarUnsafeNameReason(name)) {
+            Verdict v = stop(Fate::Refuse);
+            TarFormat(v.message, text::kUnsafeName, name, why);
+            return v;
+        }
+    }
+    switch (e.type) {
+        case '\0':
+        case '0':
+        case '5':
+            return tar::TarIsDirectory(e) ? decide_directory(e, d) : decide_file(e, d);
+        case 'L': {
+            Verdict v = stop(Fate::Refuse);
+            TarFormat(v.message, text::kLongName, name);
+            return v;
+        }
+        default: {
+            Verdict v = stop(Fate::Refuse);
+            TarFormat(v.message, text::kInvalidType, name, e.type);
+            return v;
+        }
+    }
+}
+
+const char* FateName(Fate f) noexcept {
+    switch (f) {
+        case Fate::Write: return "write";
+        case Fate::Replace: return "replace";
+        case Fate::KeepNewer: return "keep-newer";
+        case Fate::Directory: return "directory";
+        case Fate::Refuse: return "refuse";
+        case Fate::Fail: return "fail";
+    }
+    return "";
+}
+
+void TarTimeText(int64_t t, char* out, size_t size) noexcept {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const time_t tt = static_cast<time_t>(t);
+    struct tm tmv;
+    bool ok = static_cast<int64_t>(tt) == t && t >= 0;
+#ifdef _WIN32
+    ok = ok && localtime_s(&tmv, &tt) == 0;
+#else
+    ok = ok && localtime_r(&tt, &tmv) != nullptr;
+#endif
+    if (!ok || tmv.tm_wday < 0 || tmv.tm_wday > 6 || tmv.tm_mon < 0 || tmv.tm_mon > 11) {
+        std::snprintf(out, size, "(invalid time %lld)", static_cast<long long>(t));
+        return;
+    }
+    // The Windows runtime's ctime layout: the day of the month always has two digits.
+    std::snprintf(out, size, "%s %s %02d %02d:%02d:%02d %d", kDays[tmv.tm_wday],
+                  kMonths[tmv.tm_mon], tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
+                  tmv.tm_year + 1900);
+}
+
+}  // namespace qm::extract

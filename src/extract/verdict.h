@@ -1,0 +1,81 @@
+// A member's fate, decided in one place: from its decoded header and what is at its
+// name on disk. Extraction acts on the verdict; the package checker and the plan report
+// it. The decision touches nothing; what it is given about the disk comes from a
+// look-up (extract.h), which the caller chooses to make against the real disk or
+// against a picture of it.
+#pragma once
+
+#include <cstdint>
+
+#include "tar/tar.h"
+
+namespace qm::extract {
+
+using tar::kMessageSize;
+using tar::kNameSize;
+
+// What is at one path, as far as extraction cares. A kind added here (a link at a name,
+// say) gets its rule in DecideMember and its recognition in the look-up's probe.
+enum class DiskKind {
+    Absent,     // nothing: the look-up answered "no such file"
+    File,
+    Directory,
+    Unknown,    // the look-up failed otherwise; error says how
+};
+
+struct DiskEntry {
+    DiskKind kind = DiskKind::Absent;
+    int error = 0;      // Unknown: the error number
+    int64_t mtime = 0;  // File, Directory: seconds since 1970
+};
+
+// What is at a member's name and on its way there.
+struct OnDisk {
+    // False: nothing was looked at, and the common case is assumed: nothing at the name,
+    // every directory on the way there. The verdict then rests on the header alone.
+    bool looked = false;
+    DiskEntry at_name;
+    // The way, looked at only when nothing is at the name: the directory components of
+    // the name in order ("/" separated, empty ones skipped). `way` is the first one that
+    // is not a directory, with its path from the first component (way_path), its own
+    // name (way_component) and its place (way_index, from 0); or kind Directory when
+    // every one is, or there are none.
+    DiskEntry way{DiskKind::Directory, 0, 0};
+    int way_index = 0;
+    char way_path[kNameSize] = "";
+    char way_component[kNameSize] = "";
+};
+
+enum class Fate {
+    Write,      // a new file
+    Replace,    // a file of the same or an older time is replaced
+    KeepNewer,  // a newer file on disk stays; the expansion goes on
+    Directory,  // a directory, made or already there
+    Refuse,     // the header alone stops the expansion, with message
+    Fail,       // what is on disk stops the expansion, with message
+};
+
+struct Verdict {
+    Fate fate = Fate::Write;
+    // Refuse and Fail: what the user is shown. KeepNewer: the warning extraction leaves
+    // (an expansion does not show it).
+    char message[kMessageSize] = "";
+    // Write: directories on the way are to be made, from way_index on. Directory: the
+    // member's own directory is to be made (it is not there yet).
+    bool make_dirs = false;
+};
+
+Verdict DecideMember(const tar::TarEntry& e, const OnDisk& disk) noexcept;
+
+// "write", "replace", "keep-newer", "directory", "refuse", "fail".
+const char* FateName(Fate f) noexcept;
+
+// Why a member name must not be written (it would land outside the target directory,
+// in another file's stream, or on a device), or null when it is safe.
+const char* TarUnsafeNameReason(const char* name) noexcept;
+
+// The runtime's ctime text of t without its newline ("Wed Jan 02 02:03:55 1980"), in
+// local time, into out.
+void TarTimeText(int64_t t, char* out, size_t size) noexcept;
+
+}  // namespace qm::extract
