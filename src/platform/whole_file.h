@@ -72,8 +72,11 @@ public:
 
     // Starts writing path. 0, or the error number: kENOENT when its directory is
     // missing; kEEXIST (Intent::New) when something already has the name, found here or
-    // only at commit, depending on the platform.
-    int begin(const char* path, Intent intent) noexcept;
+    // only at commit, depending on the platform. With no_links_on_the_way, a relative
+    // path whose directory part passes through a link is refused (an error) where the
+    // platform can tell at no cost (Linux); callers that must never write through one
+    // look the way up themselves as well.
+    int begin(const char* path, Intent intent, bool no_links_on_the_way = false) noexcept;
     int write(const void* data, size_t size) noexcept;
     // Gives the file its end state and puts it in place. After an Intent::New commit
     // that failed with kEEXIST at Place, holds_content() tells whether commit_replacing()
@@ -95,6 +98,7 @@ private:
     bool unnamed_ = false;     // POSIX: the file has no name yet
     bool temp_named_ = false;  // a temporary of that name exists: temp_
     bool fallback_ = false;    // POSIX: no unnamed files on this file system
+    bool timed_ = false;       // the end's times are on the file (a commit that found the name taken)
     char path_[4096] = {};
     char temp_[4096 + 32] = {};
 };

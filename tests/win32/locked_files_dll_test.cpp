@@ -57,6 +57,16 @@ private:
     HANDLE held_ = INVALID_HANDLE_VALUE;
 };
 
+// Volume and index: the same file, not another one under its name.
+uint64_t file_index(const fs::path& p) {
+    HANDLE h = CreateFileA(p.string().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok ? (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) : 0;
+}
+
 bool temporary_files_left(const fs::path& dir) {
     for (const auto& e : fs::recursive_directory_iterator(dir))
         if (e.path().filename().string().find(".qm") != std::string::npos) return true;
@@ -71,41 +81,48 @@ std::string lock_name(const ::testing::TestParamInfo<Lock>& i) {
     }
 }
 
-// Volume and index: the same file, not another one under its name.
-uint64_t file_index(const fs::path& p) {
-    HANDLE h = CreateFileA(p.string().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    const bool ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    return ok ? (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) : 0;
-}
 
-TEST(LockedFileDll, ExpansionOverAHeldFileStopsWithItsMessageAndKeepsIt) {
+class HeldMemberDll : public ::testing::TestWithParam<Lock> {};
+
+// Held without sharing, the file cannot be written: the expansion stops with the
+// create error and the file keeps what it had. Held sharing writes (not deletion), it
+// cannot be replaced but can be written: the member goes into it in place and the
+// expansion goes on.
+TEST_P(HeldMemberDll, ExpansionWritesAHeldFileWhereItMayAndOtherwiseStops) {
     const PackageFn expand = get<PackageFn>("ExpandPackage", 6);
     ASSERT_NE(expand, nullptr);
+    const bool in_place = GetParam() == Lock::HeldSharingReadWrite;
     TempDir t(false);
     write_file(t / "out/keep.txt", "installed");
     qm::test::set_mtime(t / "out/keep.txt", kOld);
+    const uint64_t before = file_index(t / "out/keep.txt");
     TarBuilder b;
     b.file("first.txt", "1", kNew).file("keep.txt", "newer", kNew).file("after.txt", "a", kNew).end();
     qm::test::write_bytes(t / "in.pkg", b.bytes());
     {
-        Locked lock(t / "out/keep.txt", Lock::HeldWithoutSharing);
+        Locked lock(t / "out/keep.txt", GetParam());
         ASSERT_TRUE(lock.ok());
         DialogWatcher watch;
         expand((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
         SetCurrentDirectoryA(t.str().c_str());
-        ASSERT_EQ(watch.shown().size(), 1u);
-        EXPECT_EQ(watch.shown()[0].caption, "Error");
-        EXPECT_EQ(watch.shown()[0].text, "ERROR:create file:\"keep.txt\" failed. rc=13 Permission denied\n");
+        if (in_place) {
+            EXPECT_TRUE(watch.shown().empty());
+        } else {
+            ASSERT_EQ(watch.shown().size(), 1u);
+            EXPECT_EQ(watch.shown()[0].caption, "Error");
+            EXPECT_EQ(watch.shown()[0].text, "ERROR:create file:\"keep.txt\" failed. rc=13 Permission denied\n");
+        }
     }
     EXPECT_EQ(read_file(t / "out/first.txt"), "1");
-    EXPECT_EQ(read_file(t / "out/keep.txt"), "installed");
-    EXPECT_EQ(qm::test::get_mtime(t / "out/keep.txt"), kOld);
-    EXPECT_FALSE(fs::exists(t / "out/after.txt")) << "the expansion stops at the failure";
+    EXPECT_EQ(read_file(t / "out/keep.txt"), in_place ? "newer" : "installed");
+    EXPECT_EQ(qm::test::get_mtime(t / "out/keep.txt"), in_place ? kNew : kOld);
+    EXPECT_EQ(file_index(t / "out/keep.txt"), before);
+    EXPECT_EQ(fs::exists(t / "out/after.txt"), in_place) << "the expansion goes on only past a written member";
     EXPECT_FALSE(temporary_files_left(t.path()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Locks, HeldMemberDll, ::testing::Values(Lock::HeldWithoutSharing, Lock::HeldSharingReadWrite),
+                         lock_name);
 
 class LockedDestinationDll : public ::testing::TestWithParam<Lock> {};
 

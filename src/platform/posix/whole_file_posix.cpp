@@ -7,6 +7,8 @@
 // the start. A temporary is locked (flock) while its writer lives, which tells a stale
 // one from one being written.
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +21,6 @@
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/posix/filetime.h"
-#include "platform/posix/io.h"
 #include "platform/posix/paths.h"
 #include "platform/whole_file.h"
 
@@ -98,6 +99,37 @@ bool remove_if_stale(const char* temp) noexcept {
     return stale;
 }
 
+// An unnamed file in dir. With no_links, a link on the way (within the relative path,
+// not above it) refuses the open: one call, no look-up of each directory.
+int open_unnamed(const char* dir, bool no_links) noexcept {
+    constexpr int kFlags = O_TMPFILE | O_WRONLY | O_CLOEXEC;
+    static bool have_openat2 = true;
+    if (no_links && have_openat2 && dir[0] != '/') {
+        struct open_how how = {};
+        how.flags = kFlags;
+        how.mode = 0666;
+        how.resolve = RESOLVE_NO_SYMLINKS;
+        const long fd = ::syscall(SYS_openat2, AT_FDCWD, dir, &how, sizeof how);
+        if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+        have_openat2 = false;
+    }
+    return ::open(dir, kFlags, 0666);
+}
+
+int write_fully(int fd, const char* p, size_t size) noexcept {
+    while (size > 0) {
+        if (int e = fault::check(fault::Op::Write)) return e;
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return err();
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 void flush_directory(const char* path) noexcept {
     char dir[4096];
     directory_of(path, dir, sizeof dir);
@@ -120,12 +152,12 @@ void WholeFile::close_handle() noexcept {
 void WholeFile::discard() noexcept {
     if (temp_named_) ::unlink(temp_);
     close_handle();
-    temp_named_ = unnamed_ = fallback_ = false;
+    temp_named_ = unnamed_ = fallback_ = timed_ = false;
 }
 
 bool WholeFile::holds_content() const noexcept { return handle_ >= 0 && (unnamed_ || temp_named_); }
 
-int WholeFile::begin(const char* path, Intent intent) noexcept {
+int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) noexcept {
     discard();
     intent_ = intent;
     if (int e = fault::check(fault::Op::Create)) return e;
@@ -138,7 +170,7 @@ int WholeFile::begin(const char* path, Intent intent) noexcept {
     directory_of(path_, dir, sizeof dir);
     // 0666: the file has no name, so nobody can open it, and its mode tells the default
     // a new file gets (umask, default ACL).
-    int fd = ::open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    int fd = open_unnamed(dir, no_links_on_the_way);
     if (fd >= 0) {
         handle_ = fd;
         unnamed_ = true;
@@ -168,7 +200,7 @@ int WholeFile::begin(const char* path, Intent intent) noexcept {
 
 int WholeFile::write(const void* data, size_t size) noexcept {
     if (handle_ < 0) return kEBADF;
-    return write_fully(static_cast<int>(handle_), data, size);
+    return write_fully(static_cast<int>(handle_), static_cast<const char*>(data), size);
 }
 
 WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept {
@@ -216,7 +248,9 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
     if ((want != (cur.st_mode & 07777) || have_old) && ::fchmod(fd, want) != 0)
         return fail(WholeFileStep::Mode, err());
 
-    if (end.times_kind != WholeFileEnd::Times::Keep) {
+    // A second commit, after the first found the name taken, has its times already and
+    // is the same attempt to place the file.
+    if (end.times_kind != WholeFileEnd::Times::Keep && !timed_) {
         if (int e = fault::check(fault::Op::SetTime)) return fail(WholeFileStep::Time, e);
         struct timespec ts[2];
         if (end.times_kind == WholeFileEnd::Times::Seconds) {
@@ -228,13 +262,15 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
         }
         if (::futimens(fd, ts) != 0) return fail(WholeFileStep::Time, err());
     }
+    const bool again = timed_;
+    timed_ = true;
 
     // The content reaches the disk before it takes an old file's place. A new file
     // needs no flush: until the name is written it is not there, and after a crash that
     // loses its data it still carries its source's time, never a newer one.
     if ((replacing || fallback_) && ::fsync(fd) != 0) return fail(WholeFileStep::Write, err());
 
-    if (int e = fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
+    if (int e = again ? 0 : fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
     if (!replacing) {
         const int e = unnamed_ ? link_unnamed(fd, path_) : rename_new(temp_, path_);
         if (e == EEXIST) return {WholeFileStep::Place, kEEXIST};  // the content stays for commit_replacing

@@ -104,7 +104,7 @@ void WholeFile::discard() noexcept {
 
 bool WholeFile::holds_content() const noexcept { return false; }
 
-int WholeFile::begin(const char* path, Intent intent) noexcept {
+int WholeFile::begin(const char* path, Intent intent, bool) noexcept {
     discard();
     intent_ = intent;
     if (int e = fault::check(fault::Op::Create)) return e;
@@ -189,8 +189,14 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
         return {WholeFileStep::Write, last_crt_error()};
     }
 
+    // Full paths: Wine's ReplaceFileA refuses a name without a directory part.
+    char full_path[sizeof path_], full_temp[sizeof temp_];
+    const DWORD np = GetFullPathNameA(path_, sizeof full_path, full_path, nullptr);
+    const DWORD nt = GetFullPathNameA(temp_, sizeof full_temp, full_temp, nullptr);
+    const bool full = np > 0 && np < sizeof full_path && nt > 0 && nt < sizeof full_temp;
     WholeFileResult r;
-    if (ReplaceFileA(path_, temp_, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    if (ReplaceFileA(full ? full_path : path_, full ? full_temp : temp_, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr)) {
         temp_named_ = false;
     } else if (GetFileAttributesA(path_) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
         // Refused after the old file had gone: the new one takes the free name.
