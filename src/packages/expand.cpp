@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/notify.h"
+#include "platform/whole_file.h"
 #include "extract/extract.h"
 #include "tar/tar.h"
 
@@ -44,6 +45,7 @@ int ExpandPackage(const char* package, const char* target) noexcept {
 int ExpandPackageObserved(const char* package, const char* target,
                           const ExpandObserver* observer) noexcept {
     (void)plat::change_dir(target);
+    const plat::WholeFileDirectoryScope directories;
     TarContextPtr c = TarCreate();
     if (!c) {
         plat::notify_error("ERROR: out of memory. Package not expanded.");
@@ -74,6 +76,7 @@ int GetManifestFile(const char* package, const char* target) noexcept {
     std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
 
     (void)plat::change_dir(target);
+    const plat::WholeFileDirectoryScope directories;
     TarContextPtr c = TarCreate();
     if (!c) {
         plat::notify_error("ERROR: out of memory. Manifest not extracted.");

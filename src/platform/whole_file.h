@@ -91,6 +91,7 @@ private:
     void close_handle() noexcept;
     WholeFileResult place(const WholeFileEnd& end, bool replacing) noexcept;
     WholeFileResult write_in_place(const WholeFileEnd& end) noexcept;  // Windows
+    int dir() const noexcept;                                           // POSIX
 
     intptr_t handle_ = -1;  // POSIX descriptor or Windows HANDLE; -1 when none
     int crt_fd_ = -1;       // Windows: the runtime's descriptor over handle_
@@ -99,8 +100,23 @@ private:
     bool temp_named_ = false;  // a temporary of that name exists: temp_
     bool fallback_ = false;    // POSIX: no unnamed files on this file system
     bool timed_ = false;       // the end's times are on the file (a commit that found the name taken)
+    int dir_fd_ = -1;          // POSIX: the directory the names are relative to, or none
+    bool own_dir_fd_ = false;  // POSIX: dir_fd_ is this write's own, not the scope's
     char path_[4096] = {};
     char temp_[4096 + 32] = {};
+};
+
+// For the life of the object (one package operation, whose current directory stays
+// put), the directory that files were last written into with no_links_on_the_way is
+// kept open, so the next file there is created and named without walking its path
+// again. Without a scope each write opens its directory for itself. The current
+// directory must not change within a scope; leaving it closes what it kept.
+class WholeFileDirectoryScope {
+public:
+    WholeFileDirectoryScope() noexcept;
+    ~WholeFileDirectoryScope();
+    WholeFileDirectoryScope(const WholeFileDirectoryScope&) = delete;
+    WholeFileDirectoryScope& operator=(const WholeFileDirectoryScope&) = delete;
 };
 
 // The k-th name a temporary for path may take, in path's directory: ".qm", eight hex

@@ -23,6 +23,7 @@
 #include "platform/posix/filetime.h"
 #include "platform/posix/paths.h"
 #include "platform/whole_file.h"
+#include "platform/whole_file_internal.h"
 
 namespace qm::plat {
 
@@ -65,55 +66,79 @@ mode_t current_umask() noexcept {
 
 // Gives the unnamed file fd the name path. The descriptor's own entry in /proc where
 // the process lacks the right to link a descriptor directly.
-int link_unnamed(int fd, const char* path) noexcept {
+int link_unnamed(int fd, int dir_fd, const char* name) noexcept {
     static bool direct_refused = false;
     if (!direct_refused) {
-        if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+        if (::linkat(fd, "", dir_fd, name, AT_EMPTY_PATH) == 0) return 0;
         if (errno != ENOENT && errno != EPERM) return errno;
         direct_refused = true;
     }
     char proc[64];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    return ::linkat(AT_FDCWD, proc, dir_fd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
 // rename that never replaces: renameat2 where the file system has it, else link and unlink.
-int rename_new(const char* from, const char* to) noexcept {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+int rename_new(int dir_fd, const char* from, const char* to) noexcept {
+    if (::renameat2(dir_fd, from, dir_fd, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
-    if (::link(from, to) != 0) return errno;
-    ::unlink(from);
+    if (::linkat(dir_fd, from, dir_fd, to, 0) != 0) return errno;
+    ::unlinkat(dir_fd, from, 0);
     return 0;
 }
 
 // A temporary that nobody holds is what a killed run left: removed. One that its writer
 // still holds (locked) stays. True when the name is free now.
-bool remove_if_stale(const char* temp) noexcept {
-    const int fd = ::open(temp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+bool remove_if_stale(int dir_fd, const char* temp) noexcept {
+    const int fd = ::openat(dir_fd, temp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
     struct stat held, named;
     const bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-                       ::lstat(temp, &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
-                       ::unlink(temp) == 0;
+                       ::fstatat(dir_fd, temp, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
+                       held.st_ino == named.st_ino && ::unlinkat(dir_fd, temp, 0) == 0;
     ::close(fd);
     return stale;
 }
 
-// An unnamed file in dir. With no_links, a link on the way (within the relative path,
-// not above it) refuses the open: one call, no look-up of each directory.
-int open_unnamed(const char* dir, bool no_links) noexcept {
-    constexpr int kFlags = O_TMPFILE | O_WRONLY | O_CLOEXEC;
+// Within a scope, the directory last written into, relative to the current directory,
+// held open: members come directory by directory, and the names of the next ones are
+// then looked up from it alone.
+struct OpenDirectory {
+    char path[4096] = "";
+    int fd = -1;
+} g_directory;
+
+void forget_directory() noexcept {
+    if (g_directory.fd >= 0) ::close(g_directory.fd);
+    g_directory.fd = -1;
+    g_directory.path[0] = '\0';
+}
+
+// dir opened refusing a link on the way (where the system can tell), so that nothing
+// is written through one, however the way changes afterwards. *own: the caller closes it.
+int open_directory(const char* dir, bool* own) noexcept {
+    *own = false;
+    if (g_directory.fd >= 0 && std::strcmp(g_directory.path, dir) == 0) return g_directory.fd;
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     static bool have_openat2 = true;
-    if (no_links && have_openat2 && dir[0] != '/') {
+    long fd = -1;
+    if (have_openat2) {
         struct open_how how = {};
         how.flags = kFlags;
-        how.mode = 0666;
         how.resolve = RESOLVE_NO_SYMLINKS;
-        const long fd = ::syscall(SYS_openat2, AT_FDCWD, dir, &how, sizeof how);
-        if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
-        have_openat2 = false;
+        fd = ::syscall(SYS_openat2, AT_FDCWD, dir, &how, sizeof how);
+        if (fd < 0 && errno == ENOSYS) have_openat2 = false;
     }
-    return ::open(dir, kFlags, 0666);
+    if (!have_openat2) fd = ::open(dir, kFlags);
+    if (fd < 0) return -1;
+    if (!whole_file_in_scope()) {
+        *own = true;
+        return static_cast<int>(fd);
+    }
+    forget_directory();
+    g_directory.fd = static_cast<int>(fd);
+    std::snprintf(g_directory.path, sizeof g_directory.path, "%s", dir);
+    return g_directory.fd;
 }
 
 int write_fully(int fd, const char* p, size_t size) noexcept {
@@ -142,7 +167,21 @@ void flush_directory(const char* path) noexcept {
 
 }  // namespace
 
+void whole_file_forget_directory() noexcept { forget_directory(); }
+
+bool whole_file_remove_stale(const char* path) noexcept {
+    NativePath p(path);
+    return p.ok() && remove_if_stale(AT_FDCWD, p.c_str());
+}
+
 WholeFile::~WholeFile() { discard(); }
+
+int WholeFile::dir() const noexcept { return dir_fd_ >= 0 ? dir_fd_ : AT_FDCWD; }
+
+// A name as the calls take it: relative to the open directory, or as given.
+static const char* as_named(const char* path, int dir_fd) noexcept {
+    return dir_fd >= 0 ? path + base_offset(path) : path;
+}
 
 void WholeFile::close_handle() noexcept {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
@@ -150,9 +189,12 @@ void WholeFile::close_handle() noexcept {
 }
 
 void WholeFile::discard() noexcept {
-    if (temp_named_) ::unlink(temp_);
+    if (temp_named_) ::unlinkat(dir(), as_named(temp_, dir_fd_), 0);
     close_handle();
     temp_named_ = unnamed_ = fallback_ = timed_ = false;
+    if (own_dir_fd_) ::close(dir_fd_);
+    own_dir_fd_ = false;
+    dir_fd_ = -1;
 }
 
 bool WholeFile::holds_content() const noexcept { return handle_ >= 0 && (unnamed_ || temp_named_); }
@@ -165,12 +207,19 @@ int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) 
     if (!p.ok()) return kENAMETOOLONG;
     std::snprintf(path_, sizeof path_, "%s", p.c_str());
     if (path_[base_offset(path_)] == '\0') return kEISDIR;
+    whole_file_sweep_once(path_);
 
-    char dir[sizeof path_];
-    directory_of(path_, dir, sizeof dir);
+    char dir_path[sizeof path_];
+    directory_of(path_, dir_path, sizeof dir_path);
+    dir_fd_ = -1;
+    if (no_links_on_the_way && path_[0] != '/') {
+        dir_fd_ = open_directory(dir_path, &own_dir_fd_);
+        if (dir_fd_ < 0) return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
+    }
     // 0666: the file has no name, so nobody can open it, and its mode tells the default
     // a new file gets (umask, default ACL).
-    int fd = open_unnamed(dir, no_links_on_the_way);
+    int fd = dir_fd_ >= 0 ? ::openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                          : ::open(dir_path, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
         handle_ = fd;
         unnamed_ = true;
@@ -184,7 +233,8 @@ int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) 
     for (unsigned k = 0; k < 16; ++k) {
         if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            fd = ::open(temp_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            fd = ::openat(dir_fd_ >= 0 ? dir_fd_ : AT_FDCWD, as_named(temp_, dir_fd_),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 (void)::flock(fd, LOCK_EX | LOCK_NB);
                 handle_ = fd;
@@ -192,7 +242,7 @@ int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) 
                 return 0;
             }
             if (errno != EEXIST) return err();
-            if (!remove_if_stale(temp_)) break;
+            if (!remove_if_stale(dir(), as_named(temp_, dir_fd_))) break;
         }
     }
     return kEEXIST;
@@ -223,7 +273,7 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
     // What the name holds now: a regular file's identity is kept; a link, or anything
     // else, is replaced by the file and never followed.
     struct stat old;
-    const bool have_old = replacing && ::lstat(path_, &old) == 0 && S_ISREG(old.st_mode);
+    const bool have_old = replacing && ::fstatat(dir(), as_named(path_, dir_fd_), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
     struct stat cur;
     if (::fstat(fd, &cur) != 0) return fail(WholeFileStep::Mode, err());
     mode_t base = cur.st_mode & 07777;
@@ -272,7 +322,8 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
 
     if (int e = again ? 0 : fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
     if (!replacing) {
-        const int e = unnamed_ ? link_unnamed(fd, path_) : rename_new(temp_, path_);
+        const int e = unnamed_ ? link_unnamed(fd, dir(), as_named(path_, dir_fd_))
+                               : rename_new(dir(), as_named(temp_, dir_fd_), as_named(path_, dir_fd_));
         if (e == EEXIST) return {WholeFileStep::Place, kEEXIST};  // the content stays for commit_replacing
         if (e != 0) return fail(WholeFileStep::Place, err(e));
         unnamed_ = temp_named_ = false;
@@ -284,20 +335,23 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
             int e = EEXIST;
             for (unsigned k = 0; k < 16 && e == EEXIST; ++k) {
                 if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return fail(WholeFileStep::Place, kENAMETOOLONG);
-                e = link_unnamed(fd, temp_);
-                if (e == EEXIST && remove_if_stale(temp_)) e = link_unnamed(fd, temp_);
+                const char* name = as_named(temp_, dir_fd_);
+                e = link_unnamed(fd, dir(), name);
+                if (e == EEXIST && remove_if_stale(dir(), name)) e = link_unnamed(fd, dir(), name);
             }
             if (e != 0) return fail(WholeFileStep::Place, err(e));
             unnamed_ = false;
             temp_named_ = true;
         }
-        if (::rename(temp_, path_) != 0) return fail(WholeFileStep::Place, err());
+        if (::renameat(dir(), as_named(temp_, dir_fd_), dir(), as_named(path_, dir_fd_)) != 0)
+            return fail(WholeFileStep::Place, err());
         temp_named_ = false;
         flush_directory(path_);
     }
-    const int closed = ::close(fd);
+    const int closed = ::close(fd) == 0 ? 0 : err();
     handle_ = -1;
-    if (closed != 0) return {WholeFileStep::Write, err()};
+    discard();
+    if (closed != 0) return {WholeFileStep::Write, closed};
     return {};
 }
 

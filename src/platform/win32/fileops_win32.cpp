@@ -2,6 +2,7 @@
 
 #include "platform/fileops.h"
 #include "platform/fs.h"
+#include "platform/win32/ntfile.h"
 #include "platform/whole_file.h"
 
 namespace qm::plat {
@@ -43,11 +44,15 @@ bool ExclusiveFile::open(const char* path, Access access) noexcept {
 }
 
 bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
-    FILETIME c, a, w;
-    if (!handle_ || !GetFileTime(as_handle(handle_.get()), &c, &a, &w)) return false;
-    out->creation = from_filetime(c);
-    out->access = from_filetime(a);
-    out->write = from_filetime(w);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle_ || !GetFileInformationByHandle(as_handle(handle_.get()), &info)) return false;
+    out->creation = from_filetime(info.ftCreationTime);
+    out->access = from_filetime(info.ftLastAccessTime);
+    // A file a write never completed is older than any source.
+    const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    out->write = unfinished(info.dwFileAttributes, size, info.ftCreationTime, info.ftLastWriteTime)
+                     ? 0
+                     : from_filetime(info.ftLastWriteTime);
     return true;
 }
 
@@ -91,6 +96,10 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
         // A link at the destination is replaced by the copy, never written through.
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             if (!((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(to) : DeleteFileA(to))) return false;
+        } else if (unfinished(to)) {
+            // What a copy that was ended left: replaced like any older file.
+            if (!SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL)) return false;
+            intent = WholeFile::Intent::Replace;
         } else {
             // Windows refuses to replace a read-only file; Wine, run by a user whom the
             // host's permissions do not stop, replaces it. Said here so that both behave

@@ -16,6 +16,7 @@
 #include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/win32/errmap.h"
+#include "platform/win32/ntfile.h"
 
 namespace qm::plat {
 
@@ -50,7 +51,9 @@ int path_lstat(const char* path, PathStat* out) noexcept {
     char trimmed[MAX_PATH * 4];
     if (!without_trailing_separators(path, trimmed)) return kENAMETOOLONG;
     // The attributes are the name's own; the runtime's stat would follow a reparse point.
-    const DWORD attributes = GetFileAttributesA(trimmed);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    const DWORD attributes =
+        GetFileAttributesExA(trimmed, GetFileExInfoStandard, &data) ? data.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         out->is_link = true;
         out->is_dir = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -59,7 +62,9 @@ int path_lstat(const char* path, PathStat* out) noexcept {
         return 0;
     }
     out->is_link = false;
-    return path_stat(path, out);
+    const int e = path_stat(path, out);
+    if (e == 0 && attributes != INVALID_FILE_ATTRIBUTES && unfinished(data)) out->mtime = INT64_MIN;
+    return e;
 }
 
 int make_dir(const char* path) noexcept { return ::_mkdir(path) == 0 ? 0 : err(); }

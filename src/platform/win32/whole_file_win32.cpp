@@ -1,7 +1,8 @@
 // Windows side of the whole-file write. Every file being written is opened without
-// sharing (nobody else can open it) and marked for deletion until it is complete, so a
-// process that is ended leaves nothing of it. A new file is written under its own
-// name and the mark taken back at the end. A replaced file is written into a temporary
+// sharing: nobody else can open it. A new file is written under its own name, created
+// with the unfinished attributes (ntfile.h) that it loses only once its data and times
+// are on it: a process ended during the write leaves a file that the next write of the
+// name replaces, never one it would keep as newer; no rename per file. A replaced file is written into a temporary
 // beside it, flushed, and put in place with ReplaceFileA, which keeps the replaced
 // file's ACL, creation time, attributes, short name and the letter case of its name.
 // Where ReplaceFileA is refused because another program holds the old file (open
@@ -18,6 +19,7 @@
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/whole_file.h"
+#include "platform/whole_file_internal.h"
 #include "platform/win32/errmap.h"
 #include "platform/win32/ntfile.h"
 
@@ -32,6 +34,20 @@ FILETIME to_filetime(uint64_t v) noexcept {
     f.dwLowDateTime = static_cast<DWORD>(v & 0xFFFFFFFFu);
     f.dwHighDateTime = static_cast<DWORD>(v >> 32);
     return f;
+}
+
+// The file name part of path as the directory spells it: ReplaceFileA keeps that letter
+// case on Windows itself; Wine, which renames, gives the file the case it is handed.
+void keep_letter_case(char* path, size_t size) noexcept {
+    if (std::strpbrk(path, "*?")) return;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(path, &found);
+    if (h == INVALID_HANDLE_VALUE) return;
+    FindClose(h);
+    char* base = std::strrchr(path, '\\');
+    base = base ? base + 1 : path;
+    const size_t at = static_cast<size_t>(base - path), n = std::strlen(found.cFileName);
+    if (n == std::strlen(base) && at + n < size) std::memcpy(base, found.cFileName, n + 1);
 }
 
 bool exists_error(DWORD e) noexcept { return e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS; }
@@ -85,6 +101,11 @@ int write_handle(HANDLE h, const char* p, size_t size) noexcept {
 
 }  // namespace
 
+// Windows names every file by its path: nothing kept open.
+void whole_file_forget_directory() noexcept {}
+
+bool whole_file_remove_stale(const char* path) noexcept { return remove_if_stale(path); }
+
 WholeFile::~WholeFile() { discard(); }
 
 void WholeFile::close_handle() noexcept {
@@ -97,7 +118,11 @@ void WholeFile::close_handle() noexcept {
 }
 
 void WholeFile::discard() noexcept {
-    // The file is marked for deletion: closing it removes it.
+    // A temporary is marked for deletion: closing it removes it. A new file is marked now.
+    if (handle_ != -1 && intent_ == Intent::New) {
+        set_attributes_on(as_handle(handle_), FILE_ATTRIBUTE_NORMAL);
+        set_delete_pending(as_handle(handle_), true);
+    }
     close_handle();
     temp_named_ = false;
 }
@@ -110,10 +135,19 @@ int WholeFile::begin(const char* path, Intent intent, bool) noexcept {
     if (int e = fault::check(fault::Op::Create)) return e;
     const int n = std::snprintf(path_, sizeof path_, "%s", path);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path_) return kENAMETOOLONG;
+    whole_file_sweep_once(path_);
 
     HANDLE h = INVALID_HANDLE_VALUE;
     if (intent == Intent::New) {
-        h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
+        if (h == INVALID_HANDLE_VALUE && exists_error(GetLastError()) && unfinished(path_)) {
+            // What an ended run left: its name is free to take.
+            SetFileAttributesA(path_, FILE_ATTRIBUTE_NORMAL);
+            if (DeleteFileA(path_))
+                h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
+            else
+                SetLastError(ERROR_FILE_EXISTS);
+        }
         if (h == INVALID_HANDLE_VALUE) return last_win32_error();
     } else {
         for (unsigned k = 0; k < 16 && h == INVALID_HANDLE_VALUE; ++k) {
@@ -129,9 +163,8 @@ int WholeFile::begin(const char* path, Intent intent, bool) noexcept {
         if (h == INVALID_HANDLE_VALUE) return kEEXIST;
         temp_named_ = true;
     }
-    // Until it is complete, ending the process removes it. Where the file system cannot
-    // mark it, it is written all the same.
-    (void)set_delete_pending(h, true);
+    // A temporary is removed should the process end before it is complete.
+    if (intent == Intent::Replace) (void)set_delete_pending(h, true);
     handle_ = reinterpret_cast<intptr_t>(h);
     crt_fd_ = ::_open_osfhandle(handle_, _O_BINARY | _O_WRONLY);
     return crt_fd_ < 0 ? kEMFILE : 0;
@@ -164,16 +197,19 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
         // The runtime's chmod would only set or clear the read-only attribute, and the
         // reset to normal attributes that follows it clears it again: the attributes
         // alone leave the same file. The path is tried where the open file refuses.
+        // Taking the unfinished attributes away puts the file in place.
         const bool set = set_attributes_on(h, attributes);
-        if (!set_delete_pending(h, false)) {
-            const DWORD code = GetLastError();
-            return fail(WholeFileStep::Place, crt_error_from_win32(code));
-        }
         const bool closed = ::_close(crt_fd_) == 0;
+        const int close_error = closed ? 0 : last_crt_error();
         crt_fd_ = -1;
         handle_ = -1;
-        if (!closed) return {WholeFileStep::Write, last_crt_error()};
-        if (!set && !SetFileAttributesA(path_, attributes)) return {WholeFileStep::Mode, last_win32_error()};
+        if (!set && !SetFileAttributesA(path_, attributes)) {
+            const int e = last_win32_error();
+            SetFileAttributesA(path_, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path_);
+            return {WholeFileStep::Mode, e};
+        }
+        if (!closed) return {WholeFileStep::Write, close_error};
         return {};
     }
 
@@ -194,6 +230,7 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
     const DWORD np = GetFullPathNameA(path_, sizeof full_path, full_path, nullptr);
     const DWORD nt = GetFullPathNameA(temp_, sizeof full_temp, full_temp, nullptr);
     const bool full = np > 0 && np < sizeof full_path && nt > 0 && nt < sizeof full_temp;
+    if (full) keep_letter_case(full_path, sizeof full_path);
     WholeFileResult r;
     if (ReplaceFileA(full ? full_path : path_, full ? full_temp : temp_, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                      nullptr, nullptr)) {
