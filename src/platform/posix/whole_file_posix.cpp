@@ -106,12 +106,16 @@ bool remove_if_stale(int dir_fd, const char* temp) noexcept {
 struct OpenDirectory {
     char path[4096] = "";
     int fd = -1;
+    // The mode a new file gets there (umask, default ACL), once the first one showed it.
+    mode_t new_mode = 0;
+    bool new_mode_known = false;
 } g_directory;
 
 void forget_directory() noexcept {
     if (g_directory.fd >= 0) ::close(g_directory.fd);
     g_directory.fd = -1;
     g_directory.path[0] = '\0';
+    g_directory.new_mode_known = false;
 }
 
 // dir opened refusing a link on the way (where the system can tell), so that nothing
@@ -274,8 +278,19 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
     // else, is replaced by the file and never followed.
     struct stat old;
     const bool have_old = replacing && ::fstatat(dir(), as_named(path_, dir_fd_), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+    // The file as created: its mode is the default a new file gets, the same for every
+    // one in the directory a scope keeps open; owner and group matter only to a replacement.
     struct stat cur;
-    if (::fstat(fd, &cur) != 0) return fail(WholeFileStep::Mode, err());
+    const bool known = !replacing && dir_fd_ >= 0 && dir_fd_ == g_directory.fd && g_directory.new_mode_known;
+    if (known) {
+        cur.st_mode = g_directory.new_mode;
+    } else {
+        if (::fstat(fd, &cur) != 0) return fail(WholeFileStep::Mode, err());
+        if (dir_fd_ >= 0 && dir_fd_ == g_directory.fd && unnamed_ && !fallback_) {
+            g_directory.new_mode = cur.st_mode & 07777;
+            g_directory.new_mode_known = true;
+        }
+    }
     mode_t base = cur.st_mode & 07777;
     if (have_old)
         base = old.st_mode & 07777;
