@@ -179,6 +179,37 @@ TEST(WholeFile, TemporaryNameIsShortAndTheSameForEveryWriteOfAFile) {
     EXPECT_EQ(temp_name("f", 2), temp_name("f", 0) + "2");
 }
 
+#ifdef _WIN32
+// What a new-file write that was ended leaves (the file created read-only, hidden and
+// system, or under Wine for a moment read-only and empty) is replaced by the next
+// write of the name and by a guarded copy, however recent its time.
+TEST(WholeFile, WhatAnEndedNewFileWriteLeftIsReplacedByTheNextWriteAndByACopy) {
+    for (DWORD left : {DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+                       DWORD{FILE_ATTRIBUTE_READONLY}}) {
+        TempDir t;
+        write_file(t / "src", "source");
+        qm::test::set_mtime(t / "src", kSeconds);
+        for (const char* name : {"f", "copied"}) {
+            HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, left, nullptr);
+            ASSERT_NE(h, INVALID_HANDLE_VALUE);
+            if (left != FILE_ATTRIBUTE_READONLY) {
+                DWORD n;
+                WriteFile(h, "pa", 2, &n, nullptr);
+            }
+            CloseHandle(h);
+        }
+        WholeFile w;
+        ASSERT_EQ(w.begin("f", WholeFile::Intent::New), 0) << left;
+        ASSERT_EQ(w.write("whole", 5), 0);
+        EXPECT_TRUE(w.commit(WholeFileEnd{}).ok());
+        EXPECT_EQ(read_file(t / "f"), "whole");
+        EXPECT_EQ(GetFileAttributesA("f") & 7, 0u);
+        EXPECT_TRUE(qm::plat::copy_file_replace("src", "copied")) << left;
+        EXPECT_EQ(read_file(t / "copied"), "source");
+    }
+}
+#endif
+
 #ifndef _WIN32
 // Identity of a replaced file: owner and group (root may give them), and its mode,
 // on which the runtime's owner-write rule then acts.
