@@ -118,6 +118,37 @@ void forget_directory() noexcept {
     g_directory.new_mode_known = false;
 }
 
+// Without openat2: the way walked one directory at a time, none of them a link (a link
+// is opened as itself and is no directory: ENOTDIR).
+int open_way_without_links(const char* dir) noexcept {
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    char part[4096];
+    int at = AT_FDCWD;
+    const char* p = dir;
+    int fd = -1;
+    do {
+        const char* end = std::strchr(p, '/');
+        const size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        if (n >= sizeof part) {
+            errno = ENAMETOOLONG;
+            fd = -1;
+        } else if (n > 0) {
+            std::memcpy(part, p, n);
+            part[n] = '\0';
+            fd = ::openat(at, part, kFlags);
+        } else {
+            fd = ::openat(at, ".", kFlags);
+        }
+        const int saved = errno;
+        if (at != AT_FDCWD) ::close(at);
+        errno = saved;
+        if (fd < 0) return -1;
+        at = fd;
+        p = end ? end + 1 : nullptr;
+    } while (p && *p);
+    return fd;
+}
+
 // dir opened refusing a link on the way (where the system can tell), so that nothing
 // is written through one, however the way changes afterwards. *own: the caller closes it.
 int open_directory(const char* dir, bool* own) noexcept {
@@ -133,7 +164,7 @@ int open_directory(const char* dir, bool* own) noexcept {
         fd = ::syscall(SYS_openat2, AT_FDCWD, dir, &how, sizeof how);
         if (fd < 0 && errno == ENOSYS) have_openat2 = false;
     }
-    if (!have_openat2) fd = ::open(dir, kFlags);
+    if (!have_openat2) fd = open_way_without_links(dir);
     if (fd < 0) return -1;
     if (!whole_file_in_scope()) {
         *own = true;
