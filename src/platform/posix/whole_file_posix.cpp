@@ -40,10 +40,14 @@ size_t base_offset(const char* path) noexcept {
 // The directory part of path ("." for none), for open and fsync.
 void directory_of(const char* path, char* out, size_t size) noexcept {
     const size_t b = base_offset(path);
-    if (b == 0)
-        std::snprintf(out, size, ".");
-    else
-        std::snprintf(out, size, "%.*s", static_cast<int>(b == 1 ? 1 : b - 1), path);
+    // Copied, not formatted: this runs for every file.
+    const size_t n = b == 0 ? 1 : (b == 1 ? 1 : b - 1);
+    if (n >= size) {
+        out[0] = '\0';
+        return;
+    }
+    std::memcpy(out, b == 0 ? "." : path, n);
+    out[n] = '\0';
 }
 
 // The umask, for a file that could not be created with the default mode; read without
@@ -240,7 +244,7 @@ int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) 
     if (int e = fault::check(fault::Op::Create)) return e;
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
-    std::snprintf(path_, sizeof path_, "%s", p.c_str());
+    std::memcpy(path_, p.c_str(), std::strlen(p.c_str()) + 1);  // both hold any native path
     if (path_[base_offset(path_)] == '\0') return kEISDIR;
     whole_file_sweep_once(path_);
 
