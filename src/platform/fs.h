@@ -80,7 +80,10 @@ private:
 // taken from the open file (fstat), then read in one call.
 class InFile {
 public:
+    // Never waits: a FIFO without a writer or a device opens at once.
     int open(const char* path) noexcept;
+    // Whether the open file is a regular file (not a directory, FIFO or device).
+    bool is_regular() noexcept;
     int size(int64_t* out) noexcept;
     // Reads exactly size bytes; 0, or the error number (kEIO when the file was shorter).
     int read_exact(void* buffer, size_t size) noexcept;

@@ -2,7 +2,7 @@
 # The command-line tool over the sample package: what it writes, and its exit status
 # (0 done, 1 the library reported a failure, 2 bad usage).
 set -u
-cli="$1"; pkg="$2"
+cli="$1"; pkg="$2"; sanitized="${3:-0}"
 work="$(mktemp -d)"; trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 fails=0; passes=0
 check() { if eval "$2"; then passes=$((passes+1)); else echo "FAILED: $1"; fails=$((fails+1)); fi; }
@@ -54,6 +54,31 @@ printf 'short' > tiny.pkg
 "$cli" check tiny.pkg >/dev/null 2>&1; rc=$?
 check "check of an unreadable package exits 2" '[ $rc -eq 2 ]'
 check "list matches tar's member names" '[ "$("$cli" list "$pkg" | awk "{print \$NF}")" = "$(tar -tf "$pkg")" ]'
+
+# A package that cannot be loaded installs nothing; the tool names it (exit 1), and
+# never waits on a FIFO. The checker keeps its own status for it (2).
+mkfifo fifo.pkg; mkdir dir.pkg
+for p in absent.pkg dir.pkg fifo.pkg tiny.pkg; do
+  for c in expand manifest; do
+    err="$(timeout 20 "$cli" $c $p out 2>&1 >/dev/null)"; rc=$?
+    check "$c of $p exits 1 naming it" '[ $rc -eq 1 ] && [ "${err#quillmar: $p cannot be loaded: }" != "$err" ]'
+  done
+  err="$(timeout 20 "$cli" list $p 2>&1 >/dev/null)"; rc=$?
+  check "list of $p exits 1 naming it" '[ $rc -eq 1 ] && [ "${err#quillmar: $p cannot be loaded: }" != "$err" ]'
+  timeout 20 "$cli" check $p >/dev/null 2>&1; rc=$?
+  check "check of $p exits 2" '[ $rc -eq 2 ]'
+done
+err="$("$cli" expand absent.pkg out 2>&1)"
+check "a missing package is named with the reason" '[ "$err" = "quillmar: absent.pkg cannot be loaded: open:\"$work/absent.pkg\" failed:(2) No such file or directory" ]'
+
+# Too large for the memory the process may have: the one load failure the library shows.
+# (AddressSanitizer reserves more address space than any such limit allows.)
+if [ "$sanitized" != 1 ]; then
+  truncate -s 1G big.pkg
+  err="$(ulimit -v 400000; "$cli" expand big.pkg out 2>&1 >/dev/null)"; rc=$?
+  check "a package too large for memory is shown with its size" '[ $rc -eq 1 ] && [ "$err" = "ERROR: out of memory for package \"$work/big.pkg\" (1073741824 bytes). Package not expanded." ]'
+  rm -f big.pkg
+fi
 
 echo "$passes passed, $fails failed"
 [ $fails -eq 0 ]

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/corpus.h"
 #include "common/tar_builder.h"
@@ -153,7 +155,178 @@ INSTANTIATE_TEST_SUITE_P(Names, UnsafeNameDll,
                                            UnsafeCase{"a/../../evil.txt"}, UnsafeCase{"C:evil.txt"},
                                            UnsafeCase{"evil.txt:stream"}, UnsafeCase{"\\\\srv\\share\\x"},
                                            UnsafeCase{"/evil.txt"}, UnsafeCase{"\\evil.txt"},
-                                           UnsafeCase{"aux.txt"}, UnsafeCase{"dir/COM1"}));
+                                           UnsafeCase{"aux.txt"}, UnsafeCase{"dir/COM1"},
+                                           UnsafeCase{"COM\xB9"}, UnsafeCase{"com\xB2.txt"},
+                                           UnsafeCase{"dir/COM\xB3"}, UnsafeCase{"LPT\xB9"},
+                                           UnsafeCase{"lpt\xB2.log"}, UnsafeCase{"a/LPT\xB3"}));
+
+// Packages that cannot be loaded: passed over without a box (an install script may
+// offer packages that are not there), except one too large for the process's memory.
+TEST(ExpandDll, PackagesThatCannotBeLoadedShowNothing) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    CreateDirectoryA((t / "dir.pkg").string().c_str(), nullptr);
+    for (const std::string& path : {(t / "absent.pkg").string(), (t / "dir.pkg").string(), std::string("NUL"),
+                                    std::string("CON")}) {
+        DialogWatcher watch;
+        EXPECT_EQ(expand()(path.c_str(), (t / "out").string().c_str()), 0) << path;
+        EXPECT_EQ(manifest()(path.c_str(), (t / "out").string().c_str()), 0) << path;
+        EXPECT_TRUE(watch.shown().empty()) << path << ": " << watch.shown().front().text;
+        EXPECT_TRUE(std::filesystem::is_empty(t / "out")) << path;
+    }
+}
+
+TEST(ExpandDll, PackageTooLargeForTheProcessIsShownWithItsSize) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    // Far more than a 32-bit process can have in one piece; only its end is set, so the
+    // host file system keeps it sparse.
+    const std::string path = (t / "huge.pkg").string();
+    const LONGLONG size = 0x70000000;  // 1.75 GiB
+    {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER end;
+        end.QuadPart = size;
+        EXPECT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h));
+        CloseHandle(h);
+    }
+    const struct {
+        PackageFn fn;
+        const char* tail;
+    } calls[] = {{expand(), "Package not expanded."}, {manifest(), "Manifest not extracted."}};
+    for (const auto& call : calls) {
+        DialogWatcher watch;
+        EXPECT_EQ(call.fn(path.c_str(), (t / "out").string().c_str()), 0);
+        ASSERT_EQ(watch.shown().size(), 1u) << call.tail;
+        EXPECT_EQ(watch.shown()[0].caption, "Error");
+        EXPECT_EQ(watch.shown()[0].text, "ERROR: out of memory for package \"" + path + "\" (" +
+                                             std::to_string(size) + " bytes). " + call.tail);
+        EXPECT_FALSE(watch.timed_out());
+    }
+}
+
+// A program beside the DLL, run with its output into a file.
+class Child {
+public:
+    Child(const std::string& program, const std::string& args, const std::string& output) {
+        std::string exe = dll_path();
+        exe = exe.substr(0, exe.find_last_of('\\') + 1) + program;
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        out_ = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = out_;
+        std::string cmd = "\"" + exe + "\" " + args;
+        started_ = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
+    }
+    ~Child() {
+        if (started_) {
+            if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
+            CloseHandle(pi_.hThread);
+            CloseHandle(pi_.hProcess);
+        }
+        if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return started_; }
+    HANDLE process() const { return pi_.hProcess; }
+    DWORD id() const { return pi_.dwProcessId; }
+    DWORD exit_code() const {
+        DWORD code = 99;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION pi_{};
+    HANDLE out_ = INVALID_HANDLE_VALUE;
+    bool started_ = false;
+};
+
+// The "Error" boxes that other processes show: their texts, each closed at once.
+struct OtherBoxes {
+    std::vector<DWORD> processes;
+    std::vector<std::string> texts;
+    void close_shown() { EnumWindows(&OtherBoxes::visit, reinterpret_cast<LPARAM>(this)); }
+
+private:
+    static BOOL CALLBACK visit(HWND w, LPARAM self) {
+        auto* me = reinterpret_cast<OtherBoxes*>(self);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        for (DWORD p : me->processes) {
+            if (p != pid || window_text(w) != "Error" || !IsWindowVisible(w)) continue;
+            me->texts.push_back(message_box_text(w));
+            PostMessageA(w, WM_COMMAND, IDOK, 0);
+        }
+        return TRUE;
+    }
+};
+
+// Two install scripts expanding one package into one target at once: thousands of
+// directories both make, as members and as parents; neither may stop at one the other
+// made first.
+TEST(ExpandDll, TwoAtOnceIntoOneTargetBothSucceed) {
+    TempDir t;
+    const TarBuilder b = qm::test::shared_directories(1500);
+    qm::test::write_bytes(t / "in.pkg", b.bytes());
+    for (int round = 0; round < 3; ++round) {
+        const std::string target = (t / ("out" + std::to_string(round))).string();
+        CreateDirectoryA(target.c_str(), nullptr);
+        const std::string args = "ExpandPackage \"" + (t / "in.pkg").string() + "\" \"" + target + "\"";
+        Child a("qmscript.exe", args, (t / "a.txt").string());
+        Child c("qmscript.exe", args, (t / "c.txt").string());
+        ASSERT_TRUE(a.started() && c.started());
+        OtherBoxes boxes{{a.id(), c.id()}, {}};
+        const HANDLE both[] = {a.process(), c.process()};
+        for (int waited = 0; waited < 1200; ++waited) {
+            if (WaitForMultipleObjects(2, both, TRUE, 100) == WAIT_OBJECT_0) break;
+            boxes.close_shown();
+        }
+        EXPECT_EQ(a.exit_code(), 0u) << "round " << round;
+        EXPECT_EQ(c.exit_code(), 0u) << "round " << round;
+        EXPECT_TRUE(boxes.texts.empty()) << "round " << round << ": " << boxes.texts.front();
+        EXPECT_EQ(qm::test::read_file(target + "\\d1499\\f"), "1499") << "round " << round;
+        EXPECT_EQ(qm::test::read_file(target + "\\p1499\\q\\r\\f"), "1499") << "round " << round;
+    }
+}
+
+// The walk keeps nothing of the members it has passed: the DLL needs the package and a
+// constant beside it, however many headers the package holds. Measured (the peak working
+// set of a process that only loads the DLL and expands), not timed.
+TEST(ExpandDll, PeakMemoryIsThePackageAndAConstant) {
+    TempDir t;
+    constexpr int kHeaders = 300000;
+    {
+        std::ofstream f((t / "many.pkg").string(), std::ios::binary);
+        qm::test::write_repeated_directory(f, kHeaders);
+    }
+    const auto size = static_cast<long long>(std::filesystem::file_size(t / "many.pkg"));
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    {
+        Child driver("bench_driver.exe",
+                     "expand \"" + (t / "many.pkg").string() + "\" \"" + (t / "out").string() + "\"",
+                     (t / "peak.txt").string());
+        ASSERT_TRUE(driver.started()) << "bench_driver.exe is built beside the DLL";
+        ASSERT_EQ(WaitForSingleObject(driver.process(), 300000), WAIT_OBJECT_0);
+        EXPECT_EQ(driver.exit_code(), 0u);
+    }
+    double seconds = 0;
+    long long peak = 0;
+    ASSERT_EQ(std::sscanf(qm::test::read_file(t / "peak.txt").c_str(), "%lf %lld", &seconds, &peak), 2);
+    EXPECT_TRUE(std::filesystem::is_directory(t / "out/d"));
+    RecordProperty("package_bytes", std::to_string(size));
+    RecordProperty("peak_bytes", std::to_string(peak));
+    EXPECT_GT(peak, size);
+    EXPECT_LE(peak, size + (64ll << 20)) << "package " << size << " bytes";
+}
 
 // Every archive of the peer corpus through the DLL: boxes are closed as they come, the
 // call returns, and nothing is written outside the target.

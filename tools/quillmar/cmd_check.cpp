@@ -47,8 +47,8 @@ void print_member(const CheckedMember& m, bool with_action) {
 int run_list(int, char** argv) {
     const CheckReport r = CheckPackage(argv[0]);
     if (!r.readable) {
-        std::fprintf(stderr, "quillmar: %s: %s\n", argv[0], r.error.c_str());
-        return 2;
+        std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
+        return 1;
     }
     for (const CheckedMember& m : r.members) print_member(m, false);
     return 0;
@@ -87,7 +87,9 @@ const Command kCheck{"check", "PACKAGE",
                      "predict how each member is treated and report what would fail or surprise "
                      "(exit 0 clean, 1 findings, 2 unreadable)",
                      1, 1, run_check};
-const Command kList{"list", "PACKAGE", "list the members the library reaches, as tar -tv does", 1, 1, run_list};
+const Command kList{"list", "PACKAGE",
+                    "list the members the library reaches, as tar -tv does (exit 1 when it cannot be loaded)", 1,
+                    1, run_list};
 const Registrar r1(kCheck), r2(kList);
 
 }  // namespace
