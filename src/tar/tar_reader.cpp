@@ -225,6 +225,15 @@ const char* TarMessage(const TarContext* c) noexcept { return c->message; }
 
 TarEnding TarWhyEnded(const TarContext* c) noexcept { return c->ending; }
 
+TarEntry TarStoppedAt(const TarContext* c) noexcept {
+    TarEntry e;
+    if (!c->ended || c->ending.kind != TarEnding::Kind::RefusedType) return e;
+    TarDecodeHeader(*c->ending.block, &e);
+    e.header = c->ending.block;
+    e.offset = c->ending.offset;
+    return e;
+}
+
 int64_t TarHeadersAfter(const TarContext* c, int64_t offset, char* first_name, size_t size) noexcept {
     int64_t found = 0;
     if (size > 0) first_name[0] = '\0';

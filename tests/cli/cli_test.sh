@@ -80,5 +80,39 @@ if [ "$sanitized" != 1 ]; then
   rm -f big.pkg
 fi
 
+# The author's tools: pack, plan, verify.
+mkdir tree && tar -xf "$pkg" -C tree
+"$cli" pack tree router.pkg --mtime 2026-01-01 >pack.txt; rc=$?
+check "pack of the sample tree is clean" '[ $rc -eq 0 ] && grep -q "no findings" pack.txt'
+check "pack gives the tree's members to GNU tar" '[ "$(tar -tf router.pkg)" = "$(tar -tf "$pkg")" ]'
+check "--mtime dates every member" '[ "$(TZ=UTC tar -tvf router.pkg | awk "{print \$4}" | sort -u)" = "2026-01-01" ]'
+SOURCE_DATE_EPOCH=1700000000 "$cli" pack tree again.pkg >/dev/null
+check "SOURCE_DATE_EPOCH dates them when --mtime is not given" '[ "$(TZ=UTC tar -tvf again.pkg | awk "{print \$4}" | sort -u)" = "2023-11-14" ]'
+SOURCE_DATE_EPOCH=1700000000 "$cli" pack tree router2.pkg --mtime 2026-01-01 >/dev/null; rc=$?
+check "--mtime wins, and the same tree packs to the same bytes (a finding: exit 1)" '[ $rc -eq 1 ] && cmp -s router.pkg router2.pkg'
+ln -s bin tree/linked
+"$cli" pack tree linked.pkg 2>err.txt; rc=$?
+check "a link in the tree: nothing written, exit 2, the link named" '[ $rc -eq 2 ] && [ ! -e linked.pkg ] && grep -q "^quillmar: linked: a link" err.txt'
+rm tree/linked
+"$cli" pack tree tree/inside.pkg 2>/dev/null; rc=$?
+check "a package inside its own tree is refused" '[ $rc -eq 2 ] && [ ! -e tree/inside.pkg ]'
+
+mkdir inst
+"$cli" plan router.pkg inst --json >plan.json; rc=$?
+check "plan of a fresh install: exit 0, one JSON object per member" '[ $rc -eq 0 ] && [ $(wc -l <plan.json) -eq $(tar -tf router.pkg | wc -l) ] && head -1 plan.json | grep -q "^{\"member\":\"bin/\",\"action\":\"directory\",\"reason\":\"new directory\"}$"'
+"$cli" expand router.pkg inst
+"$cli" verify router.pkg inst >/dev/null; rc=$?
+check "verify after the expansion: exit 0" '[ $rc -eq 0 ]'
+echo local >> inst/bin/router.dat
+"$cli" plan router.pkg inst >plan.txt; rc=$?
+check "plan after a local edit keeps the newer file" '[ $rc -eq 0 ] && grep -q "keep-newer  bin/router.dat" plan.txt'
+"$cli" verify router.pkg inst --json >verify.json; rc=$?
+check "verify names the local edit (exit 1)" '[ $rc -eq 1 ] && grep -q "\"member\":\"bin/router.dat\",\"status\":\"kept-newer\"" verify.json'
+"$cli" verify tiny.pkg inst >/dev/null 2>&1; rc=$?
+check "verify of an unreadable package exits 2" '[ $rc -eq 2 ]'
+: > inst/etc/dorva/devices/blocker; rm -rf inst/etc/dorva/router; : > inst/etc/dorva/router
+"$cli" plan router.pkg inst >/dev/null; rc=$?
+check "plan of an expansion that would stop: exit 1" '[ $rc -eq 1 ]'
+
 echo "$passes passed, $fails failed"
 [ $fails -eq 0 ]

@@ -6,10 +6,13 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/corpus.h"
+#include "common/plan_cases.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "win32/harness.h"
@@ -326,6 +329,96 @@ TEST(ExpandDll, PeakMemoryIsThePackageAndAConstant) {
     RecordProperty("peak_bytes", std::to_string(peak));
     EXPECT_GT(peak, size);
     EXPECT_LE(peak, size + (64ll << 20)) << "package " << size << " bytes";
+}
+
+// One line of "quillmar plan --json": {"member":...,"action":...,"reason":...}.
+bool parse_plan_row(const std::string& line, qm::test::PlanRow* row) {
+    const auto field = [&](const char* key, std::string* out) {
+        const std::string k = std::string("\"") + key + "\":\"";
+        size_t at = line.find(k);
+        if (at == std::string::npos) return false;
+        out->clear();
+        for (at += k.size(); at < line.size() && line[at] != '"'; ++at) {
+            if (line[at] == '\\' && at + 1 < line.size()) {
+                ++at;
+                if (line[at] == 'u' && at + 4 < line.size()) {
+                    *out += static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16));
+                    at += 4;
+                    continue;
+                }
+            }
+            *out += line[at];
+        }
+        return at < line.size();
+    };
+    return field("member", &row->member) && field("action", &row->action) && field("reason", &row->reason);
+}
+
+// quillmar.exe's plan of each prepared target, borne out by the DLL's expansion of it.
+TEST(PlanDll, EveryRowIsBorneOutByTheDllsExpansion) {
+    ASSERT_NE(expand(), nullptr);
+    for (const qm::test::PlanCase& k : qm::test::plan_cases()) {
+        TempDir t;
+        const auto target = t / "target";
+        std::filesystem::create_directory(target);
+        k.prepare(target);
+        qm::test::write_bytes(t / "p.pkg", qm::test::plan_package(k).bytes());
+        const std::string package = (t / "p.pkg").string();
+        {
+            Child plan("quillmar.exe", "plan \"" + package + "\" \"" + target.string() + "\" --json",
+                       (t / "plan.json").string());
+            ASSERT_TRUE(plan.started());
+            ASSERT_EQ(WaitForSingleObject(plan.process(), 60000), WAIT_OBJECT_0) << k.what;
+        }
+        std::vector<qm::test::PlanRow> rows;
+        std::istringstream lines(qm::test::read_file(t / "plan.json"));
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            qm::test::PlanRow row;
+            EXPECT_TRUE(parse_plan_row(line, &row)) << k.what << ": " << line;
+            rows.push_back(row);
+        }
+        DialogWatcher watch;
+        expand()(package.c_str(), target.string().c_str());
+        SetCurrentDirectoryA(t.str().c_str());
+        std::vector<std::string> boxes;
+        for (const Shown& s : watch.shown()) boxes.push_back(s.text);
+        for (const std::string& d : qm::test::disagreements(k, rows, target, boxes)) ADD_FAILURE() << d;
+    }
+}
+
+std::map<std::string, std::string> tree_of(const std::filesystem::path& root) {
+    std::map<std::string, std::string> out;
+    for (auto& e : std::filesystem::recursive_directory_iterator(root))
+        out[std::filesystem::relative(e.path(), root).generic_string()] =
+            e.is_directory() ? "<dir>" : qm::test::read_file(e.path());
+    return out;
+}
+
+// quillmar.exe packs a tree; the DLL expands the package to the same tree.
+TEST(PackDll, TheDllsExpansionGivesBackTheTree) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    qm::test::write_file(t / "tree/bin/router.dat", std::string(70000, 'r'));
+    qm::test::write_file(t / "tree/etc/dorva/devices/router.mfs", "manifest");
+    qm::test::write_file(t / "tree/etc/empty.txt", "");
+    std::filesystem::create_directories(t / "tree/var/spool");
+    qm::test::write_file(t / ("tree/lib/" + std::string(60, 'a') + "/" + std::string(60, 'b') + "/deep.tcl"), "d");
+    {
+        Child pack("quillmar.exe",
+                   "pack \"" + (t / "tree").string() + "\" \"" + (t / "router.pkg").string() + "\" --mtime 1700000000",
+                   (t / "pack.txt").string());
+        ASSERT_TRUE(pack.started());
+        ASSERT_EQ(WaitForSingleObject(pack.process(), 60000), WAIT_OBJECT_0);
+        EXPECT_EQ(pack.exit_code(), 0u) << qm::test::read_file(t / "pack.txt");
+    }
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    DialogWatcher watch;
+    expand()((t / "router.pkg").string().c_str(), (t / "out").string().c_str());
+    SetCurrentDirectoryA(t.str().c_str());
+    EXPECT_TRUE(watch.shown().empty()) << watch.shown().front().text;
+    EXPECT_EQ(tree_of(t / "out"), tree_of(t / "tree"));
+    EXPECT_EQ(qm::test::get_mtime(t / "out/bin/router.dat"), 1700000000);
 }
 
 // Every archive of the peer corpus through the DLL: boxes are closed as they come, the

@@ -44,6 +44,20 @@ void print_member(const CheckedMember& m, bool with_action) {
     std::printf("\n");
 }
 
+}  // namespace
+
+int print_findings(const std::vector<std::string>& findings) {
+    if (findings.empty()) {
+        std::printf("no findings: the package installs cleanly\n");
+        return 0;
+    }
+    std::printf("%zu finding(s):\n", findings.size());
+    for (const std::string& f : findings) std::printf("  - %s\n", f.c_str());
+    return 1;
+}
+
+namespace {
+
 int run_list(int, char** argv) {
     const CheckReport r = CheckPackage(argv[0]);
     if (!r.readable) {
@@ -74,13 +88,7 @@ int run_check(int, char** argv) {
     std::printf("manifest: %s\n", r.manifest_member.empty()
                                       ? ("none (looked for " + r.manifest_pattern + ")").c_str()
                                       : r.manifest_member.c_str());
-    if (r.findings.empty()) {
-        std::printf("no findings: the package installs cleanly\n");
-        return 0;
-    }
-    std::printf("%zu finding(s):\n", r.findings.size());
-    for (const std::string& f : r.findings) std::printf("  - %s\n", f.c_str());
-    return 1;
+    return print_findings(r.findings);
 }
 
 const Command kCheck{"check", "PACKAGE",

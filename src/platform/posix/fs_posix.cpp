@@ -37,6 +37,22 @@ int path_stat(const char* path, PathStat* out) noexcept {
     return 0;
 }
 
+int entry_stat(const char* path, EntryStat* out) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    p.trim_trailing_separators();
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0) return errno == ENOTDIR ? kENOENT : err();
+    out->kind = S_ISREG(st.st_mode)   ? EntryStat::Kind::File
+                : S_ISDIR(st.st_mode) ? EntryStat::Kind::Directory
+                : S_ISLNK(st.st_mode) ? EntryStat::Kind::Link
+                                      : EntryStat::Kind::Other;
+    out->executable = (st.st_mode & 0111) != 0;
+    out->mtime = static_cast<int64_t>(st.st_mtime);
+    out->size = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
 int make_dir(const char* path) noexcept {
     fault::run_before_make_dir(path);
     NativePath p(path);

@@ -42,6 +42,25 @@ int path_stat(const char* path, PathStat* out) noexcept {
     return 0;
 }
 
+int entry_stat(const char* path, EntryStat* out) noexcept {
+    // A reparse point (a symbolic link, a junction) is reported, never followed.
+    const DWORD attrs = GetFileAttributesA(path);
+    if (attrs == INVALID_FILE_ATTRIBUTES) return last_win32_error();
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+        out->kind = EntryStat::Kind::Link;
+        return 0;
+    }
+    struct _stat64 st;
+    if (::_stat64(path, &st) != 0) return err();
+    out->kind = (st.st_mode & _S_IFDIR)   ? EntryStat::Kind::Directory
+                : (st.st_mode & _S_IFREG) ? EntryStat::Kind::File
+                                          : EntryStat::Kind::Other;
+    out->executable = out->kind == EntryStat::Kind::File && (st.st_mode & _S_IEXEC) != 0;
+    out->mtime = static_cast<int64_t>(st.st_mtime);
+    out->size = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
 int make_dir(const char* path) noexcept {
     fault::run_before_make_dir(path);
     return ::_mkdir(path) == 0 ? 0 : err();
