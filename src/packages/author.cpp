@@ -34,6 +34,11 @@ std::string time_text(int64_t t) {
     return text;
 }
 
+// "<disk time> against the member's <member time>", as the newer-file warning gives them.
+std::string against(int64_t disk, const TarEntry& e) {
+    return time_text(disk) + " against the member's " + time_text(e.status.mtime);
+}
+
 bool stops(Fate f) { return f == Fate::Refuse || f == Fate::Fail; }
 
 // The target as a plan sees it: what is on disk, overlaid with what the members planned
@@ -71,10 +76,9 @@ std::string plan_reason(const TarEntry& e, const extract::OnDisk& d, const extra
                                : "new file";
         case Fate::Replace:
             if (d.at_name.mtime == e.status.mtime) return "the file on disk has the same time";
-            return "the file on disk is older (" + time_text(d.at_name.mtime) + ")";
+            return "the file on disk is older: " + against(d.at_name.mtime, e);
         case Fate::KeepNewer:
-            return "the file on disk is newer (" + time_text(d.at_name.mtime) + " against the member's " +
-                   time_text(e.status.mtime) + ")";
+            return "the file on disk is newer: " + against(d.at_name.mtime, e);
         case Fate::Directory:
             return v.make_dirs ? "new directory" : "the directory exists";
         case Fate::Refuse:
@@ -149,11 +153,10 @@ VerifiedMember verify_member(const std::string& target, const TarEntry& e) {
             m.reason = std::string("cannot be read (") + plat::error_text_or_null(cmp) + ")";
         } else if (d.mtime > e.status.mtime) {
             m.state = VerifyState::KeptNewer;
-            m.reason = "content differs; the file is newer (" + time_text(d.mtime) + " against the member's " +
-                       time_text(e.status.mtime) + ")";
+            m.reason = "other bytes, and the file is newer: " + against(d.mtime, e);
         } else {
             m.state = VerifyState::Modified;
-            m.reason = "content differs; the file is not newer (" + time_text(d.mtime) + ")";
+            m.reason = "other bytes, and the file is not newer: " + against(d.mtime, e);
         }
     }
     return m;

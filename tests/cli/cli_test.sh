@@ -105,7 +105,7 @@ check "plan of a fresh install: exit 0, one JSON object per member" '[ $rc -eq 0
 check "verify after the expansion: exit 0" '[ $rc -eq 0 ]'
 echo local >> inst/bin/router.dat
 "$cli" plan router.pkg inst >plan.txt; rc=$?
-check "plan after a local edit keeps the newer file" '[ $rc -eq 0 ] && grep -q "keep-newer  bin/router.dat" plan.txt'
+check "plan after a local edit keeps the newer file" '[ $rc -eq 0 ] && grep -Eq "^  keep-newer +bin/router.dat +the file on disk is newer" plan.txt'
 "$cli" verify router.pkg inst --json >verify.json; rc=$?
 check "verify names the local edit (exit 1)" '[ $rc -eq 1 ] && grep -q "\"member\":\"bin/router.dat\",\"status\":\"kept-newer\"" verify.json'
 "$cli" verify tiny.pkg inst >/dev/null 2>&1; rc=$?

@@ -247,7 +247,7 @@ TEST(Plan, ReasonsNameWhatDecided) {
     qm::test::write_bytes(t / "p.pkg", b.bytes());
     const PlanReport r = PlanExpansion((t / "p.pkg").string().c_str(), (t / "target").string().c_str());
     ASSERT_EQ(r.members.size(), 3u);
-    EXPECT_EQ(r.members[0].reason.rfind("the file on disk is older (", 0), 0u) << r.members[0].reason;
+    EXPECT_EQ(r.members[0].reason.rfind("the file on disk is older: ", 0), 0u) << r.members[0].reason;
     EXPECT_EQ(r.members[1].reason, "new file; makes the directories from \"a\" on");
     EXPECT_EQ(r.members[2].reason, "new directory");
     EXPECT_TRUE(r.runs_to_end);

@@ -43,7 +43,7 @@ void print_row(bool json, const char* key, const std::string& name, const char* 
         std::printf("{\"member\":%s,\"%s\":%s,\"reason\":%s}\n", json_string(name).c_str(), key, what,
                     json_string(reason).c_str());
     else
-        std::printf("  %-11s %s  (%s)\n", what, name.c_str(), reason.c_str());
+        std::printf("  %-11s %-36s %s\n", what, name.c_str(), reason.c_str());
 }
 
 // "--json" as the optional last argument; false with a usage message for anything else.
