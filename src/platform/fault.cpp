@@ -11,7 +11,14 @@ struct Slot {
 };
 Slot g_slots[static_cast<int>(Op::Count_)];
 bool g_any = false;
+BeforeMakeDir g_before_make_dir = nullptr;
 }  // namespace
+
+void before_make_dir(BeforeMakeDir action) noexcept { g_before_make_dir = action; }
+
+void run_before_make_dir(const char* path) noexcept {
+    if (g_before_make_dir) g_before_make_dir(path);
+}
 
 void arm(Op op, int pass, int error, int times) noexcept {
     Slot& s = g_slots[static_cast<int>(op)];
@@ -25,6 +32,7 @@ void arm(Op op, int pass, int error, int times) noexcept {
 void disarm_all() noexcept {
     for (Slot& s : g_slots) s = Slot{};
     g_any = false;
+    g_before_make_dir = nullptr;
 }
 
 int check(Op op) noexcept {
