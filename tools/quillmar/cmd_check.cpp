@@ -71,8 +71,8 @@ int run_list(int, char** argv) {
 int run_check(int, char** argv) {
     const CheckReport r = CheckPackage(argv[0]);
     if (!r.readable) {
-        std::fprintf(stderr, "quillmar: %s cannot be read: %s\n", argv[0], r.error.c_str());
-        return 2;
+        std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
+        return 1;
     }
     int files = 0, dirs = 0;
     for (const CheckedMember& m : r.members) {
@@ -93,7 +93,7 @@ int run_check(int, char** argv) {
 
 const Command kCheck{"check", "PACKAGE",
                      "predict how each member is treated and report what would fail or surprise "
-                     "(exit 0 clean, 1 findings, 2 unreadable)",
+                     "(exit 0 clean, 1 findings or a package that cannot be loaded)",
                      1, 1, run_check};
 const Command kList{"list", "PACKAGE",
                     "list the members the library reaches, as tar -tv does (exit 1 when it cannot be loaded)", 1,
