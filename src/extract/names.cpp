@@ -13,8 +13,9 @@ bool is_sep(char ch) noexcept { return ch == '/' || ch == '\\'; }
 
 char upper(char ch) noexcept { return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 32) : ch; }
 
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9: Windows opens the device for such a component,
-// with any extension and with trailing blanks or dots.
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, and COM and LPT with a superscript 1, 2 or 3 (the
+// bytes 0xB9, 0xB2, 0xB3 of the ANSI code page): Windows opens the device for such a
+// component, with any extension and with trailing blanks or dots.
 bool is_device_component(const char* comp, size_t len) noexcept {
     size_t base = 0;
     while (base < len && comp[base] != '.') ++base;
@@ -27,8 +28,9 @@ bool is_device_component(const char* comp, size_t len) noexcept {
     }
     if (base == 4) {
         for (int i = 0; i < 4; ++i) u[i] = upper(comp[i]);
+        const unsigned char digit = static_cast<unsigned char>(u[3]);
         return (std::strncmp(u, "COM", 3) == 0 || std::strncmp(u, "LPT", 3) == 0) &&
-               u[3] >= '1' && u[3] <= '9';
+               ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
     }
     return false;
 }

@@ -123,6 +123,12 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
 // A directory member makes only its last component; the rest must be there.
 Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
     const char* name = e.name;
+    if (name[0] == '\0') {
+        // There is no directory to make under an empty name.
+        Verdict v = stop(Fate::Fail);
+        TarFormat(v.message, text::kExtractDir, name, plat::kENOENT, etext(plat::kENOENT));
+        return v;
+    }
     if (!d.looked) {
         Verdict v = stop(Fate::Directory);
         v.make_dirs = true;

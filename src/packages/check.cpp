@@ -7,6 +7,7 @@
 #include <set>
 
 #include "extract/verdict.h"
+#include "packages/author_walk.h"
 #include "packages/expand.h"
 #include "tar/tar.h"
 
@@ -39,12 +40,6 @@ std::string format(const char* fmt, ...) {
     std::vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
     return buf;
-}
-
-std::string without_newline(const char* text) {
-    std::string t = text;
-    while (!t.empty() && t.back() == '\n') t.pop_back();
-    return t;
 }
 
 CheckedMember describe(const TarEntry& e) {
@@ -113,16 +108,8 @@ CheckReport CheckPackage(const char* path) {
     SplitFileName(path, base, sizeof base);
     r.manifest_pattern = lower(std::string(base) + ".mfs");
 
-    TarContextPtr c = TarCreate();
-    if (!c) {
-        r.error = "out of memory";
-        return r;
-    }
-    if (TarOpen(c.get(), path) != TarLoad::Loaded) {
-        r.error = TarMessage(c.get())[0] ? TarMessage(c.get())
-                                          : "the first block is not a usable header: nothing would be installed";
-        return r;
-    }
+    TarContextPtr c = OpenToRead(path, &r.error);
+    if (!c) return r;
     r.readable = true;
     r.size = TarPackageSize(c.get());
 
@@ -141,7 +128,7 @@ CheckReport CheckPackage(const char* path) {
             m.action = MemberAction::NotReached;
         } else if (v.fate == extract::Fate::Refuse || v.fate == extract::Fate::Fail) {
             m.action = MemberAction::Stops;
-            m.why = without_newline(v.message);
+            m.why = OneLine(v.message);
             stopped = true;
             r.findings.push_back(format("member \"%s\" stops the expansion: %s", m.name.c_str(), m.why.c_str()));
         } else {
@@ -172,10 +159,7 @@ CheckReport CheckPackage(const char* path) {
     // Why the walk ended.
     const TarEnding end = TarWhyEnded(c.get());
     if (step == TarStep::Stopped) {
-        TarEntry refused;
-        TarDecodeHeader(*end.block, &refused);
-        CheckedMember m = describe(refused);
-        m.offset = end.offset;
+        CheckedMember m = describe(TarStoppedAt(c.get()));
         m.action = stopped ? MemberAction::NotReached : MemberAction::Stops;
         m.fate = extract::Fate::Refuse;
         m.why = TarMessage(c.get());

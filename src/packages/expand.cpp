@@ -21,6 +21,36 @@ void lower_ascii(char* s) noexcept {
         if (*s >= 'A' && *s <= 'Z') *s = static_cast<char>(*s + 32);
 }
 
+// Creates the context and opens the package; false when there is nothing to walk.
+// what_not ("Package not expanded.") ends the texts the user is shown.
+bool open_package(TarContextPtr& c, const char* package, const char* what_not,
+                  PackageOutcome* outcome) noexcept {
+    char text[kMessageSize];
+    c = TarCreate();
+    if (!c) {
+        TarFormat(text, "ERROR: out of memory. %s", what_not);
+        plat::notify_error(text);
+        if (outcome) {
+            outcome->load = TarLoad::NoMemory;
+            std::snprintf(outcome->message, sizeof outcome->message, "%s", text);
+        }
+        return false;
+    }
+    const TarLoad load = TarOpen(c.get(), package);
+    if (outcome) {
+        outcome->load = load;
+        outcome->size = TarPackageSize(c.get());
+        std::snprintf(outcome->message, sizeof outcome->message, "%s", TarMessage(c.get()));
+    }
+    if (load == TarLoad::NoMemory) {
+        // Too large for this process: the one load failure the user is told of.
+        TarFormat(text, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package,
+                  static_cast<long long>(TarPackageSize(c.get())), what_not);
+        plat::notify_error(text);
+    }
+    return load == TarLoad::Loaded;
+}
+
 }  // namespace
 
 void SplitFileName(const char* path, char* out, size_t size) noexcept {
@@ -42,16 +72,12 @@ int ExpandPackage(const char* package, const char* target) noexcept {
     return ExpandPackageObserved(package, target, nullptr);
 }
 
-int ExpandPackageObserved(const char* package, const char* target,
-                          const ExpandObserver* observer) noexcept {
+int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
+                          PackageOutcome* outcome) noexcept {
     (void)plat::change_dir(target);
     const plat::WholeFileDirectoryScope directories;
-    TarContextPtr c = TarCreate();
-    if (!c) {
-        plat::notify_error("ERROR: out of memory. Package not expanded.");
-        return 0;
-    }
-    if (TarOpen(c.get(), package) != TarLoad::Loaded) return 0;
+    TarContextPtr c;
+    if (!open_package(c, package, "Package not expanded.", outcome)) return 0;
     int64_t members = 0;
     char message[kMessageSize];
     TarStep step = TarStep::Member;
@@ -70,6 +96,10 @@ int ExpandPackageObserved(const char* package, const char* target,
 }
 
 int GetManifestFile(const char* package, const char* target) noexcept {
+    return GetManifestFileReported(package, target, nullptr);
+}
+
+int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept {
     char base[256];
     SplitFileName(package, base, sizeof base);
     char manifest[sizeof base + 4];
@@ -77,12 +107,8 @@ int GetManifestFile(const char* package, const char* target) noexcept {
 
     (void)plat::change_dir(target);
     const plat::WholeFileDirectoryScope directories;
-    TarContextPtr c = TarCreate();
-    if (!c) {
-        plat::notify_error("ERROR: out of memory. Manifest not extracted.");
-        return 0;
-    }
-    if (TarOpen(c.get(), package) != TarLoad::Loaded) return 0;
+    TarContextPtr c;
+    if (!open_package(c, package, "Manifest not extracted.", outcome)) return 0;
     lower_ascii(manifest);
     char message[kMessageSize];
     while (!TarAtEnd(c.get())) {

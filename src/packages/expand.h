@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tar/tar.h"
+
 namespace qm::packages {
 
 // Extracts every member of package into target (which becomes the current directory).
@@ -18,13 +20,24 @@ struct ExpandObserver {
     void* context;
 };
 
-// ExpandPackage with an observer (null: none).
-int ExpandPackageObserved(const char* package, const char* target,
-                          const ExpandObserver* observer) noexcept;
+// What became of the package file itself. In attended use a package that cannot be
+// loaded passes silently (an install script may offer optional packages that are not
+// there), except one that memory cannot be had for, which the user is shown; a caller
+// that reports more (the command line, a log) finds the rest here.
+struct PackageOutcome {
+    tar::TarLoad load = tar::TarLoad::Loaded;
+    int64_t size = 0;                     // of the package file, when it was found
+    char message[tar::kMessageSize] = ""; // the reader's text for a failed load
+};
+
+// ExpandPackage with an observer and the package's outcome (null: none).
+int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
+                          PackageOutcome* outcome = nullptr) noexcept;
 
 // Extracts only the first member whose (lower-cased) name contains the package's file
 // name with ".mfs". Always 0.
 int GetManifestFile(const char* package, const char* target) noexcept;
+int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept;
 
 // The file-name part of a path as the runtime's _splitpath gives it: the text after the
 // last "\" or "/" (and after a drive), before the last "." that follows; at most 255

@@ -19,7 +19,14 @@ bool any_slot_armed() noexcept {
         if (s.armed) return true;
     return false;
 }
+BeforeMakeDir g_before_make_dir = nullptr;
 }  // namespace
+
+void before_make_dir(BeforeMakeDir action) noexcept { g_before_make_dir = action; }
+
+void run_before_make_dir(const char* path) noexcept {
+    if (g_before_make_dir) g_before_make_dir(path);
+}
 
 void arm(Op op, int pass, int error, int times) noexcept {
     Slot& s = g_slots[static_cast<int>(op)];
@@ -33,6 +40,7 @@ void arm(Op op, int pass, int error, int times) noexcept {
 void disarm_all() noexcept {
     for (Slot& s : g_slots) s = Slot{};
     g_any = g_hook != nullptr;
+    g_before_make_dir = nullptr;
 }
 
 void set_hook(Hook hook, void* context) noexcept {

@@ -5,7 +5,7 @@
 
 namespace qm::plat::fault {
 
-enum class Op { Write, Create, Rename, SetTime, Alloc, Count_ };
+enum class Op { Write, Create, Rename, SetTime, Alloc, Read, Count_ };
 
 // The call of kind op after `pass` more successful ones fails with `error`; it stays
 // failing for `times` calls (-1: until disarmed).
@@ -24,5 +24,11 @@ void set_hook(Hook hook, void* context) noexcept;
 // Whether a failure of kind op is still to come. A short cut that would step around the
 // operation (a create tried the quick way first) stands aside while one is.
 bool armed(Op op) noexcept;
+
+// What another process might do just before make_dir makes a directory: action is
+// called with the path first (null: nothing). For races that a test cannot time.
+using BeforeMakeDir = void (*)(const char* path);
+void before_make_dir(BeforeMakeDir action) noexcept;
+void run_before_make_dir(const char* path) noexcept;
 
 }  // namespace qm::plat::fault

@@ -22,6 +22,15 @@ int path_stat(const char* path, PathStat* out) noexcept;
 // The same for the name itself, never what a link there points to: a symbolic link (on
 // Windows any reparse point: a junction, a mount point) is reported as is_link.
 int path_lstat(const char* path, PathStat* out) noexcept;
+// What is at a path, a link there not followed: for walking a tree to pack it.
+struct EntryStat {
+    enum class Kind { File, Directory, Link, Other } kind = Kind::Other;  // Other: a device, FIFO, socket
+    bool executable = false;  // POSIX: any execute bit; Windows: what the runtime's stat says
+    int64_t mtime = 0;
+    int64_t size = 0;
+};
+// 0, or the error number.
+int entry_stat(const char* path, EntryStat* out) noexcept;
 // mkdir of one directory: 0 or error number.
 int make_dir(const char* path) noexcept;
 // chmod as the Windows runtime does it: only the owner-write bit (0200) counts; without
@@ -49,7 +58,10 @@ using unique_fd = unique_handle<FdTraits>;
 // taken from the open file (fstat), then read in one call.
 class InFile {
 public:
+    // Never waits: a FIFO without a writer or a device opens at once.
     int open(const char* path) noexcept;
+    // Whether the open file is a regular file (not a directory, FIFO or device).
+    bool is_regular() noexcept;
     int size(int64_t* out) noexcept;
     // Reads exactly size bytes; 0, or the error number (kEIO when the file was shorter).
     int read_exact(void* buffer, size_t size) noexcept;

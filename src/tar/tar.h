@@ -143,6 +143,9 @@ struct TarEnding {
     const TarHeaderBlock* block = nullptr;  // that block; null at ImageEnd
 };
 TarEnding TarWhyEnded(const TarContext* c) noexcept;
+// The header whose refused type stopped the walk, decoded as read (with its offset); a
+// cleared entry when the walk did not stop so.
+TarEntry TarStoppedAt(const TarContext* c) noexcept;
 
 // Valid headers with a name in the whole blocks after offset: members that a walk which
 // ended at offset never reaches. The first one's name goes to first_name.

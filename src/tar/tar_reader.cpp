@@ -98,13 +98,7 @@ TarStep read_header(TarContext* c) noexcept {
 }
 
 TarLoad load_image(TarContext* c) noexcept {
-    int64_t size = 0;
-    if (int e = c->stream.size(&size)) {
-        TarFormat(c->message, "TarLoadMemoryImage:fstat(%s) %d %s", c->archiveName.get(), e,
-                  plat::error_text_or_null(e));
-        return TarLoad::ReadError;
-    }
-    c->packageSize = size;
+    const int64_t size = c->packageSize;
     if (size < kBlock) {
         TarFormat(c->message, "Error: file \"%s\" is too small. Size is %d bytes.",
                   c->archiveName.get(), static_cast<int>(size));
@@ -155,6 +149,18 @@ TarLoad TarOpen(TarContext* c, const char* path) noexcept {
     if (int e = c->stream.open(path)) {
         TarFormat(c->message, "open:\"%s\" failed:(%d) %s", path, e, plat::error_text_or_null(e));
         return e == plat::kENOENT ? TarLoad::Missing : TarLoad::CannotOpen;
+    }
+    // Anything but a regular file (a FIFO, a device, a directory) could block the read
+    // or never end it: it is a package that cannot be read.
+    if (!c->stream.is_regular()) {
+        TarFormat(c->message, "open:\"%s\" failed: not a regular file", path);
+        c->stream = plat::InFile();
+        return TarLoad::NotAFile;
+    }
+    if (int e = c->stream.size(&c->packageSize)) {
+        TarFormat(c->message, "TarLoadMemoryImage:fstat(%s) %d %s", path, e, plat::error_text_or_null(e));
+        c->stream = plat::InFile();
+        return TarLoad::ReadError;
     }
     const size_t len = std::strlen(path);
     c->archiveName = try_make_array<char>(len + 1);
@@ -218,6 +224,15 @@ const TarEntry& TarCurrent(const TarContext* c) noexcept { return c->current; }
 const char* TarMessage(const TarContext* c) noexcept { return c->message; }
 
 TarEnding TarWhyEnded(const TarContext* c) noexcept { return c->ending; }
+
+TarEntry TarStoppedAt(const TarContext* c) noexcept {
+    TarEntry e;
+    if (!c->ended || c->ending.kind != TarEnding::Kind::RefusedType) return e;
+    TarDecodeHeader(*c->ending.block, &e);
+    e.header = c->ending.block;
+    e.offset = c->ending.offset;
+    return e;
+}
 
 int64_t TarHeadersAfter(const TarContext* c, int64_t offset, char* first_name, size_t size) noexcept {
     int64_t found = 0;

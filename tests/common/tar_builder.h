@@ -101,4 +101,25 @@ private:
     std::vector<unsigned char> bytes_;
 };
 
+// n directory members, each with a file in it, and as many files two directories deep
+// whose parents the expansion makes: thousands of directories for concurrent expansions.
+inline TarBuilder shared_directories(int n) {
+    TarBuilder b;
+    for (int i = 0; i < n; ++i) {
+        const std::string k = std::to_string(i);
+        b.dir("d" + k + "/").file("d" + k + "/f", k).file("p" + k + "/q/r/f", k);
+    }
+    return b.end();
+}
+
+// A package of count headers of the directory "d/", written straight to out: the walk
+// meets every header while the disk work stays one directory.
+template <typename Stream>
+void write_repeated_directory(Stream& out, int count) {
+    TarBuilder one;
+    one.dir("d/");
+    for (int i = 0; i < count; ++i) out.write(one.str().data(), 512);
+    out.write(std::string(1024, '\0').data(), 1024);
+}
+
 }  // namespace qm::test

@@ -1,17 +1,30 @@
-// The package checker: each finding from a package that carries it, and none from a
-// clean one; the predicted action agrees with what the expansion really does.
+// The package author's tools. The checker: each finding from a package that carries it,
+// and none from a clean one. The plan: against prepared targets, every row borne out by a
+// real expansion of the same target. Verify: each kind of difference. The packer: its
+// output read back by other tar readers and by the expansion, equal to the tree, the same
+// bytes for the same tree, and nothing written for a tree the installer would refuse.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "common/capture.h"
+#include "common/plan_cases.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
+#include "packages/author.h"
 #include "packages/check.h"
 #include "packages/expand.h"
+#include "packages/pack.h"
 
 using namespace qm::packages;
 using qm::test::Member;
@@ -183,5 +196,252 @@ TEST(Check, PredictionAgreesWithTheExpansion) {
     EXPECT_EQ(r.members.back().action, MemberAction::Stops);
     EXPECT_EQ(r.members.back().why, cap.shown()[0]);
 }
+
+// Every file and directory below root with its kind and, for files, its bytes.
+std::map<std::string, std::string> tree_of(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(e.path(), root).generic_string();
+        out[rel] = e.is_directory() ? "<dir>" : qm::test::read_file(e.path());
+    }
+    return out;
+}
+
+// The target as it stands, times and all: a plan must leave it so.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out = tree_of(root);
+    for (auto& [rel, what] : out) what += "@" + std::to_string(qm::test::get_mtime(root / rel));
+    return out;
+}
+
+TEST(Plan, EveryRowIsBorneOutByARealExpansionOfTheSameTarget) {
+    for (const qm::test::PlanCase& k : qm::test::plan_cases()) {
+        TempDir t;
+        const fs::path target = t / "target";
+        fs::create_directory(target);
+        k.prepare(target);
+        qm::test::write_bytes(t / "p.pkg", qm::test::plan_package(k).bytes());
+        const std::string package = (t / "p.pkg").string();
+        const auto before = snapshot(target);
+        const PlanReport plan = PlanExpansion(package.c_str(), target.string().c_str());
+        ASSERT_TRUE(plan.readable) << k.what << ": " << plan.error;
+        EXPECT_EQ(snapshot(target), before) << k.what << ": the plan changed the target";
+        std::vector<qm::test::PlanRow> rows;
+        for (const PlannedMember& m : plan.members) rows.push_back({m.name, PlanActionName(m.action), m.reason});
+
+        qm::test::NotifyCapture cap;
+        ExpandPackage(package.c_str(), target.string().c_str());
+        fs::current_path(t.path());
+        for (const std::string& d : qm::test::disagreements(k, rows, target, cap.shown())) ADD_FAILURE() << d;
+        EXPECT_EQ(plan.runs_to_end, cap.shown().empty()) << k.what;
+    }
+}
+
+TEST(Plan, ReasonsNameWhatDecided) {
+    TempDir t;
+    fs::create_directory(t / "target");
+    qm::test::write_file(t / "target/old", "mine");
+    qm::test::set_mtime(t / "target/old", 315630000 - 60);
+    TarBuilder b;
+    b.file("old", "o").file("a/b/c", "c").dir("d/").end();
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    const PlanReport r = PlanExpansion((t / "p.pkg").string().c_str(), (t / "target").string().c_str());
+    ASSERT_EQ(r.members.size(), 3u);
+    EXPECT_EQ(r.members[0].reason.rfind("the file on disk is older: ", 0), 0u) << r.members[0].reason;
+    EXPECT_EQ(r.members[1].reason, "new file; makes the directories from \"a\" on");
+    EXPECT_EQ(r.members[2].reason, "new directory");
+    EXPECT_TRUE(r.runs_to_end);
+    EXPECT_FALSE(PlanExpansion((t / "absent.pkg").string().c_str(), t.str().c_str()).readable);
+}
+
+TEST(Verify, ReportsEachKindOfDifference) {
+    TempDir t;
+    const fs::path target = t / "target";
+    fs::create_directory(target);
+    TarBuilder b;
+    b.dir("etc/").file("etc/same", "s").file("etc/gone", "g").file("etc/edited", "e").file("etc/local", "l")
+        .file("etc/now-a-dir", "d").dir("empty/").file("etc/same", "s2", 315630000 - 5).file("../evil", "x").end();
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    const std::string package = (t / "p.pkg").string();
+    qm::test::NotifyCapture cap;
+    ExpandPackage(package.c_str(), target.string().c_str());
+    fs::current_path(t.path());
+
+    fs::remove(target / "etc/gone");
+    qm::test::write_file(target / "etc/edited", "changed, time kept");
+    qm::test::set_mtime(target / "etc/edited", 315630000);
+    qm::test::write_file(target / "etc/local", "a local edit");
+    qm::test::set_mtime(target / "etc/local", 315630000 + 3600);
+    fs::remove(target / "etc/now-a-dir");
+    fs::create_directory(target / "etc/now-a-dir");
+    fs::remove(target / "empty");
+
+    const VerifyReport r = VerifyInstall(package.c_str(), target.string().c_str());
+    ASSERT_TRUE(r.readable);
+    EXPECT_FALSE(r.all_ok);
+    std::map<std::string, std::string> states;
+    for (const VerifiedMember& m : r.members) states[m.name] = VerifyStateName(m.state);
+    const std::map<std::string, std::string> expected = {
+        {"etc/", "ok"},           {"etc/same", "ok"},     {"etc/gone", "missing"},
+        {"etc/edited", "modified"}, {"etc/local", "kept-newer"}, {"etc/now-a-dir", "missing"},
+        {"empty/", "missing"},    {"../evil", "missing"}};
+    EXPECT_EQ(states, expected);
+    for (const VerifiedMember& m : r.members)
+        if (m.name == "../evil") {
+            EXPECT_EQ(m.reason.rfind("never installed: ERROR:File \"../evil\" unsafe name", 0), 0u);
+        }
+
+    // Put back as the package holds it, everything is ok (the refused member aside).
+    qm::test::write_file(target / "etc/edited", "e");
+    const VerifyReport again = VerifyInstall(package.c_str(), target.string().c_str());
+    for (const VerifiedMember& m : again.members)
+        if (m.name == "etc/edited" || m.name == "etc/same") {
+            EXPECT_EQ(m.state, VerifyState::Ok) << m.name;
+        }
+    EXPECT_FALSE(VerifyInstall((t / "absent.pkg").string().c_str(), target.string().c_str()).readable);
+}
+
+constexpr int64_t kPackTime = 1700000000;
+
+// A tree with what packages hold: nested and empty directories, a path that needs the
+// ustar prefix, a name of 99 characters, an empty file, a larger one.
+void make_tree(const fs::path& root) {
+    qm::test::write_file(root / "bin/router.dat", std::string(70000, 'r'));
+    qm::test::write_file(root / "etc/dorva/devices/router.mfs", "manifest");
+    qm::test::write_file(root / "etc/empty.txt", "");
+    fs::create_directories(root / "var/spool");
+    const std::string deep = "lib/" + std::string(60, 'a') + "/" + std::string(60, 'b');
+    qm::test::write_file(root / deep / "deep.tcl", "puts deep");
+    qm::test::write_file(root / ("etc/" + std::string(95, 'n')), "ninety-nine");
+}
+
+TEST(Pack, TheExpansionGivesBackTheTree) {
+    TempDir t;
+    make_tree(t / "tree");
+    PackOptions o;
+    o.has_mtime = true;
+    o.mtime = kPackTime;
+    const PackReport r = PackTree((t / "tree").string().c_str(), (t / "router.pkg").string().c_str(), o);
+    ASSERT_TRUE(r.written) << (r.problems.empty() ? "" : r.problems[0]);
+    EXPECT_EQ(r.bytes, static_cast<int64_t>(fs::file_size(t / "router.pkg")));
+    EXPECT_EQ(r.files, 5);
+
+    fs::create_directory(t / "ours");
+    qm::test::NotifyCapture cap;
+    ExpandPackage((t / "router.pkg").string().c_str(), (t / "ours").string().c_str());
+    fs::current_path(t.path());
+    EXPECT_TRUE(cap.shown().empty()) << cap.shown().front();
+    EXPECT_EQ(tree_of(t / "ours"), tree_of(t / "tree"));
+    EXPECT_EQ(qm::test::get_mtime(t / "ours/bin/router.dat"), kPackTime);
+
+    const CheckReport check = CheckPackage((t / "router.pkg").string().c_str());
+    EXPECT_TRUE(check.findings.empty()) << all(check);
+    // Each directory comes before what it holds, and names are in order within one.
+    std::vector<std::string> names;
+    for (const CheckedMember& m : check.members) names.push_back(m.name);
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& n = names[i];
+        const size_t slash = n.find_last_of('/', n.size() - 2);
+        if (slash == std::string::npos) continue;
+        const auto dir = std::find(names.begin(), names.end(), n.substr(0, slash + 1));
+        EXPECT_TRUE(dir != names.end() && dir < names.begin() + static_cast<long>(i)) << n;
+    }
+    for (const CheckedMember& m : check.members) {
+        EXPECT_EQ(m.uid, 0);
+        EXPECT_EQ(m.mtime, kPackTime);
+        EXPECT_TRUE(m.mode == 0644u || m.mode == 0755u) << m.name;
+    }
+}
+
+TEST(Pack, TheSameTreeGivesTheSameBytesAndAChangedOneANewerPackage) {
+    TempDir t;
+    make_tree(t / "tree");
+    const PackOptions newest;  // the tree's newest time
+    const PackReport first = PackTree((t / "tree").string().c_str(), (t / "a.pkg").string().c_str(), newest);
+    const PackReport second = PackTree((t / "tree").string().c_str(), (t / "b.pkg").string().c_str(), newest);
+    ASSERT_TRUE(first.written && second.written);
+    EXPECT_EQ(qm::test::read_file(t / "a.pkg"), qm::test::read_file(t / "b.pkg"));
+    qm::test::write_file(t / "tree/etc/new.txt", "added");
+    qm::test::set_mtime(t / "tree/etc/new.txt", first.mtime + 10);
+    const PackReport changed = PackTree((t / "tree").string().c_str(), (t / "a.pkg").string().c_str(), newest);
+    ASSERT_TRUE(changed.written);
+    EXPECT_GT(changed.mtime, first.mtime);
+}
+
+TEST(Pack, ParsesTimes) {
+    struct {
+        const char* text;
+        bool ok;
+        int64_t value;
+    } cases[] = {{"1700000000", true, 1700000000}, {"@0", true, 0}, {"2026-01-01", true, 1767225600},
+                 {"2026-01-01 00:00:01Z", true, 1767225601}, {"1998-06-01T12:00:00", true, 896702400},
+                 {"1998-06-01T12:00", true, 896702400}, {"yesterday", false, 0}, {"2026-13-01", false, 0},
+                 {"@x", false, 0}, {"2026-01-01 25:00", false, 0}};
+    for (const auto& k : cases) {
+        int64_t v = -1;
+        EXPECT_EQ(ParsePackTime(k.text, &v), k.ok) << k.text;
+        if (k.ok) {
+            EXPECT_EQ(v, k.value) << k.text;
+        }
+    }
+}
+
+#ifndef _WIN32
+TEST(Pack, OtherTarReadersReadItAsTheTree) {
+    if (std::system("tar --version >/dev/null 2>&1") != 0 || std::system("bsdtar --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "GNU tar or bsdtar not installed";
+    TempDir t;
+    make_tree(t / "tree");
+    ::chmod((t / "tree/bin/router.dat").c_str(), 0750);
+    PackOptions o;
+    o.has_mtime = true;
+    o.mtime = kPackTime;
+    ASSERT_TRUE(PackTree((t / "tree").string().c_str(), (t / "p.pkg").string().c_str(), o).written);
+    for (const char* tool : {"tar", "bsdtar"}) {
+        const fs::path out = t / tool;
+        fs::create_directory(out);
+        const std::string cmd = std::string(tool) + " -xf '" + (t / "p.pkg").string() + "' -C '" + out.string() +
+                                "' 2>" + (t / "err.txt").string();
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << tool << ": " << qm::test::read_file(t / "err.txt");
+        EXPECT_EQ(tree_of(out), tree_of(t / "tree")) << tool;
+        EXPECT_EQ(qm::test::get_mtime(out / "etc/dorva/devices/router.mfs"), kPackTime) << tool;
+        struct stat st;
+        ASSERT_EQ(::stat((out / "bin/router.dat").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0755u) << tool << ": an executable file packs as 0755";
+    }
+}
+
+// Nothing is written for a tree the installer could not take whole; each problem names
+// its path.
+TEST(Pack, RefusesWhatTheInstallerWouldNotTake) {
+    struct Case {
+        const char* what;
+        void (*add)(const fs::path& tree);
+        const char* named;
+    } cases[] = {
+        {"a link", [](const fs::path& r) { fs::create_symlink("router.dat", r / "bin/link"); }, "bin/link: a link"},
+        {"a FIFO", [](const fs::path& r) { ::mkfifo((r / "bin/fifo").c_str(), 0600); }, "bin/fifo: a device, FIFO"},
+        {"a device name", [](const fs::path& r) { qm::test::write_file(r / "etc/aux.cfg", "x"); },
+         "etc/aux.cfg: the installer would refuse it: ERROR:File \"etc/aux.cfg\" unsafe name (device name)"},
+        {"a reserved character", [](const fs::path& r) { qm::test::write_file(r / "what?.txt", "x"); },
+         "what?.txt: the installer would refuse it"},
+        {"a backslash", [](const fs::path& r) { qm::test::write_file(r / "a\\b", "x"); }, "a\\b: a \"\\\""},
+        {"a path that fits no header",
+         [](const fs::path& r) { qm::test::write_file(r / "etc" / std::string(120, 'x'), "x"); },
+         "too long for a header"},
+    };
+    for (const Case& k : cases) {
+        TempDir t;
+        make_tree(t / "tree");
+        k.add(t / "tree");
+        const PackReport r = PackTree((t / "tree").string().c_str(), (t / "p.pkg").string().c_str(), PackOptions{});
+        EXPECT_FALSE(r.written) << k.what;
+        ASSERT_EQ(r.problems.size(), 1u) << k.what;
+        EXPECT_NE(r.problems[0].find(k.named), std::string::npos) << k.what << ": " << r.problems[0];
+        EXPECT_FALSE(fs::exists(t / "p.pkg")) << k.what;
+        EXPECT_EQ(std::distance(fs::directory_iterator(t.path()), fs::directory_iterator()), 1) << k.what;
+    }
+}
+#endif
 
 }  // namespace

@@ -2,20 +2,32 @@
 // and which member is the manifest.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "common/capture.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "packages/expand.h"
+#include "platform/errors.h"
+#include "platform/fault.h"
 
 using namespace qm::packages;
+using qm::tar::TarLoad;
 using qm::test::Member;
 using qm::test::NotifyCapture;
 using qm::test::TarBuilder;
 using qm::test::TempDir;
 namespace fs = std::filesystem;
+namespace fault = qm::plat::fault;
 
 namespace {
 
@@ -138,6 +150,236 @@ TEST(Expand, TruncatedLastMemberIsReportedNotWrittenHalf) {
     ASSERT_EQ(cap.shown().size(), 1u);
     EXPECT_NE(cap.shown()[0].find("\"half\" is cut short"), std::string::npos);
 }
+
+// Packages that are not what they seem: nothing that is not a regular file is read (a
+// FIFO would block the read for ever), and none of them is shown to the user, but the
+// caller learns what became of each.
+struct Unloadable {
+    const char* what;
+    // Makes the package in t and returns its path; arms a fault when it needs one.
+    std::string (*make)(TempDir& t);
+    TarLoad load;  // TarLoad::Loaded: any failure to load will do (it differs by platform)
+};
+
+std::string missing(TempDir& t) { return (t / "absent.pkg").string(); }
+std::string directory(TempDir& t) {
+    fs::create_directory(t / "dir.pkg");
+    return (t / "dir.pkg").string();
+}
+std::string read_error(TempDir& t) {
+    TarBuilder b;
+    b.file("a", "a").end();
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    fault::arm(fault::Op::Read, 0, qm::plat::kEIO);
+    return (t / "p.pkg").string();
+}
+#ifdef _WIN32
+std::string device(TempDir&) { return "NUL"; }
+#else
+std::string device(TempDir&) { return "/dev/zero"; }
+std::string fifo(TempDir& t) {
+    ::mkfifo((t / "fifo.pkg").c_str(), 0600);  // no writer: a blocking open would wait for ever
+    return (t / "fifo.pkg").string();
+}
+#endif
+
+const Unloadable kUnloadable[] = {
+    {"missing", missing, TarLoad::Missing},
+    {"a directory", directory, TarLoad::Loaded},
+    {"a device", device, TarLoad::NotAFile},
+    {"a read error", read_error, TarLoad::ReadError},
+#ifndef _WIN32
+    {"a FIFO", fifo, TarLoad::NotAFile},
+#endif
+};
+
+class NotAPackage : public ::testing::TestWithParam<Unloadable> {
+protected:
+    void TearDown() override { fault::disarm_all(); }
+};
+
+TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
+    const Unloadable& k = GetParam();
+    TempDir t;
+    fs::create_directory(t / "out");
+    const std::string path = k.make(t);
+    NotifyCapture cap;
+    PackageOutcome expanded, manifest;
+    EXPECT_EQ(ExpandPackageObserved(path.c_str(), (t / "out").string().c_str(), nullptr, &expanded), 0);
+    fault::disarm_all();
+    k.make(t);
+    EXPECT_EQ(GetManifestFileReported(path.c_str(), (t / "out").string().c_str(), &manifest), 0);
+    EXPECT_TRUE(cap.shown().empty()) << k.what << ": " << cap.shown().front();
+    EXPECT_TRUE(fs::is_empty(t / "out")) << k.what;
+    for (const PackageOutcome* o : {&expanded, &manifest}) {
+        EXPECT_TRUE(qm::tar::TarCouldNotLoad(o->load)) << k.what;
+        if (k.load != TarLoad::Loaded) {
+            EXPECT_EQ(o->load, k.load) << k.what;
+        }
+        EXPECT_NE(std::string(o->message), "") << k.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NotAPackage, ::testing::ValuesIn(kUnloadable));
+
+TEST(Expand, PackageTooLargeForMemoryIsShownWithItsSize) {
+    TempDir t;
+    TarBuilder b;
+    b.file("a", "a").end();
+    const std::string path = pkg(t, b);
+    struct Case {
+        int (*call)(const char*, const char*, PackageOutcome*);
+        const char* tail;
+    } cases[] = {
+        {[](const char* p, const char* d, PackageOutcome* o) { return ExpandPackageObserved(p, d, nullptr, o); },
+         "Package not expanded."},
+        {GetManifestFileReported, "Manifest not extracted."},
+    };
+    for (const Case& k : cases) {
+        NotifyCapture cap;
+        PackageOutcome o;
+        // The context and the copy of the path, then the package's bytes.
+        fault::arm(fault::Op::Alloc, 2, qm::plat::kENOMEM);
+        k.call(path.c_str(), t.str().c_str(), &o);
+        fault::disarm_all();
+        EXPECT_EQ(o.load, TarLoad::NoMemory);
+        EXPECT_EQ(o.size, 2048);
+        ASSERT_EQ(cap.shown().size(), 1u);
+        EXPECT_EQ(cap.shown()[0], "ERROR: out of memory for package \"" + path + "\" (2048 bytes). " + k.tail);
+        EXPECT_FALSE(fs::exists(t / "a"));
+    }
+}
+
+#ifndef _WIN32
+// Two expansions of one package into one target at the same time (two install scripts,
+// or a script run twice): thousands of directories that both make, as members and as
+// parents, and neither may stop at one the other made first.
+TEST(Expand, TwoAtOnceIntoOneTargetBothSucceed) {
+    TempDir t;
+    const TarBuilder b = qm::test::shared_directories(1500);
+    const std::string path = pkg(t, b);
+    for (int round = 0; round < 3; ++round) {
+        const fs::path target = t / ("out" + std::to_string(round));
+        fs::create_directory(target);
+        pid_t children[2];
+        for (pid_t& child : children) {
+            child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                NotifyCapture cap;
+                ExpandPackage(path.c_str(), target.string().c_str());
+                for (const std::string& m : cap.shown()) std::fprintf(stderr, "%s\n", m.c_str());
+                _exit(cap.shown().empty() ? 0 : 1);
+            }
+        }
+        for (pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        EXPECT_EQ(qm::test::read_file(target / "d1499/f"), "1499") << "round " << round;
+        EXPECT_EQ(qm::test::read_file(target / "p1499/q/r/f"), "1499") << "round " << round;
+    }
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QM_UNDER_ASAN 1
+#endif
+#endif
+#if !defined(QM_UNDER_ASAN) && !defined(__SANITIZE_ADDRESS__)
+// The walk keeps nothing of the members it has passed: an expansion needs the package
+// and a constant beside it, however many headers it holds. (Not in the sanitizer build,
+// whose shadow memory and quarantine are no measure of the library's.)
+TEST(Expand, PeakMemoryIsThePackageAndAConstant) {
+    TempDir t;
+    constexpr int kHeaders = 300000;
+    {
+        std::ofstream f(t / "many.pkg", std::ios::binary);
+        qm::test::write_repeated_directory(f, kHeaders);
+    }
+    const auto size = static_cast<int64_t>(fs::file_size(t / "many.pkg"));
+    fs::create_directory(t / "out");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        NotifyCapture cap;
+        ExpandPackage((t / "many.pkg").string().c_str(), (t / "out").string().c_str());
+        _exit(cap.shown().empty() ? 0 : 1);
+    }
+    int status = 0;
+    struct rusage usage;
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(fs::is_directory(t / "out/d"));
+    const int64_t peak = static_cast<int64_t>(usage.ru_maxrss) * 1024;
+    RecordProperty("package_bytes", std::to_string(size));
+    RecordProperty("peak_bytes", std::to_string(peak));
+    EXPECT_LE(peak, size + (int64_t{64} << 20)) << "package " << size << " bytes, peak " << peak;
+}
+#endif
+#endif
+
+// Another expansion may make a directory between the look-up that found it missing and
+// the mkdir: a directory there then is as good as one made; anything else stays an error.
+struct Race {
+    const char* what;
+    const char* member;   // a directory when it ends in "/"
+    bool leaves_a_file;   // the other party makes a file, not a directory
+    const char* message;  // "" when the expansion goes on
+};
+
+fs::path g_race_target;
+bool g_race_file = false;
+void other_party(const char* path) {
+    std::string p = path;
+    while (!p.empty() && p.back() == '/') p.pop_back();
+    std::error_code ec;
+    if (g_race_file) qm::test::write_file(g_race_target / p, "theirs");
+    else fs::create_directory(g_race_target / p, ec);
+}
+
+class MadeMeanwhile : public ::testing::TestWithParam<Race> {
+protected:
+    void TearDown() override { fault::disarm_all(); }
+};
+
+TEST_P(MadeMeanwhile, ADirectoryIsSuccessAnythingElseAnError) {
+    const Race& k = GetParam();
+    TempDir t;
+    g_race_target = t / "out";
+    g_race_file = k.leaves_a_file;
+    fs::create_directory(g_race_target);
+    TarBuilder b;
+    const std::string member = k.member;
+    if (member.back() == '/') b.dir(member);
+    else b.file(member, "ours");
+    b.file("after", "a").end();
+    const std::string path = pkg(t, b);
+    NotifyCapture cap;
+    fault::before_make_dir(other_party);
+    ExpandPackage(path.c_str(), g_race_target.string().c_str());
+    fault::disarm_all();
+    if (k.message[0] == '\0') {
+        EXPECT_TRUE(cap.shown().empty()) << k.what << ": " << cap.shown().front();
+        EXPECT_TRUE(fs::exists(g_race_target / "after")) << k.what;
+        if (member.back() != '/') {
+            EXPECT_EQ(qm::test::read_file(g_race_target / member), "ours") << k.what;
+        }
+    } else {
+        ASSERT_EQ(cap.shown().size(), 1u) << k.what;
+        EXPECT_EQ(cap.shown()[0], k.message) << k.what;
+        EXPECT_FALSE(fs::exists(g_race_target / "after")) << k.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MadeMeanwhile,
+    ::testing::Values(Race{"parents of a member", "a/b/c/f", false, ""},
+                      Race{"a directory member", "d/", false, ""},
+                      Race{"a file where a parent is made", "a/b/f", true, "ERROR: mkdir(a) failed 17 File exists"},
+                      Race{"a file where a directory member is made", "d/", true,
+                           "ERROR: name collision. \"d/\" on disk is a file. Name in archive is a directory."}));
 
 TEST(Manifest, NameComesFromThePackageFileName) {
     struct Case {

@@ -355,11 +355,18 @@ INSTANTIATE_TEST_SUITE_P(
                       UnsafeCase{"dir/aux", "device name"},
                       UnsafeCase{"Nul .log", "device name"},
                       UnsafeCase{"lpt9", "device name"},
-                      UnsafeCase{"com1.cfg/x", "device name"}));
+                      UnsafeCase{"com1.cfg/x", "device name"},
+                      // Superscript digits (ANSI code page bytes) name devices too.
+                      UnsafeCase{"COM\xB9", "device name"},
+                      UnsafeCase{"com\xB2.txt", "device name"},
+                      UnsafeCase{"dir/Com\xB3", "device name"},
+                      UnsafeCase{"LPT\xB9/x", "device name"},
+                      UnsafeCase{"lpt\xB2 .log", "device name"},
+                      UnsafeCase{"a/LPT\xB3.cfg", "device name"}));
 
 TEST(UnsafeNames, LookalikesAreAllowed) {
     for (const char* n : {"..a", "a..", "a/..b/c", "console", "com10", "lpt0.txt", "auxiliary/x",
-                          ".hidden", "a/./b", "nul_"})
+                          ".hidden", "a/./b", "nul_", "com\xBC", "lpt\xB9\xB9", "xcom\xB9"})
         EXPECT_EQ(TarUnsafeNameReason(n), nullptr) << n;
 }
 

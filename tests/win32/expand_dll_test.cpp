@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/corpus.h"
+#include "common/plan_cases.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "win32/harness.h"
@@ -156,7 +160,268 @@ INSTANTIATE_TEST_SUITE_P(Names, UnsafeNameDll,
                                            UnsafeCase{"a/../../evil.txt"}, UnsafeCase{"C:evil.txt"},
                                            UnsafeCase{"evil.txt:stream"}, UnsafeCase{"\\\\srv\\share\\x"},
                                            UnsafeCase{"/evil.txt"}, UnsafeCase{"\\evil.txt"},
-                                           UnsafeCase{"aux.txt"}, UnsafeCase{"dir/COM1"}));
+                                           UnsafeCase{"aux.txt"}, UnsafeCase{"dir/COM1"},
+                                           UnsafeCase{"COM\xB9"}, UnsafeCase{"com\xB2.txt"},
+                                           UnsafeCase{"dir/COM\xB3"}, UnsafeCase{"LPT\xB9"},
+                                           UnsafeCase{"lpt\xB2.log"}, UnsafeCase{"a/LPT\xB3"}));
+
+// Packages that cannot be loaded: passed over without a box (an install script may
+// offer packages that are not there), except one too large for the process's memory.
+TEST(ExpandDll, PackagesThatCannotBeLoadedShowNothing) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    CreateDirectoryA((t / "dir.pkg").string().c_str(), nullptr);
+    for (const std::string& path : {(t / "absent.pkg").string(), (t / "dir.pkg").string(), std::string("NUL"),
+                                    std::string("CON")}) {
+        DialogWatcher watch;
+        EXPECT_EQ(expand()(path.c_str(), (t / "out").string().c_str()), 0) << path;
+        EXPECT_EQ(manifest()(path.c_str(), (t / "out").string().c_str()), 0) << path;
+        EXPECT_TRUE(watch.shown().empty()) << path << ": " << watch.shown().front().text;
+        EXPECT_TRUE(std::filesystem::is_empty(t / "out")) << path;
+    }
+}
+
+TEST(ExpandDll, PackageTooLargeForTheProcessIsShownWithItsSize) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    // Far more than a 32-bit process can have in one piece; only its end is set, so the
+    // host file system keeps it sparse.
+    const std::string path = (t / "huge.pkg").string();
+    const LONGLONG size = 0x70000000;  // 1.75 GiB
+    {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER end;
+        end.QuadPart = size;
+        EXPECT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h));
+        CloseHandle(h);
+    }
+    const struct {
+        PackageFn fn;
+        const char* tail;
+    } calls[] = {{expand(), "Package not expanded."}, {manifest(), "Manifest not extracted."}};
+    for (const auto& call : calls) {
+        DialogWatcher watch;
+        EXPECT_EQ(call.fn(path.c_str(), (t / "out").string().c_str()), 0);
+        ASSERT_EQ(watch.shown().size(), 1u) << call.tail;
+        EXPECT_EQ(watch.shown()[0].caption, "Error");
+        EXPECT_EQ(watch.shown()[0].text, "ERROR: out of memory for package \"" + path + "\" (" +
+                                             std::to_string(size) + " bytes). " + call.tail);
+        EXPECT_FALSE(watch.timed_out());
+    }
+}
+
+// A program beside the DLL, run with its output into a file.
+class Child {
+public:
+    Child(const std::string& program, const std::string& args, const std::string& output) {
+        std::string exe = dll_path();
+        exe = exe.substr(0, exe.find_last_of('\\') + 1) + program;
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        out_ = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = out_;
+        std::string cmd = "\"" + exe + "\" " + args;
+        started_ = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
+    }
+    ~Child() {
+        if (started_) {
+            if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
+            CloseHandle(pi_.hThread);
+            CloseHandle(pi_.hProcess);
+        }
+        if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return started_; }
+    HANDLE process() const { return pi_.hProcess; }
+    DWORD id() const { return pi_.dwProcessId; }
+    DWORD exit_code() const {
+        DWORD code = 99;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION pi_{};
+    HANDLE out_ = INVALID_HANDLE_VALUE;
+    bool started_ = false;
+};
+
+// The "Error" boxes that other processes show: their texts, each closed at once.
+struct OtherBoxes {
+    std::vector<DWORD> processes;
+    std::vector<std::string> texts;
+    void close_shown() { EnumWindows(&OtherBoxes::visit, reinterpret_cast<LPARAM>(this)); }
+
+private:
+    static BOOL CALLBACK visit(HWND w, LPARAM self) {
+        auto* me = reinterpret_cast<OtherBoxes*>(self);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        for (DWORD p : me->processes) {
+            if (p != pid || window_text(w) != "Error" || !IsWindowVisible(w)) continue;
+            me->texts.push_back(message_box_text(w));
+            PostMessageA(w, WM_COMMAND, IDOK, 0);
+        }
+        return TRUE;
+    }
+};
+
+// Two install scripts expanding one package into one target at once: thousands of
+// directories both make, as members and as parents; neither may stop at one the other
+// made first.
+TEST(ExpandDll, TwoAtOnceIntoOneTargetBothSucceed) {
+    TempDir t;
+    const TarBuilder b = qm::test::shared_directories(1500);
+    qm::test::write_bytes(t / "in.pkg", b.bytes());
+    for (int round = 0; round < 3; ++round) {
+        const std::string target = (t / ("out" + std::to_string(round))).string();
+        CreateDirectoryA(target.c_str(), nullptr);
+        const std::string args = "ExpandPackage \"" + (t / "in.pkg").string() + "\" \"" + target + "\"";
+        Child a("qmscript.exe", args, (t / "a.txt").string());
+        Child c("qmscript.exe", args, (t / "c.txt").string());
+        ASSERT_TRUE(a.started() && c.started());
+        OtherBoxes boxes{{a.id(), c.id()}, {}};
+        const HANDLE both[] = {a.process(), c.process()};
+        for (int waited = 0; waited < 1200; ++waited) {
+            if (WaitForMultipleObjects(2, both, TRUE, 100) == WAIT_OBJECT_0) break;
+            boxes.close_shown();
+        }
+        EXPECT_EQ(a.exit_code(), 0u) << "round " << round;
+        EXPECT_EQ(c.exit_code(), 0u) << "round " << round;
+        EXPECT_TRUE(boxes.texts.empty()) << "round " << round << ": " << boxes.texts.front();
+        EXPECT_EQ(qm::test::read_file(target + "\\d1499\\f"), "1499") << "round " << round;
+        EXPECT_EQ(qm::test::read_file(target + "\\p1499\\q\\r\\f"), "1499") << "round " << round;
+    }
+}
+
+// The walk keeps nothing of the members it has passed: the DLL needs the package and a
+// constant beside it, however many headers the package holds. Measured (the peak working
+// set of a process that only loads the DLL and expands), not timed.
+TEST(ExpandDll, PeakMemoryIsThePackageAndAConstant) {
+    TempDir t;
+    constexpr int kHeaders = 300000;
+    {
+        std::ofstream f((t / "many.pkg").string(), std::ios::binary);
+        qm::test::write_repeated_directory(f, kHeaders);
+    }
+    const auto size = static_cast<long long>(std::filesystem::file_size(t / "many.pkg"));
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    {
+        Child driver("bench_driver.exe",
+                     "expand \"" + (t / "many.pkg").string() + "\" \"" + (t / "out").string() + "\"",
+                     (t / "peak.txt").string());
+        ASSERT_TRUE(driver.started()) << "bench_driver.exe is built beside the DLL";
+        ASSERT_EQ(WaitForSingleObject(driver.process(), 300000), WAIT_OBJECT_0);
+        EXPECT_EQ(driver.exit_code(), 0u);
+    }
+    double seconds = 0;
+    long long peak = 0;
+    ASSERT_EQ(std::sscanf(qm::test::read_file(t / "peak.txt").c_str(), "%lf %lld", &seconds, &peak), 2);
+    EXPECT_TRUE(std::filesystem::is_directory(t / "out/d"));
+    RecordProperty("package_bytes", std::to_string(size));
+    RecordProperty("peak_bytes", std::to_string(peak));
+    EXPECT_GT(peak, size);
+    EXPECT_LE(peak, size + (64ll << 20)) << "package " << size << " bytes";
+}
+
+// One line of "quillmar plan --json": {"member":...,"action":...,"reason":...}.
+bool parse_plan_row(const std::string& line, qm::test::PlanRow* row) {
+    const auto field = [&](const char* key, std::string* out) {
+        const std::string k = std::string("\"") + key + "\":\"";
+        size_t at = line.find(k);
+        if (at == std::string::npos) return false;
+        out->clear();
+        for (at += k.size(); at < line.size() && line[at] != '"'; ++at) {
+            if (line[at] == '\\' && at + 1 < line.size()) {
+                ++at;
+                if (line[at] == 'u' && at + 4 < line.size()) {
+                    *out += static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16));
+                    at += 4;
+                    continue;
+                }
+            }
+            *out += line[at];
+        }
+        return at < line.size();
+    };
+    return field("member", &row->member) && field("action", &row->action) && field("reason", &row->reason);
+}
+
+// quillmar.exe's plan of each prepared target, borne out by the DLL's expansion of it.
+TEST(PlanDll, EveryRowIsBorneOutByTheDllsExpansion) {
+    ASSERT_NE(expand(), nullptr);
+    for (const qm::test::PlanCase& k : qm::test::plan_cases()) {
+        TempDir t;
+        const auto target = t / "target";
+        std::filesystem::create_directory(target);
+        k.prepare(target);
+        qm::test::write_bytes(t / "p.pkg", qm::test::plan_package(k).bytes());
+        const std::string package = (t / "p.pkg").string();
+        {
+            Child plan("quillmar.exe", "plan \"" + package + "\" \"" + target.string() + "\" --json",
+                       (t / "plan.json").string());
+            ASSERT_TRUE(plan.started());
+            ASSERT_EQ(WaitForSingleObject(plan.process(), 60000), WAIT_OBJECT_0) << k.what;
+        }
+        std::vector<qm::test::PlanRow> rows;
+        std::istringstream lines(qm::test::read_file(t / "plan.json"));
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            qm::test::PlanRow row;
+            EXPECT_TRUE(parse_plan_row(line, &row)) << k.what << ": " << line;
+            rows.push_back(row);
+        }
+        DialogWatcher watch;
+        expand()(package.c_str(), target.string().c_str());
+        SetCurrentDirectoryA(t.str().c_str());
+        std::vector<std::string> boxes;
+        for (const Shown& s : watch.shown()) boxes.push_back(s.text);
+        for (const std::string& d : qm::test::disagreements(k, rows, target, boxes)) ADD_FAILURE() << d;
+    }
+}
+
+std::map<std::string, std::string> tree_of(const std::filesystem::path& root) {
+    std::map<std::string, std::string> out;
+    for (auto& e : std::filesystem::recursive_directory_iterator(root))
+        out[std::filesystem::relative(e.path(), root).generic_string()] =
+            e.is_directory() ? "<dir>" : qm::test::read_file(e.path());
+    return out;
+}
+
+// quillmar.exe packs a tree; the DLL expands the package to the same tree.
+TEST(PackDll, TheDllsExpansionGivesBackTheTree) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    qm::test::write_file(t / "tree/bin/router.dat", std::string(70000, 'r'));
+    qm::test::write_file(t / "tree/etc/dorva/devices/router.mfs", "manifest");
+    qm::test::write_file(t / "tree/etc/empty.txt", "");
+    std::filesystem::create_directories(t / "tree/var/spool");
+    qm::test::write_file(t / ("tree/lib/" + std::string(60, 'a') + "/" + std::string(60, 'b') + "/deep.tcl"), "d");
+    {
+        Child pack("quillmar.exe",
+                   "pack \"" + (t / "tree").string() + "\" \"" + (t / "router.pkg").string() + "\" --mtime 1700000000",
+                   (t / "pack.txt").string());
+        ASSERT_TRUE(pack.started());
+        ASSERT_EQ(WaitForSingleObject(pack.process(), 60000), WAIT_OBJECT_0);
+        EXPECT_EQ(pack.exit_code(), 0u) << qm::test::read_file(t / "pack.txt");
+    }
+    CreateDirectoryA((t / "out").string().c_str(), nullptr);
+    DialogWatcher watch;
+    expand()((t / "router.pkg").string().c_str(), (t / "out").string().c_str());
+    SetCurrentDirectoryA(t.str().c_str());
+    EXPECT_TRUE(watch.shown().empty()) << watch.shown().front().text;
+    EXPECT_EQ(tree_of(t / "out"), tree_of(t / "tree"));
+    EXPECT_EQ(qm::test::get_mtime(t / "out/bin/router.dat"), 1700000000);
+}
 
 // Every archive of the peer corpus through the DLL: boxes are closed as they come, the
 // call returns, and nothing is written outside the target.

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace qm::cli {
 
@@ -24,5 +26,8 @@ bool failure_reported() noexcept;
 
 // True when standard error is a terminal (progress is shown only there).
 bool stderr_is_terminal() noexcept;
+
+// Prints the package checker's findings; 0 when there are none, 1 otherwise.
+int print_findings(const std::vector<std::string>& findings);
 
 }  // namespace qm::cli

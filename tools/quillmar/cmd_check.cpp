@@ -44,11 +44,25 @@ void print_member(const CheckedMember& m, bool with_action) {
     std::printf("\n");
 }
 
+}  // namespace
+
+int print_findings(const std::vector<std::string>& findings) {
+    if (findings.empty()) {
+        std::printf("no findings: the package installs cleanly\n");
+        return 0;
+    }
+    std::printf("%zu finding(s):\n", findings.size());
+    for (const std::string& f : findings) std::printf("  - %s\n", f.c_str());
+    return 1;
+}
+
+namespace {
+
 int run_list(int, char** argv) {
     const CheckReport r = CheckPackage(argv[0]);
     if (!r.readable) {
-        std::fprintf(stderr, "quillmar: %s: %s\n", argv[0], r.error.c_str());
-        return 2;
+        std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
+        return 1;
     }
     for (const CheckedMember& m : r.members) print_member(m, false);
     return 0;
@@ -57,8 +71,8 @@ int run_list(int, char** argv) {
 int run_check(int, char** argv) {
     const CheckReport r = CheckPackage(argv[0]);
     if (!r.readable) {
-        std::fprintf(stderr, "quillmar: %s cannot be read: %s\n", argv[0], r.error.c_str());
-        return 2;
+        std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
+        return 1;
     }
     int files = 0, dirs = 0;
     for (const CheckedMember& m : r.members) {
@@ -74,20 +88,16 @@ int run_check(int, char** argv) {
     std::printf("manifest: %s\n", r.manifest_member.empty()
                                       ? ("none (looked for " + r.manifest_pattern + ")").c_str()
                                       : r.manifest_member.c_str());
-    if (r.findings.empty()) {
-        std::printf("no findings: the package installs cleanly\n");
-        return 0;
-    }
-    std::printf("%zu finding(s):\n", r.findings.size());
-    for (const std::string& f : r.findings) std::printf("  - %s\n", f.c_str());
-    return 1;
+    return print_findings(r.findings);
 }
 
 const Command kCheck{"check", "PACKAGE",
                      "predict how each member is treated and report what would fail or surprise "
-                     "(exit 0 clean, 1 findings, 2 unreadable)",
+                     "(exit 0 clean, 1 findings or a package that cannot be loaded)",
                      1, 1, run_check};
-const Command kList{"list", "PACKAGE", "list the members the library reaches, as tar -tv does", 1, 1, run_list};
+const Command kList{"list", "PACKAGE",
+                    "list the members the library reaches, as tar -tv does (exit 1 when it cannot be loaded)", 1,
+                    1, run_list};
 const Registrar r1(kCheck), r2(kList);
 
 }  // namespace

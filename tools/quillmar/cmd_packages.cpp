@@ -51,28 +51,44 @@ struct Progress {
     }
 };
 
+// The library passes over a package it cannot load without a word (but for one too
+// large for memory, which it shows); on the command line every such package is named.
+int report_load(const char* package, const qm::packages::PackageOutcome& outcome) {
+    using qm::tar::TarLoad;
+    if (outcome.load == TarLoad::Loaded) return 0;
+    if (outcome.load != TarLoad::NoMemory) {
+        std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", package,
+                     outcome.message[0] ? outcome.message
+                                        : "the first block is not a usable header: nothing installed");
+    }
+    return 1;
+}
+
 int run_expand(int, char** argv) {
     if (!target_ok(argv[1])) return 2;
     const std::string package = from_here(argv[0]);
+    qm::packages::PackageOutcome outcome;
     if (!qm::cli::stderr_is_terminal()) {
-        qm::packages::ExpandPackage(package.c_str(), argv[1]);
-        return 0;
+        qm::packages::ExpandPackageObserved(package.c_str(), argv[1], nullptr, &outcome);
+        return report_load(argv[0], outcome);
     }
     Progress progress;
     const qm::packages::ExpandObserver observer{&Progress::member, &progress};
-    qm::packages::ExpandPackageObserved(package.c_str(), argv[1], &observer);
+    qm::packages::ExpandPackageObserved(package.c_str(), argv[1], &observer, &outcome);
     progress.finish();
-    return 0;
+    return report_load(argv[0], outcome);
 }
 
 int run_manifest(int, char** argv) {
     if (!target_ok(argv[1])) return 2;
-    qm::packages::GetManifestFile(from_here(argv[0]).c_str(), argv[1]);
-    return 0;
+    qm::packages::PackageOutcome outcome;
+    qm::packages::GetManifestFileReported(from_here(argv[0]).c_str(), argv[1], &outcome);
+    return report_load(argv[0], outcome);
 }
 
 const Command kExpand{"expand", "PACKAGE DIR",
-                      "expand every member of PACKAGE into DIR, keeping newer files (ExpandPackage)",
+                      "expand every member of PACKAGE into DIR, keeping newer files (ExpandPackage); "
+                      "a package that cannot be loaded is named (exit 1)",
                       2, 2, run_expand};
 const Command kManifest{"manifest", "PACKAGE DIR",
                         "extract only PACKAGE's manifest into DIR (GetManifestFile)", 2, 2,

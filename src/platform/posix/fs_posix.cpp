@@ -37,20 +37,34 @@ int path_stat(const char* path, PathStat* out) noexcept {
     return 0;
 }
 
-int path_lstat(const char* path, PathStat* out) noexcept {
+int entry_stat(const char* path, EntryStat* out) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
     p.trim_trailing_separators();
     struct stat st;
     if (::lstat(p.c_str(), &st) != 0) return errno == ENOTDIR ? kENOENT : err();
-    out->is_link = S_ISLNK(st.st_mode);
-    out->is_dir = S_ISDIR(st.st_mode);
+    out->kind = S_ISREG(st.st_mode)   ? EntryStat::Kind::File
+                : S_ISDIR(st.st_mode) ? EntryStat::Kind::Directory
+                : S_ISLNK(st.st_mode) ? EntryStat::Kind::Link
+                                      : EntryStat::Kind::Other;
+    out->executable = (st.st_mode & 0111) != 0;
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);
     return 0;
 }
 
+int path_lstat(const char* path, PathStat* out) noexcept {
+    EntryStat e;
+    if (int r = entry_stat(path, &e)) return r;
+    out->is_link = e.kind == EntryStat::Kind::Link;
+    out->is_dir = e.kind == EntryStat::Kind::Directory;
+    out->mtime = e.mtime;
+    out->size = e.size;
+    return 0;
+}
+
 int make_dir(const char* path) noexcept {
+    fault::run_before_make_dir(path);
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
     return ::mkdir(p.c_str(), 0777) == 0 ? 0 : err();
@@ -103,10 +117,15 @@ bool FdTraits::close(int fd) noexcept { return ::close(fd) == 0; }
 int InFile::open(const char* path) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
-    int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return err();
     fd_.reset(fd);
     return 0;
+}
+
+bool InFile::is_regular() noexcept {
+    struct stat st;
+    return ::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int InFile::size(int64_t* out) noexcept {
@@ -119,6 +138,7 @@ int InFile::size(int64_t* out) noexcept {
 int InFile::read_exact(void* buffer, size_t size) noexcept {
     char* p = static_cast<char*>(buffer);
     while (size > 0) {
+        if (int e = fault::check(fault::Op::Read)) return e;
         ssize_t n = ::read(fd_.get(), p, size);
         if (n < 0) {
             if (errno == EINTR) continue;

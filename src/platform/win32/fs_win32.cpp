@@ -67,7 +67,29 @@ int path_lstat(const char* path, PathStat* out) noexcept {
     return e;
 }
 
-int make_dir(const char* path) noexcept { return ::_mkdir(path) == 0 ? 0 : err(); }
+int entry_stat(const char* path, EntryStat* out) noexcept {
+    // A reparse point (a symbolic link, a junction) is reported, never followed.
+    const DWORD attrs = GetFileAttributesA(path);
+    if (attrs == INVALID_FILE_ATTRIBUTES) return last_win32_error();
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+        out->kind = EntryStat::Kind::Link;
+        return 0;
+    }
+    struct _stat64 st;
+    if (::_stat64(path, &st) != 0) return err();
+    out->kind = (st.st_mode & _S_IFDIR)   ? EntryStat::Kind::Directory
+                : (st.st_mode & _S_IFREG) ? EntryStat::Kind::File
+                                          : EntryStat::Kind::Other;
+    out->executable = out->kind == EntryStat::Kind::File && (st.st_mode & _S_IEXEC) != 0;
+    out->mtime = static_cast<int64_t>(st.st_mtime);
+    out->size = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
+int make_dir(const char* path) noexcept {
+    fault::run_before_make_dir(path);
+    return ::_mkdir(path) == 0 ? 0 : err();
+}
 
 int change_mode(const char* path, unsigned mode) noexcept {
     return ::_chmod(path, static_cast<int>(mode)) == 0 ? 0 : err();
@@ -97,6 +119,14 @@ int InFile::open(const char* path) noexcept {
     return 0;
 }
 
+bool InFile::is_regular() noexcept {
+    // A disk file; a console, a pipe or a serial port is not one, whatever it is named.
+    const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd_.get()));
+    struct _stat64 st;
+    return h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_DISK &&
+           ::_fstat64(fd_.get(), &st) == 0 && (st.st_mode & _S_IFREG) != 0;
+}
+
 int InFile::size(int64_t* out) noexcept {
     struct _stat64 st;
     if (::_fstat64(fd_.get(), &st) != 0) return err();
@@ -107,6 +137,7 @@ int InFile::size(int64_t* out) noexcept {
 int InFile::read_exact(void* buffer, size_t size) noexcept {
     char* p = static_cast<char*>(buffer);
     while (size > 0) {
+        if (int e = fault::check(fault::Op::Read)) return e;
         unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
         int n = ::_read(fd_.get(), p, chunk);
         if (n < 0) return err();

@@ -1,0 +1,299 @@
+#include "packages/author.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "extract/extract.h"
+#include "packages/author_walk.h"
+#include "platform/errors.h"
+#include "platform/fs.h"
+
+namespace qm::packages {
+
+namespace {
+
+using namespace qm::tar;
+using extract::DiskEntry;
+using extract::DiskKind;
+using extract::Fate;
+
+// A path as one key: doubled and trailing "/" do not make another name.
+std::string key_of(const char* path) {
+    std::string k;
+    for (const char* p = path; *p; ++p)
+        if (*p != '/' || (!k.empty() && k.back() != '/')) k += *p;
+    while (!k.empty() && k.back() == '/') k.pop_back();
+    return k;
+}
+
+std::string time_text(int64_t t) {
+    char text[64];
+    extract::TarTimeText(t, text, sizeof text);
+    return text;
+}
+
+// "<disk time> against the member's <member time>", as the newer-file warning gives them.
+std::string against(int64_t disk, const TarEntry& e) {
+    return time_text(disk) + " against the member's " + time_text(e.status.mtime);
+}
+
+bool stops(Fate f) { return f == Fate::Refuse || f == Fate::Fail; }
+
+// The target as a plan sees it: what is on disk, overlaid with what the members planned
+// so far would have made.
+struct Picture {
+    std::string target;
+    std::map<std::string, DiskEntry> made;
+
+    static DiskEntry at(void* self, const char* path) noexcept {
+        auto* p = static_cast<Picture*>(self);
+        const auto it = p->made.find(key_of(path));
+        if (it != p->made.end()) return it->second;
+        return extract::DiskProbe().at(nullptr, UnderTarget(p->target, path).c_str());
+    }
+
+    void directory(const std::string& path) { made[key_of(path.c_str())] = DiskEntry{DiskKind::Directory, 0, 0}; }
+
+    // What a verdict would leave behind once extraction has acted on it.
+    void record(const TarEntry& e, const extract::Verdict& v) {
+        if (v.fate == Fate::Directory) directory(e.name);
+        if (v.fate != Fate::Write && v.fate != Fate::Replace) return;
+        if (v.make_dirs) {
+            const std::string name = key_of(e.name);
+            for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+                directory(name.substr(0, slash));
+        }
+        made[key_of(e.name)] = DiskEntry{DiskKind::File, 0, e.status.mtime};
+    }
+};
+
+std::string plan_reason(const TarEntry& e, const extract::OnDisk& d, const extract::Verdict& v) {
+    switch (v.fate) {
+        case Fate::Write:
+            return v.make_dirs ? "new file; makes the directories from \"" + std::string(d.way_path) + "\" on"
+                               : "new file";
+        case Fate::Replace:
+            if (d.at_name.mtime == e.status.mtime) return "the file on disk has the same time";
+            return "the file on disk is older: " + against(d.at_name.mtime, e);
+        case Fate::KeepNewer:
+            return "the file on disk is newer: " + against(d.at_name.mtime, e);
+        case Fate::Directory:
+            return v.make_dirs ? "new directory" : "the directory exists";
+        case Fate::Refuse:
+        case Fate::Fail:
+            return OneLine(v.message);
+    }
+    return "";
+}
+
+PlanAction action_of(Fate f) {
+    switch (f) {
+        case Fate::Write: return PlanAction::Write;
+        case Fate::Replace: return PlanAction::Replace;
+        case Fate::KeepNewer: return PlanAction::KeepNewer;
+        case Fate::Directory: return PlanAction::Directory;
+        case Fate::Refuse: return PlanAction::Refuse;
+        case Fate::Fail: return PlanAction::Fail;
+    }
+    return PlanAction::Fail;
+}
+
+// The member at which an expansion stops, for the ones it never reaches.
+std::string after(const std::string& stop) { return "the expansion stops before it, at \"" + stop + "\""; }
+
+// A file's bytes against the member's: 0 equal, 1 different, or an error number.
+int compare_file(const std::string& path, const TarEntry& e) {
+    plat::InFile in;
+    if (int err = in.open(path.c_str())) return err;
+    int64_t size = 0;
+    if (!in.is_regular()) return plat::kEACCES;
+    if (int err = in.size(&size)) return err;
+    if (size != e.status.size) return -1;
+    constexpr size_t kChunk = 1 << 16;
+    const auto buffer = std::make_unique<unsigned char[]>(kChunk);
+    for (int64_t at = 0; at < size;) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(size - at, kChunk));
+        if (int err = in.read_exact(buffer.get(), n)) return err;
+        if (std::memcmp(buffer.get(), e.data + at, n) != 0) return -1;
+        at += static_cast<int64_t>(n);
+    }
+    return 0;
+}
+
+VerifiedMember verify_member(const std::string& target, const TarEntry& e) {
+    VerifiedMember m;
+    m.name = e.name;
+    const extract::Verdict header = extract::DecideMember(e, extract::OnDisk{});
+    if (stops(header.fate)) {
+        m.state = VerifyState::Missing;
+        m.reason = "never installed: " + OneLine(header.message);
+        return m;
+    }
+    const std::string path = UnderTarget(target, e.name);
+    const DiskEntry d = extract::DiskProbe().at(nullptr, path.c_str());
+    const bool directory = TarIsDirectory(e);
+    m.state = VerifyState::Missing;
+    if (d.kind == DiskKind::Absent) {
+        m.reason = "not on disk";
+    } else if (d.kind == DiskKind::Unknown) {
+        m.reason = std::string("cannot be looked at (") + plat::error_text_or_null(d.error) + ")";
+    } else if (directory) {
+        m.state = d.kind == DiskKind::Directory ? VerifyState::Ok : VerifyState::Missing;
+        m.reason = d.kind == DiskKind::Directory ? "directory present" : "a file is at its name";
+    } else if (d.kind == DiskKind::Directory) {
+        m.reason = "a directory is at its name";
+    } else {
+        const int cmp = compare_file(path, e);
+        if (cmp == 0) {
+            m.state = VerifyState::Ok;
+            m.reason = "the member's bytes";
+        } else if (cmp != -1) {
+            m.reason = std::string("cannot be read (") + plat::error_text_or_null(cmp) + ")";
+        } else if (d.mtime > e.status.mtime) {
+            m.state = VerifyState::KeptNewer;
+            m.reason = "other bytes, and the file is newer: " + against(d.mtime, e);
+        } else {
+            m.state = VerifyState::Modified;
+            m.reason = "other bytes, and the file is not newer: " + against(d.mtime, e);
+        }
+    }
+    return m;
+}
+
+}  // namespace
+
+TarContextPtr OpenToRead(const char* path, std::string* error) {
+    TarContextPtr c = TarCreate();
+    if (!c) {
+        *error = "out of memory";
+        return nullptr;
+    }
+    if (TarOpen(c.get(), path) != TarLoad::Loaded) {
+        *error = TarMessage(c.get())[0] ? TarMessage(c.get())
+                                        : "the first block is not a usable header: nothing would be installed";
+        return nullptr;
+    }
+    return c;
+}
+
+std::string OneLine(const char* text) {
+    std::string t = text;
+    while (!t.empty() && t.back() == '\n') t.pop_back();
+    return t;
+}
+
+std::string UnderTarget(const std::string& target, const char* name) {
+    if (target.empty()) return name;
+    const char last = target.back();
+    return (last == '/' || last == '\\') ? target + name : target + "/" + name;
+}
+
+const char* PlanActionName(PlanAction a) noexcept {
+    switch (a) {
+        case PlanAction::Write: return "write";
+        case PlanAction::Replace: return "replace";
+        case PlanAction::KeepNewer: return "keep-newer";
+        case PlanAction::Directory: return "directory";
+        case PlanAction::Refuse: return "refuse";
+        case PlanAction::Fail: return "fail";
+        case PlanAction::NotReached: return "not-reached";
+    }
+    return "";
+}
+
+const char* VerifyStateName(VerifyState s) noexcept {
+    switch (s) {
+        case VerifyState::Ok: return "ok";
+        case VerifyState::Missing: return "missing";
+        case VerifyState::Modified: return "modified";
+        case VerifyState::KeptNewer: return "kept-newer";
+    }
+    return "";
+}
+
+PlanReport PlanExpansion(const char* package, const char* target) {
+    PlanReport r;
+    TarContextPtr c = OpenToRead(package, &r.error);
+    if (!c) return r;
+    r.readable = true;
+    Picture picture{target, {}};
+    const extract::PathProbe probe{&Picture::at, &picture};
+    std::string stop;
+    TarStep step = TarStep::Member;
+    do {
+        const TarEntry& e = TarCurrent(c.get());
+        PlannedMember m;
+        m.name = e.name;
+        if (!stop.empty()) {
+            m.action = PlanAction::NotReached;
+            m.reason = after(stop);
+        } else {
+            const extract::OnDisk d = extract::LookUpMember(e, probe);
+            const extract::Verdict v = extract::DecideMember(e, d);
+            m.action = action_of(v.fate);
+            m.reason = plan_reason(e, d, v);
+            picture.record(e, v);
+            if (stops(v.fate)) stop = m.name;
+        }
+        r.members.push_back(m);
+        step = TarNext(c.get());
+    } while (step == TarStep::Member);
+
+    const TarEnding end = TarWhyEnded(c.get());
+    if (step == TarStep::Stopped) {
+        // The reader refuses the header's type: the walk, and the expansion, stop there.
+        PlannedMember m;
+        m.name = TarStoppedAt(c.get()).name;
+        m.action = stop.empty() ? PlanAction::Refuse : PlanAction::NotReached;
+        m.reason = stop.empty() ? OneLine(TarMessage(c.get())) : after(stop);
+        if (stop.empty()) stop = m.name;
+        r.members.push_back(m);
+    } else if (end.kind == TarEnding::Kind::Damaged) {
+        r.ending = "a damaged header at offset " + std::to_string(end.offset) + " ends the expansion silently";
+    }
+    if (end.kind != TarEnding::Kind::ImageEnd && end.kind != TarEnding::Kind::RefusedType) {
+        char first[kNameSize];
+        const int64_t hidden = TarHeadersAfter(c.get(), end.offset, first, sizeof first);
+        if (hidden > 0)
+            r.ending = (r.ending.empty() ? "the walk ends at offset " + std::to_string(end.offset) : r.ending) +
+                       "; " + std::to_string(hidden) + " member(s) after it are never installed, the first \"" +
+                       first + "\"";
+    }
+    r.runs_to_end = stop.empty();
+    return r;
+}
+
+VerifyReport VerifyInstall(const char* package, const char* target) {
+    VerifyReport r;
+    TarContextPtr c = OpenToRead(package, &r.error);
+    if (!c) return r;
+    r.readable = true;
+    // The copy of each name that an expansion leaves: a later one of the same or a newer
+    // time replaces an earlier one. The entries' data stays in the loaded package.
+    std::vector<TarEntry> kept;
+    std::map<std::string, size_t> index;
+    TarStep step = TarStep::Member;
+    do {
+        const TarEntry& e = TarCurrent(c.get());
+        const auto [it, fresh] = index.emplace(key_of(e.name), kept.size());
+        if (fresh) kept.push_back(e);
+        else if (e.status.mtime >= kept[it->second].status.mtime) kept[it->second] = e;
+        step = TarNext(c.get());
+    } while (step == TarStep::Member);
+    if (step == TarStep::Stopped) {
+        VerifiedMember m;
+        m.name = TarStoppedAt(c.get()).name;
+        m.state = VerifyState::Missing;
+        m.reason = "never installed: " + OneLine(TarMessage(c.get()));
+        r.members.push_back(m);
+    }
+    for (const TarEntry& e : kept) r.members.push_back(verify_member(target, e));
+    // The refused header was met last; it is reported in member order.
+    if (step == TarStep::Stopped) std::rotate(r.members.begin(), r.members.begin() + 1, r.members.end());
+    for (const VerifiedMember& m : r.members) r.all_ok = r.all_ok && m.state == VerifyState::Ok;
+    return r;
+}
+
+}  // namespace qm::packages

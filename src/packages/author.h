@@ -1,0 +1,59 @@
+// The package author's tools beside the checker: what an expansion would do to a target
+// as it stands (the plan), and whether a target holds what the package holds (verify).
+// Both read the package with the reader the expansion uses and change nothing on disk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qm::packages {
+
+enum class PlanAction { Write, Replace, KeepNewer, Directory, Refuse, Fail, NotReached };
+
+struct PlannedMember {
+    std::string name;
+    PlanAction action = PlanAction::Write;
+    std::string reason;  // for Refuse and Fail: the text the user would be shown
+};
+
+struct PlanReport {
+    bool readable = false;
+    std::string error;  // when not readable
+    std::vector<PlannedMember> members;
+    bool runs_to_end = true;  // the expansion would end without a box
+    std::string ending;       // a block that ends the walk silently before the archive's end
+};
+
+// What ExpandPackage(package, target) would do to target as it stands: per member, in
+// order, the verdict extraction would act on, against the target as the members before
+// would have left it.
+PlanReport PlanExpansion(const char* package, const char* target);
+
+// "write", "replace", "keep-newer", "directory", "refuse", "fail", "not-reached".
+const char* PlanActionName(PlanAction a) noexcept;
+
+enum class VerifyState { Ok, Missing, Modified, KeptNewer };
+
+struct VerifiedMember {
+    std::string name;
+    VerifyState state = VerifyState::Ok;
+    std::string reason;
+};
+
+struct VerifyReport {
+    bool readable = false;
+    std::string error;
+    std::vector<VerifiedMember> members;  // one per name, as an expansion leaves it
+    bool all_ok = true;
+};
+
+// Whether target holds each member as the package holds it: a file with the member's
+// bytes, a directory. Where a name comes more than once, the copy an expansion leaves
+// counts (a later one of the same or a newer time).
+VerifyReport VerifyInstall(const char* package, const char* target);
+
+// "ok", "missing", "modified", "kept-newer".
+const char* VerifyStateName(VerifyState s) noexcept;
+
+}  // namespace qm::packages

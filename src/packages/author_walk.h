@@ -1,0 +1,21 @@
+// What the checker, the plan and verify share: a package opened for reading (never for
+// installing), and the reader's texts as one line.
+#pragma once
+
+#include <string>
+
+#include "tar/tar.h"
+
+namespace qm::packages {
+
+// The package at path, loaded with its first header current; null with *error set when
+// there is nothing to walk.
+tar::TarContextPtr OpenToRead(const char* path, std::string* error);
+
+// A message without the line end some of them carry.
+std::string OneLine(const char* text);
+
+// The target's path for a member name.
+std::string UnderTarget(const std::string& target, const char* name);
+
+}  // namespace qm::packages
