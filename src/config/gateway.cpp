@@ -5,6 +5,7 @@
 #include "platform/fileops.h"
 #include "platform/ini.h"
 #include "platform/sys.h"
+#include "platform/whole_file.h"
 
 namespace qm::config {
 
@@ -41,6 +42,7 @@ void copy_over(const Path& from, const Path& to) noexcept {
 
 int ModifyGatewayFile(const char* root, int code) noexcept {
     if (!root) root = "";
+    const plat::WholeFileDirectoryScope writes;
 
     char windir[kPathSize];
     const unsigned wlen = plat::windows_dir(windir, sizeof windir);

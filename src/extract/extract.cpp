@@ -1,6 +1,7 @@
-// A replaced file is written beside the old one and renamed over it only when it is
-// complete, so a failure never leaves a half-written file behind; a file this
-// expansion creates and cannot finish is removed.
+// Every file goes through the platform's whole-file write: under a member's name there
+// is only ever what was there or the complete member (data, mode, time), whatever stops
+// the expansion, and a replaced file keeps its identity. No member is ever written
+// through a link: one at its name is replaced, one on its way refuses it.
 #include "extract/extract.h"
 
 #include <cstdio>
@@ -8,7 +9,9 @@
 
 #include "extract/messages.h"
 #include "platform/errors.h"
+#include "platform/fault.h"
 #include "platform/fs.h"
+#include "platform/whole_file.h"
 
 namespace qm::extract {
 
@@ -59,14 +62,14 @@ void for_each_way_component(const TarEntry& e, Fn fn) noexcept {
 DiskEntry stat_probe(void*, const char* path) noexcept {
     DiskEntry d;
     plat::PathStat st;
-    const int e = plat::path_stat(path, &st);
+    const int e = plat::path_lstat(path, &st);
     if (e == plat::kENOENT) return d;
     if (e != 0) {
         d.kind = DiskKind::Unknown;
         d.error = e;
         return d;
     }
-    d.kind = st.is_dir ? DiskKind::Directory : DiskKind::File;
+    d.kind = st.is_link ? DiskKind::Link : st.is_dir ? DiskKind::Directory : DiskKind::File;
     d.mtime = st.mtime;
     return d;
 }
@@ -109,69 +112,55 @@ Extracted make_member_dir(const TarEntry& e, char* message) noexcept {
     return Extracted::Written;
 }
 
-// The writing of a file member: its data, mode and time, onto a new file or in place of
-// an older one.
+// The writing of a file member: its data, then its mode and time, and only then its
+// name. Each failing step gives the message of the runtime call it stands for.
 
-Extracted write_data(const TarEntry& e, plat::OutFile& out, char* message) noexcept {
+plat::WholeFileEnd member_end(const TarEntry& e) noexcept {
+    plat::WholeFileEnd end;
+    // chmod with the member's mode, then the reset to normal attributes: every
+    // extracted file ends up writable.
+    end.mode_kind = plat::WholeFileEnd::Mode::Runtime;
+    end.mode = e.status.mode;
+    end.times_kind = plat::WholeFileEnd::Times::Seconds;
+    end.seconds = e.status.mtime;
+    return end;
+}
+
+Extracted write_data(const TarEntry& e, plat::WholeFile& out, char* message) noexcept {
     if (e.status.size <= 0) return Extracted::Written;
     const int err = out.write(e.data, static_cast<size_t>(e.status.size));
     if (err == 0) return Extracted::Written;
-    out.close();
+    out.discard();
     return failed(message, text::kWriteFile, e.name, err);
 }
 
-// Data, time and mode onto an open file at path, then closed; the same messages as the
-// step-by-step runtime calls they stand for.
-Extracted finish_file(const TarEntry& e, plat::OutFile& out, const char* path, char* message) noexcept {
+Extracted committed(const TarEntry& e, const plat::WholeFileResult& r, char* message) noexcept {
+    switch (r.step) {
+        case plat::WholeFileStep::None: return Extracted::Written;
+        case plat::WholeFileStep::Mode: return failed(message, text::kSetMode, e.name, r.error);
+        case plat::WholeFileStep::Time: return failed(message, text::kSetTime, e.name, r.error);
+        case plat::WholeFileStep::Write: return failed(message, text::kWriteFile, e.name, r.error);
+        default: return failed(message, text::kCreateFile, e.name, r.error);
+    }
+}
+
+// A file about to be replaced is made writable first, as the runtime's step does; a
+// link is not, since that would change what it points to.
+Extracted make_writable(const TarEntry& e, bool link_at_name, char* message) noexcept {
+    if (link_at_name) return Extracted::Written;
+    if (int ce = plat::change_mode(e.name, e.status.mode | 0222u)) return failed(message, text::kChmod, e.name, ce);
+    return Extracted::Written;
+}
+
+// A member written whole under its name, new or in place of what the look-up found there.
+Extracted write_member(const TarEntry& e, bool replacing, bool link_at_name, char* message) noexcept {
     const char* name = e.name;
+    if (replacing && make_writable(e, link_at_name, message) != Extracted::Written) return Extracted::Failed;
+    plat::WholeFile out;
+    const auto intent = replacing ? plat::WholeFile::Intent::Replace : plat::WholeFile::Intent::New;
+    if (int ce = out.begin(name, intent, true)) return failed(message, text::kCreateFile, name, ce);
     if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
-    if (int err = out.close()) return failed(message, text::kWriteFile, name, err);
-    if (int err = plat::change_mode(path, e.status.mode)) return failed(message, text::kSetMode, name, err);
-    // The mode may have made the file read-only; every extracted file ends up writable.
-    plat::set_attributes_normal(path);
-    if (int err = plat::set_file_time(path, e.status.mtime)) return failed(message, text::kSetTime, name, err);
-    return Extracted::Written;
-}
-
-// The same for a file that create_new has just made: mode and times go onto the open
-// file where the platform allows, and a failure is reported as the step-by-step calls
-// would report it (the first of close, mode, times that failed).
-Extracted finish_new_file(const TarEntry& e, plat::OutFile& out, char* message) noexcept {
-    Extracted r = write_data(e, out, message);
-    if (r == Extracted::Written) {
-        const plat::OutFile::Finish f = out.finish_new(e.name, e.status.mode, e.status.mtime);
-        if (f.close) r = failed(message, text::kWriteFile, e.name, f.close);
-        else if (f.mode) r = failed(message, text::kSetMode, e.name, f.mode);
-        else if (f.time) r = failed(message, text::kSetTime, e.name, f.time);
-    }
-    // A file this expansion created and could not finish is not left half-made.
-    if (r != Extracted::Written) (void)plat::remove_file(e.name);
-    return r;
-}
-
-Extracted write_new(const TarEntry& e, char* message) noexcept {
-    plat::OutFile out;
-    if (int ce = out.create(e.name)) return failed(message, text::kCreateFile, e.name, ce);
-    const Extracted r = finish_file(e, out, e.name, message);
-    if (r != Extracted::Written) (void)plat::remove_file(e.name);
-    return r;
-}
-
-Extracted replace(const TarEntry& e, char* message) noexcept {
-    const char* name = e.name;
-    if (int ce = plat::change_mode(name, e.status.mode | 0222u)) return failed(message, text::kChmod, name, ce);
-    plat::OutFile out;
-    char tmp[kNameSize + 32];
-    if (int ce = out.create_temp_beside(name, tmp, sizeof tmp)) return failed(message, text::kCreateFile, name, ce);
-    if (finish_file(e, out, tmp, message) != Extracted::Written) {
-        (void)plat::remove_file(tmp);
-        return Extracted::Failed;
-    }
-    if (int re = plat::replace_file(tmp, name)) {
-        (void)plat::remove_file(tmp);
-        return failed(message, text::kCreateFile, name, re);
-    }
-    return Extracted::Written;
+    return committed(e, out.commit(member_end(e)), message);
 }
 
 // What the verdict of a look-up says, done.
@@ -188,9 +177,9 @@ Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* messag
             return v.make_dirs ? make_member_dir(e, message) : Extracted::Written;
         case Fate::Write:
             if (v.make_dirs && !make_way(e, d.way_index, message)) return Extracted::Failed;
-            return write_new(e, message);
+            return write_member(e, false, false, message);
         case Fate::Replace:
-            return replace(e, message);
+            return write_member(e, true, d.at_name.kind == DiskKind::Link, message);
     }
     return Extracted::Failed;
 }
@@ -203,10 +192,14 @@ OnDisk LookUpMember(const TarEntry& e, const PathProbe& probe) noexcept {
     OnDisk d;
     d.looked = true;
     d.at_name = probe.at(probe.context, e.name);
-    if (d.at_name.kind != DiskKind::Absent) return d;
+    // The way is looked at whatever is at the name, for a link on it; the first thing
+    // on it that is not a directory only matters when nothing is at the name.
+    const bool absent = d.at_name.kind == DiskKind::Absent;
     for_each_way_component(e, [&](const char* path, const char* comp, int index) {
         const DiskEntry w = probe.at(probe.context, path);
         if (w.kind == DiskKind::Directory) return true;
+        d.link_on_way = w.kind == DiskKind::Link;
+        if (!absent) return false;
         d.way = w;
         d.way_index = index;
         std::snprintf(d.way_path, sizeof d.way_path, "%s", path);
@@ -229,9 +222,24 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
             std::memcpy(message, assumed.message, kMessageSize);
             return Extracted::Failed;
         case Fate::Write: {
-            plat::OutFile out;
-            if (out.create_new(e.name) == 0) return finish_new_file(e, out, message);
-            break;
+            // A failure a test has injected into the create meets the step-by-step way.
+            if (plat::fault::armed(plat::fault::Op::Create)) break;
+            plat::WholeFile out;
+            if (out.begin(e.name, plat::WholeFile::Intent::New, true) != 0) break;
+            if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
+            const plat::WholeFileResult r = out.commit(member_end(e));
+            if (r.error != plat::kEEXIST || r.step != plat::WholeFileStep::Place) return committed(e, r, message);
+            // Something had the name after all. What the look-up finds decides; the
+            // content already written serves where the member replaces it.
+            const OnDisk d = LookUpMember(e, DiskProbe());
+            const Verdict v = DecideMember(e, d);
+            if (v.fate == Fate::Replace && out.holds_content()) {
+                if (make_writable(e, d.at_name.kind == DiskKind::Link, message) != Extracted::Written)
+                    return Extracted::Failed;
+                return committed(e, out.commit_replacing(member_end(e)), message);
+            }
+            out.discard();
+            return act(e, d, v, message);
         }
         case Fate::Directory:
             if (plat::make_dir(e.name) == 0) return Extracted::Written;

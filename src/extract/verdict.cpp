@@ -27,6 +27,14 @@ Verdict stop(Fate fate) noexcept {
 // with two or more, every missing directory on the way is made.
 enum class Parents { None, MustExist, Made };
 
+// A member whose way passes through a link, or a directory member whose name is one,
+// would be written wherever the link points: refused like the other unsafe names.
+Verdict refuse_link(const char* name) noexcept {
+    Verdict v = stop(Fate::Fail);
+    TarFormat(v.message, text::kUnsafeName, name, "link in the path");
+    return v;
+}
+
 Parents parents_of(const char* name) noexcept {
     const char* last = std::strrchr(name, '/');
     if (!last) return Parents::None;
@@ -54,6 +62,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
         return v;
     }
     if (!d.looked) return stop(Fate::Write);
+    if (d.link_on_way) return refuse_link(name);
 
     switch (d.at_name.kind) {
         case DiskKind::Unknown: {
@@ -79,6 +88,9 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
             }
             return stop(Fate::Replace);
         }
+        case DiskKind::Link:
+            // Replaced by the file, whatever it points to and whenever it was made.
+            return stop(Fate::Replace);
         case DiskKind::Absent:
             break;
     }
@@ -122,6 +134,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
         v.make_dirs = true;
         return v;
     }
+    if (d.link_on_way || d.at_name.kind == DiskKind::Link) return refuse_link(name);
     Verdict v = stop(Fate::Fail);
     switch (d.at_name.kind) {
         case DiskKind::Directory:
@@ -132,6 +145,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
         case DiskKind::Unknown:
             TarFormat(v.message, text::kVerifyDir, name, d.at_name.error, etext(d.at_name.error));
             return v;
+        case DiskKind::Link:
         case DiskKind::Absent:
             break;
     }

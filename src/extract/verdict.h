@@ -20,6 +20,7 @@ enum class DiskKind {
     Absent,     // nothing: the look-up answered "no such file"
     File,
     Directory,
+    Link,       // a symbolic link, junction or mount point: never followed
     Unknown,    // the look-up failed otherwise; error says how
 };
 
@@ -44,6 +45,9 @@ struct OnDisk {
     int way_index = 0;
     char way_path[kNameSize] = "";
     char way_component[kNameSize] = "";
+    // A link among the directory components, looked for whatever is at the name: a
+    // member is never written through one.
+    bool link_on_way = false;
 };
 
 enum class Fate {

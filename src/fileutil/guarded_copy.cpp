@@ -6,6 +6,7 @@
 #include "fileutil/install_log.h"
 #include "platform/dirsearch.h"
 #include "platform/fileops.h"
+#include "platform/whole_file.h"
 
 namespace qm::fileutil {
 
@@ -72,6 +73,7 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
     if (!JoinPath(source_dir, pattern, search, sizeof search)) return 0;
     plat::DirSearch found;
     if (!found.first(search)) return 0;
+    const plat::WholeFileDirectoryScope writes;
     do {
         char source[kMaxPath + 1], destination[kMaxPath + 1];
         // Both joins always run, so the observer sees whichever path did fit.

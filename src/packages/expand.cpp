@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/notify.h"
+#include "platform/whole_file.h"
 #include "extract/extract.h"
 #include "tar/tar.h"
 
@@ -74,6 +75,7 @@ int ExpandPackage(const char* package, const char* target) noexcept {
 int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
                           PackageOutcome* outcome) noexcept {
     (void)plat::change_dir(target);
+    const plat::WholeFileDirectoryScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Package not expanded.", outcome)) return 0;
     int64_t members = 0;
@@ -104,6 +106,7 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
     std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
 
     (void)plat::change_dir(target);
+    const plat::WholeFileDirectoryScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Manifest not extracted.", outcome)) return 0;
     lower_ascii(manifest);

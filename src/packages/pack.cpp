@@ -10,6 +10,7 @@
 #include "platform/dirsearch.h"
 #include "platform/errors.h"
 #include "platform/fs.h"
+#include "platform/whole_file.h"
 #include "tar/tar.h"
 
 namespace qm::packages {
@@ -104,7 +105,7 @@ std::string refusal(const Item& item) {
 }
 
 // Writes the items into an open file; "" or what went wrong.
-std::string write_items(plat::OutFile& out, const std::vector<Item>& items, int64_t mtime, int64_t* bytes) {
+std::string write_items(plat::WholeFile& out, const std::vector<Item>& items, int64_t mtime, int64_t* bytes) {
     static const unsigned char zeros[2 * kBlock] = {};
     constexpr size_t kChunk = 1 << 20;
     const auto buffer = std::make_unique<unsigned char[]>(kChunk);
@@ -213,20 +214,20 @@ PackReport PackTree(const char* tree, const char* package, const PackOptions& op
     r.problems = std::move(w.problems);
     if (!r.problems.empty()) return r;
 
-    plat::OutFile out;
-    char tmp[4096 + 32];
-    if (int e = out.create_temp_beside(package, tmp, sizeof tmp)) {
+    // The package takes its name only once it is complete; one it replaces keeps its
+    // owner, group and mode.
+    plat::WholeFile out;
+    if (int e = out.begin(package, plat::WholeFile::Intent::Replace)) {
         r.problems.push_back(std::string(package) + ": cannot be created (" + error_text(e) + ")");
         return r;
     }
     std::string failure = write_items(out, w.items, r.mtime, &r.bytes);
     if (failure.empty()) {
-        if (int e = out.close()) failure = "cannot be written (" + error_text(e) + ")";
-        else if (int e2 = plat::replace_file(tmp, package)) failure = "cannot be written (" + error_text(e2) + ")";
+        const plat::WholeFileResult placed = out.commit(plat::WholeFileEnd{});
+        if (!placed.ok()) failure = "cannot be written (" + error_text(placed.error) + ")";
     }
     if (!failure.empty()) {
-        out.close();
-        (void)plat::remove_file(tmp);
+        out.discard();
         r.problems.push_back(failure.rfind("cannot", 0) == 0 ? std::string(package) + ": " + failure : failure);
         return r;
     }

@@ -11,6 +11,14 @@ struct Slot {
 };
 Slot g_slots[static_cast<int>(Op::Count_)];
 bool g_any = false;
+Hook g_hook = nullptr;
+void* g_hook_context = nullptr;
+
+bool any_slot_armed() noexcept {
+    for (const Slot& s : g_slots)
+        if (s.armed) return true;
+    return false;
+}
 BeforeMakeDir g_before_make_dir = nullptr;
 }  // namespace
 
@@ -31,12 +39,19 @@ void arm(Op op, int pass, int error, int times) noexcept {
 
 void disarm_all() noexcept {
     for (Slot& s : g_slots) s = Slot{};
-    g_any = false;
+    g_any = g_hook != nullptr;
     g_before_make_dir = nullptr;
+}
+
+void set_hook(Hook hook, void* context) noexcept {
+    g_hook = hook;
+    g_hook_context = context;
+    g_any = hook != nullptr || any_slot_armed();
 }
 
 int check(Op op) noexcept {
     if (!g_any) return 0;
+    if (g_hook) g_hook(op, g_hook_context);
     Slot& s = g_slots[static_cast<int>(op)];
     if (!s.armed) return 0;
     if (s.pass > 0) {

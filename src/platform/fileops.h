@@ -49,12 +49,12 @@ private:
     unique_handle<Traits> handle_;
 };
 
-// CopyFileA(from, to, FALSE): the whole file onto to, replacing an existing file; false
-// when the copy failed. On POSIX the content and mode replacing an existing to are
-// written to a temporary file beside it and renamed over it, and a new to that cannot
-// be completed is removed, so a failed copy (a full disk) leaves to as it was;
-// a destination without the owner-write bit counts as read-only and is not replaced,
-// and a file is never copied onto itself (the same device and inode).
+// CopyFileA(from, to, FALSE): the whole file onto to, replacing an existing file, with
+// the source's attributes (POSIX: mode) and times; false when the copy failed. Written
+// through the whole-file write (whole_file.h), so a failed or interrupted copy leaves
+// to as it was, a replaced to keeps its identity, and a link at to is replaced, never
+// written through. A read-only destination (POSIX: without the owner-write bit) and a
+// directory are not replaced, and a file is never copied onto itself.
 bool copy_file_replace(const char* from, const char* to) noexcept;
 
 // MoveFileA: renames a file or a directory, or moves a file to another volume; never

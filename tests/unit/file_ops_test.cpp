@@ -14,6 +14,7 @@
 #include "fileutil/file_ops.h"
 #include "platform/fault.h"
 #include "platform/fs.h"
+#include "platform/whole_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -214,20 +215,18 @@ TEST(DeleteTest, RemovesOneFileOnly) {
     EXPECT_EQ(MyDeleteFile("f"), 0);
 }
 
-// ---- The temporary file a replacing copy writes first ----------------------------
+// ---- The temporary file a replacing write goes through first ----------------------
 
 TEST(TempBeside, FitsBesideANameAtTheFileSystemLimit) {
     TempDir t;
     fs::create_directories(t / "dir");
     const std::string name = "dir\\" + std::string(250, 'n');
-    qm::plat::OutFile out;
-    char tmp[512];
-    ASSERT_EQ(out.create_temp_beside(name.c_str(), tmp, sizeof tmp), 0);
+    write_file(t / "dir" / std::string(250, 'n'), "old");
+    qm::plat::WholeFile out;
+    ASSERT_EQ(out.begin(name.c_str(), qm::plat::WholeFile::Intent::Replace), 0);
     EXPECT_EQ(out.write("x", 1), 0);
-    EXPECT_EQ(out.close(), 0);
-    EXPECT_EQ(std::string(tmp).rfind("dir\\", 0), 0u) << tmp;
+    EXPECT_TRUE(out.commit(qm::plat::WholeFileEnd{}).ok());
     EXPECT_EQ(std::distance(fs::directory_iterator(t / "dir"), fs::directory_iterator()), 1);
-    EXPECT_EQ(qm::plat::replace_file(tmp, name.c_str()), 0);
     EXPECT_EQ(read_file(t / "dir" / std::string(250, 'n')), "x");
 }
 

@@ -3,8 +3,16 @@
 // at each member in turn: every file installed before is either still whole or whole in
 // its new version, the expansion stops at the failure with its message, and no
 // temporary file stays behind. Runs natively and under Wine; real_full_disk_test.cpp
-// does the same on a real full disk where it may mount one.
+// does the same on a real full disk where it may mount one. Natively, the process is
+// also ended at every step of an update (and once by a real kill -9), and the next
+// expansion finds every file whole with its member's time and no temporary left.
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <string>
 #include <tuple>
@@ -130,5 +138,146 @@ INSTANTIATE_TEST_SUITE_P(EachStepAndMember, FullDiskFresh,
                          ::testing::Combine(::testing::Values(Op::Create, Op::Write, Op::SetTime),
                                             ::testing::Range(0, kMembers)),
                          case_name);
+
+#ifndef _WIN32
+// Ending the process at a chosen step: the child counts every platform step it is about
+// to take and kills itself at the nth.
+struct Steps {
+    int kill_at = 0;
+    int taken = 0;
+};
+
+void count_or_die(Op, void* context) {
+    Steps& s = *static_cast<Steps*>(context);
+    if (++s.taken == s.kill_at) ::kill(::getpid(), SIGKILL);
+}
+
+// Runs the expansion of package into target in a child that is killed at step n (never,
+// for 0); the number of steps the child took, or -1 when it was not killed.
+int expand_in_child(const std::string& package, const std::string& target, int n) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        Steps steps{n, 0};
+        qm::plat::fault::set_hook(&count_or_die, &steps);
+        NotifyCapture quiet;
+        qm::packages::ExpandPackage(package.c_str(), target.c_str());
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? n : -1;
+}
+
+// v1 installed; v2 replaces two of its files, adds one beside them and one in a new
+// directory.
+TarBuilder interrupted_update(bool newer) {
+    TarBuilder b;
+    b.file("a.txt", newer ? new_text(0) : old_text(0), newer ? kNew : kOld);
+    b.file("etc/dorva/b.txt", newer ? new_text(1) : old_text(1), newer ? kNew : kOld);
+    if (newer) b.file("new.txt", new_text(2), kNew).file("etc/added/deep/d.txt", new_text(3), kNew);
+    return b.end();
+}
+
+// Each file is whole: its old version with its old time, its new one with the new time,
+// or (a file the update adds) not there.
+void expect_each_whole(const fs::path& root, const std::string& when) {
+    const std::pair<const char*, int> files[] = {{"a.txt", 0}, {"etc/dorva/b.txt", 1}, {"new.txt", 2}, {"etc/added/deep/d.txt", 3}};
+    for (const auto& [name, i] : files) {
+        const fs::path f = root / name;
+        if (!fs::exists(f)) {
+            EXPECT_GE(i, 2) << name << " " << when;
+            continue;
+        }
+        const bool is_new = qm::test::get_mtime(f) == kNew;
+        EXPECT_EQ(read_file(f), is_new ? new_text(i) : old_text(i)) << name << " " << when;
+        if (!is_new) {
+            EXPECT_EQ(qm::test::get_mtime(f), kOld) << name << " " << when;
+        }
+    }
+}
+
+TEST(Interrupted, AtEveryStepTheNextExpansionFindsEveryFileWholeAndNoTemporary) {
+    TempDir t(false);
+    const std::string v1 = package(t, "v1.pkg", interrupted_update(false));
+    const std::string v2 = package(t, "v2.pkg", interrupted_update(true));
+    int points = 0;
+    for (int n = 1;; ++n) {
+        const std::string target = (t / ("nms" + std::to_string(n))).string();
+        fs::create_directories(target);
+        NotifyCapture cap;
+        qm::packages::ExpandPackage(v1.c_str(), target.c_str());
+        if (expand_in_child(v2, target, n) < 0) break;  // the update ran to its end
+        ++points;
+        expect_each_whole(target, "after a kill at step " + std::to_string(n));
+        qm::packages::ExpandPackage(v2.c_str(), target.c_str());
+        EXPECT_TRUE(cap.shown().empty()) << "step " << n;
+        for (const auto& [name, i] :
+             std::vector<std::pair<const char*, int>>{{"a.txt", 0}, {"etc/dorva/b.txt", 1}, {"new.txt", 2}, {"etc/added/deep/d.txt", 3}}) {
+            EXPECT_EQ(read_file(t / ("nms" + std::to_string(n)) / name), new_text(i)) << name << " step " << n;
+            EXPECT_EQ(qm::test::get_mtime(t / ("nms" + std::to_string(n)) / name), kNew) << name << " step " << n;
+        }
+        EXPECT_FALSE(temporary_files_left(target)) << "step " << n;
+    }
+    EXPECT_GE(points, 12) << "every step of four members was a point to end at";
+}
+
+// Tells the parent, through the pipe in context, that the writing has begun.
+void tell_once(Op op, void* context) {
+    int& fd = *static_cast<int*>(context);
+    if (op != Op::Write || fd < 0) return;
+    (void)::write(fd, "w", 1);
+    ::close(fd);
+    fd = -1;
+}
+
+TEST(Interrupted, KillNineMidwayThenAgain) {
+    TempDir t(false);
+    TarBuilder big;
+    for (int i = 0; i < 400; ++i)
+        big.file("m/" + std::to_string(i % 7) + "/f" + std::to_string(i), std::string(256 * 1024, 'x'), kNew);
+    const std::string pkg = package(t, "big.pkg", big.end());
+    const std::string target = (t / "nms").string();
+    fs::create_directories(target);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ready[0]);
+        NotifyCapture quiet;
+        int fd = ready[1];
+        qm::plat::fault::set_hook(&tell_once, &fd);
+        qm::packages::ExpandPackage(pkg.c_str(), target.c_str());
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char r;
+    ASSERT_EQ(::read(ready[0], &r, 1), 1);
+    ::close(ready[0]);
+    ::usleep(30 * 1000);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    size_t seen = 0;
+    for (const auto& e : fs::recursive_directory_iterator(target)) {
+        if (!e.is_regular_file()) continue;
+        ++seen;
+        EXPECT_EQ(fs::file_size(e.path()), 256u * 1024) << e.path() << ": only whole files under their names";
+        EXPECT_EQ(qm::test::get_mtime(e.path()), kNew) << e.path();
+    }
+    NotifyCapture cap;
+    qm::packages::ExpandPackage(pkg.c_str(), target.c_str());
+    EXPECT_TRUE(cap.shown().empty());
+    size_t after = 0;
+    for (const auto& e : fs::recursive_directory_iterator(target))
+        if (e.is_regular_file()) {
+            ++after;
+            EXPECT_EQ(fs::file_size(e.path()), 256u * 1024) << e.path();
+            EXPECT_EQ(qm::test::get_mtime(e.path()), kNew) << e.path();
+        }
+    EXPECT_EQ(after, 400u);
+    EXPECT_FALSE(temporary_files_left(target));
+    std::printf("killed with %zu of 400 files written (status %d)\n", seen, status);
+}
+#endif
 
 }  // namespace

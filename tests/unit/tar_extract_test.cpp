@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -669,6 +670,126 @@ INSTANTIATE_TEST_SUITE_P(Umasks, NewFileMode,
                                            ModeCase{0, 0444, 0644}, ModeCase{0222, 0644, 0644},
                                            ModeCase{0222, 0444, 0644}, ModeCase{077, 0755, 0600},
                                            ModeCase{0, 0555, 0644}));
+
+// Links in the target: one at a member's name is replaced by the file and what it
+// points to is never opened, created or changed; one on a member's way refuses the
+// member and stops the expansion; the target itself may be reached through one.
+struct LinkCase {
+    const char* what;
+    const char* link;    // made in the target, pointing to ../outside/<to> (or nowhere)
+    const char* to;
+    const char* member;  // a file member, or a directory one when it ends in "/"
+    const char* shown;   // the box, or "" when the expansion goes through
+};
+
+const LinkCase kLinks[] = {
+    {"dangling link at the name", "f", "missing", "f", ""},
+    {"link to an older file outside", "f", "old.txt", "f", ""},
+    {"directory link in the middle", "a", "dir", "a/b/f",
+     "ERROR:File \"a/b/f\" unsafe name (link in the path). Not extracted\n"},
+    {"directory link as the only directory", "a", "dir", "a/old.txt",
+     "ERROR:File \"a/old.txt\" unsafe name (link in the path). Not extracted\n"},
+    {"link at a directory member's name", "d", "dir", "d/",
+     "ERROR:File \"d/\" unsafe name (link in the path). Not extracted\n"},
+};
+
+class Links : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(Links, AreNeverFollowed) {
+    const LinkCase& k = GetParam();
+    TempDir t(false);
+    fs::create_directories(t / "outside/dir/b");
+    qm::test::write_file(t / "outside/old.txt", "not ours");
+    qm::test::write_file(t / "outside/dir/old.txt", "not ours either");
+    ::chmod((t / "outside/old.txt").c_str(), 0400);
+    qm::test::set_mtime(t / "outside/old.txt", kT - 100);
+    fs::create_directories(t / "target");
+    fs::create_symlink(fs::path("../outside") / k.to, t / "target" / k.link);
+    TarBuilder b;
+    if (k.member[std::strlen(k.member) - 1] == '/')
+        b.dir(k.member);
+    else
+        b.file(k.member, "member", kT);
+    b.file("after", "a", kT).end();
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    NotifyCapture cap;
+    qm::packages::ExpandPackage((t / "p.pkg").string().c_str(), (t / "target").string().c_str());
+    if (k.shown[0]) {
+        ASSERT_EQ(cap.shown().size(), 1u) << k.what;
+        EXPECT_EQ(cap.shown()[0], k.shown) << k.what;
+        EXPECT_FALSE(fs::exists(t / "target/after")) << k.what << ": the expansion stops";
+    } else {
+        EXPECT_TRUE(cap.shown().empty()) << k.what;
+        EXPECT_FALSE(fs::is_symlink(t / "target" / k.member)) << k.what;
+        EXPECT_EQ(qm::test::read_file(t / "target" / k.member), "member") << k.what;
+        EXPECT_EQ(qm::test::get_mtime(t / "target" / k.member), kT) << k.what;
+    }
+    // Nothing outside was created, written or given another mode.
+    EXPECT_FALSE(fs::exists(t / "outside/missing")) << k.what;
+    EXPECT_FALSE(fs::exists(t / "outside/dir/b/f")) << k.what;
+    EXPECT_EQ(qm::test::read_file(t / "outside/old.txt"), "not ours") << k.what;
+    EXPECT_EQ(qm::test::read_file(t / "outside/dir/old.txt"), "not ours either") << k.what;
+    EXPECT_EQ(fs::status(t / "outside/old.txt").permissions(), fs::perms(0400)) << k.what;
+    EXPECT_EQ(qm::test::get_mtime(t / "outside/old.txt"), kT - 100) << k.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(InTheTarget, Links, ::testing::ValuesIn(kLinks));
+
+TEST(Links, TheTargetItselfMayBeReachedThroughOne) {
+    TempDir t(false);
+    fs::create_directories(t / "real");
+    fs::create_directory_symlink(t / "real", t / "chosen");
+    TarBuilder b;
+    b.file("x/y/f", "deep", kT).file("g", "flat", kT).end();
+    qm::test::write_bytes(t / "p.pkg", b.bytes());
+    NotifyCapture cap;
+    qm::packages::ExpandPackage((t / "p.pkg").string().c_str(), (t / "chosen").string().c_str());
+    EXPECT_TRUE(cap.shown().empty());
+    EXPECT_EQ(qm::test::read_file(t / "real/x/y/f"), "deep");
+    EXPECT_EQ(qm::test::read_file(t / "real/g"), "flat");
+}
+
+// While a member is written, the name shows nothing (a new file) or the old file whole
+// (a replaced one), and no other entry appears that anyone could open: looked at from
+// the moment the data is written.
+struct Look {
+    fs::path dir;
+    std::vector<std::string> seen;
+    int looks = 0;
+};
+
+void look_at_write(qm::plat::fault::Op op, void* context) {
+    if (op != qm::plat::fault::Op::Write) return;
+    Look& l = *static_cast<Look*>(context);
+    ++l.looks;
+    std::vector<std::string> now;
+    for (const auto& e : fs::directory_iterator(l.dir)) {
+        std::string line = e.path().filename().string();
+        if (e.is_regular_file()) line += "=" + qm::test::read_file(e.path());
+        now.push_back(line);
+    }
+    std::sort(now.begin(), now.end());
+    l.seen.insert(l.seen.end(), now.begin(), now.end());
+}
+
+TEST(WhileWritten, NobodyCanOpenTheNewFileAndTheOldOneStaysWhole) {
+    TempDir t;
+    fs::create_directories(t / "d");
+    qm::test::write_file(t / "d/old", "old");
+    qm::test::set_mtime(t / "d/old", kT - 1);
+    TarBuilder b;
+    b.file("d/new", "n", kT).file("d/old", "replacing", kT).end();
+    TarContextPtr c = open_pkg(t, b);
+    Look look{t / "d", {}, 0};
+    qm::plat::fault::set_hook(&look_at_write, &look);
+    EXPECT_EQ(extract_current(c), 0) << msg(c);
+    ASSERT_EQ(TarNext(c.get()), TarStep::Member);
+    EXPECT_EQ(extract_current(c), 0) << msg(c);
+    qm::plat::fault::set_hook(nullptr, nullptr);
+    EXPECT_EQ(look.looks, 2);
+    EXPECT_EQ(look.seen, (std::vector<std::string>{"old=old", "new=n", "old=old"}));
+    EXPECT_EQ(qm::test::read_file(t / "d/old"), "replacing");
+}
 #endif
 
 }  // namespace

@@ -9,27 +9,13 @@
 #include "platform/fault.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"
+#include "platform/posix/filetime.h"
 #include "platform/posix/paths.h"
+#include "platform/whole_file.h"
 
 namespace qm::plat {
 
 namespace {
-
-// Seconds from 1 January 1601 to 1 January 1970.
-constexpr int64_t kEpochGap = 11644473600LL;
-constexpr uint64_t kUnitsPerSecond = 10000000u;
-
-uint64_t to_filetime(int64_t sec, long nsec) noexcept {
-    if (sec < -kEpochGap) return 0;
-    return static_cast<uint64_t>(sec + kEpochGap) * kUnitsPerSecond + static_cast<uint64_t>(nsec) / 100u;
-}
-
-struct timespec from_filetime(uint64_t t) noexcept {
-    struct timespec ts;
-    ts.tv_sec = static_cast<time_t>(static_cast<int64_t>(t / kUnitsPerSecond) - kEpochGap);
-    ts.tv_nsec = static_cast<long>(t % kUnitsPerSecond) * 100;
-    return ts;
-}
 
 bool same_file(const struct stat& a, const struct stat& b) noexcept {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -43,56 +29,33 @@ unique_fd open_regular(const char* native, struct stat* st) noexcept {
     return fd;
 }
 
-// Room for any native path plus the temporary suffix.
-constexpr size_t kTempNameSize = 4096 + 64;
-
-// Writes the content of in to the file just created as out (named path), closes it and
-// gives it the mode and times of st. On failure the file is removed.
-bool fill(int in, const struct stat& st, OutFile& out, const char* path) noexcept {
-    bool ok = true;
+// Writes the content of in through out, which ends with the mode and times of st.
+bool fill(int in, const struct stat& st, WholeFile& out) noexcept {
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (out.write(buffer, static_cast<size_t>(n)) != 0) {
-            ok = false;
-            break;
-        }
+        if (n < 0) return false;
+        if (n == 0) break;
+        if (out.write(buffer, static_cast<size_t>(n)) != 0) return false;
     }
-    ok = out.close() == 0 && ok;
-    NativePath t(path);
-    ok = ok && ::chmod(t.c_str(), st.st_mode & 07777) == 0;
-    if (ok) {
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        (void)::utimensat(AT_FDCWD, t.c_str(), times, 0);
-    } else {
-        (void)remove_file(path);
-    }
-    return ok;
-}
-
-// The same into a new temporary file beside to, whose name is given in tmp.
-bool copy_to_temp_beside(int in, const struct stat& st, const char* to, char* tmp) noexcept {
-    OutFile out;
-    return out.create_temp_beside(to, tmp, kTempNameSize) == 0 && fill(in, st, out, tmp);
+    WholeFileEnd end;
+    end.mode_kind = WholeFileEnd::Mode::Exact;
+    end.mode = st.st_mode & 07777;
+    end.times_kind = WholeFileEnd::Times::Exact;
+    end.times.access = to_filetime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    end.times.write = to_filetime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return out.commit(end).ok();
 }
 
 // MoveFileA of a file to another volume: a copy that never replaces an existing to,
 // then the removal of the original; undone when the original cannot be removed.
-bool move_across_volumes(const NativePath& from, const NativePath& to, const char* to_path) noexcept {
+bool move_across_volumes(const NativePath& from, const NativePath& to) noexcept {
     struct stat st;
     unique_fd in = open_regular(from.c_str(), &st);
     if (!in) return false;  // a directory does not move to another volume
-    char tmp[kTempNameSize];
-    if (!copy_to_temp_beside(in.get(), st, to_path, tmp)) return false;
-    NativePath t(tmp);
-    const bool placed = ::link(t.c_str(), to.c_str()) == 0;  // fails when to exists
-    (void)::unlink(t.c_str());
-    if (!placed) return false;
+    WholeFile out;
+    if (out.begin(to.c_str(), WholeFile::Intent::New) != 0 || !fill(in.get(), st, out)) return false;
     if (::unlink(from.c_str()) != 0) {
         (void)::unlink(to.c_str());
         return false;
@@ -153,32 +116,28 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
     struct stat src;
     unique_fd in = open_regular(a.c_str(), &src);
     if (!in) return false;
-    // A destination that is not there yet has no old content to keep whole: the copy is
-    // written in place (and removed again should it fail), without a temporary file.
-    OutFile out;
-    if (out.create_new(to) == 0) return fill(in.get(), src, out, to);
+    // The name itself is looked at, never what a link there points to: a link is
+    // replaced by the copy, its destination left alone.
     struct stat dst;
-    if (::stat(b.c_str(), &dst) == 0) {
+    WholeFile::Intent intent = WholeFile::Intent::New;
+    if (::lstat(b.c_str(), &dst) == 0) {
         // As on Windows: a file is not its own destination, and neither a directory nor a
         // read-only file is replaced.
-        if (same_file(src, dst) || S_ISDIR(dst.st_mode) || !(dst.st_mode & 0200)) return false;
+        if (!S_ISLNK(dst.st_mode) && (same_file(src, dst) || S_ISDIR(dst.st_mode) || !(dst.st_mode & 0200)))
+            return false;
+        intent = WholeFile::Intent::Replace;
     } else if (errno != ENOENT) {
         return false;
     }
-    char tmp[kTempNameSize];
-    if (!copy_to_temp_beside(in.get(), src, to, tmp)) return false;
-    if (replace_file(tmp, to) != 0) {
-        (void)remove_file(tmp);
-        return false;
-    }
-    return true;
+    WholeFile out;
+    return out.begin(to, intent) == 0 && fill(in.get(), src, out);
 }
 
 bool move_file(const char* from, const char* to) noexcept {
     if (!from || !to) return false;
     NativePath a(from), b(to);
     if (!a.ok() || !b.ok()) return false;
-    if (const int e = fault::check(fault::Op::Rename)) return e == kEXDEV && move_across_volumes(a, b, to);
+    if (const int e = fault::check(fault::Op::Rename)) return e == kEXDEV && move_across_volumes(a, b);
     if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return true;
     int e = errno;
     if (e == EINVAL || e == ENOSYS || e == EOPNOTSUPP) {
@@ -188,7 +147,7 @@ bool move_file(const char* from, const char* to) noexcept {
         if (::rename(a.c_str(), b.c_str()) == 0) return true;
         e = errno;
     }
-    return e == EXDEV && move_across_volumes(a, b, to);
+    return e == EXDEV && move_across_volumes(a, b);
 }
 
 int delete_file(const char* path) noexcept {

@@ -53,6 +53,16 @@ int entry_stat(const char* path, EntryStat* out) noexcept {
     return 0;
 }
 
+int path_lstat(const char* path, PathStat* out) noexcept {
+    EntryStat e;
+    if (int r = entry_stat(path, &e)) return r;
+    out->is_link = e.kind == EntryStat::Kind::Link;
+    out->is_dir = e.kind == EntryStat::Kind::Directory;
+    out->mtime = e.mtime;
+    out->size = e.size;
+    return 0;
+}
+
 int make_dir(const char* path) noexcept {
     fault::run_before_make_dir(path);
     NativePath p(path);
@@ -95,13 +105,6 @@ int change_dir(const char* path) noexcept {
     return ::chdir(p.c_str()) == 0 ? 0 : err();
 }
 
-int replace_file(const char* from, const char* to) noexcept {
-    if (int e = fault::check(fault::Op::Rename)) return e;
-    NativePath a(from), b(to);
-    if (!a.ok() || !b.ok()) return kENAMETOOLONG;
-    return ::rename(a.c_str(), b.c_str()) == 0 ? 0 : err();
-}
-
 int remove_file(const char* path) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
@@ -110,97 +113,6 @@ int remove_file(const char* path) noexcept {
 
 bool FdTraits::close(int fd) noexcept { return ::close(fd) == 0; }
 
-namespace {
-int open_for_writing(const char* path, int how, unique_fd* out) noexcept {
-    NativePath p(path);
-    if (!p.ok()) return kENAMETOOLONG;
-    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | how | O_CLOEXEC, 0666);
-    if (fd < 0) return err();
-    out->reset(fd);
-    return 0;
-}
-}  // namespace
-
-int OutFile::create(const char* path) noexcept {
-    if (int e = fault::check(fault::Op::Create)) return e;
-    return open_for_writing(path, O_TRUNC, &fd_);
-}
-
-int OutFile::create_new(const char* path) noexcept {
-    if (fault::armed(fault::Op::Create)) return kEEXIST;
-    return open_for_writing(path, O_EXCL, &fd_);
-}
-
-OutFile::Finish OutFile::finish_new(const char* /*path*/, unsigned mode, int64_t t) noexcept {
-    Finish r;
-    // change_mode then set_attributes_normal: the owner-write bit ends up set either way;
-    // a mode without it still takes the group's and others' write bits away.
-    struct stat st;
-    if (::fstat(fd_.get(), &st) != 0) {
-        r.mode = err();
-    } else {
-        const mode_t m = st.st_mode & 07777;
-        const mode_t want = ((mode & 0200) ? m : (m & ~mode_t(0222))) | 0200;
-        if (want != m && ::fchmod(fd_.get(), want) != 0) r.mode = err();
-    }
-    r.time = set_time(t);
-    r.close = close();
-    return r;
-}
-
-int OutFile::create_temp_beside(const char* path, char* tmp_name, size_t tmp_size) noexcept {
-    if (int e = fault::check(fault::Op::Create)) return e;
-    // The temporary name keeps the directory part of path, so that the final rename
-    // never crosses a volume, but not its file name: beside a name near the file
-    // system's limit a longer one could not be created.
-    const char* base = path;
-    for (const char* q = path; *q; ++q)
-        if (*q == '\\' || *q == '/') base = q + 1;
-    const int dir_len = static_cast<int>(base - path);
-    static unsigned serial = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        int n = std::snprintf(tmp_name, tmp_size, "%.*s.qm%05u~%u", dir_len, path,
-                              static_cast<unsigned>(::getpid()) % 100000u, ++serial);
-        if (n < 0 || static_cast<size_t>(n) >= tmp_size) return kENAMETOOLONG;
-        NativePath p(tmp_name);
-        if (!p.ok()) return kENAMETOOLONG;
-        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            fd_.reset(fd);
-            return 0;
-        }
-        if (errno != EEXIST) return err();
-    }
-    return kEEXIST;
-}
-
-int OutFile::write(const void* data, size_t size) noexcept {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        if (int e = fault::check(fault::Op::Write)) return e;
-        ssize_t n = ::write(fd_.get(), p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return err();
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-int OutFile::set_time(int64_t t) noexcept {
-    if (int e = fault::check(fault::Op::SetTime)) return e;
-    struct timespec ts[2];
-    ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(t);
-    ts[0].tv_nsec = ts[1].tv_nsec = 0;
-    return ::futimens(fd_.get(), ts) == 0 ? 0 : err();
-}
-
-int OutFile::close() noexcept {
-    if (!fd_) return 0;
-    return fd_.reset() ? 0 : err();
-}
 
 int InFile::open(const char* path) noexcept {
     NativePath p(path);

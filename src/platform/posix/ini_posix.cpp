@@ -14,8 +14,8 @@
 #include "platform/fs.h"
 #include "platform/ini.h"
 #include "platform/posix/paths.h"
-#include "platform/posix/replace.h"
 #include "platform/sys.h"
+#include "platform/whole_file.h"
 
 namespace qm::plat {
 
@@ -277,13 +277,12 @@ bool ini_write(const char* section, const char* key, const char* value, const ch
         add(d + at, n - at);
     }
 
-    ReplacingFile out;
-    if (out.open(path) != 0) return false;
+    // A replaced file keeps its mode, owner and group; a new one gets the default.
+    WholeFile out;
+    if (out.begin(path, c.exists ? WholeFile::Intent::Replace : WholeFile::Intent::New) != 0) return false;
     for (int i = 0; i < count; ++i)
         if (out.write(parts[i].p, parts[i].n) != 0) return false;
-    // A new file keeps the permissions it was created with; a replaced one keeps its own.
-    const mode_t mode = c.st.st_mode;
-    return out.commit(c.exists ? &mode : nullptr, nullptr) == 0;
+    return out.commit(WholeFileEnd{}).ok();
 }
 
 }  // namespace qm::plat

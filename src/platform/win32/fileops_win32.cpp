@@ -2,6 +2,8 @@
 
 #include "platform/fileops.h"
 #include "platform/fs.h"
+#include "platform/win32/ntfile.h"
+#include "platform/whole_file.h"
 
 namespace qm::plat {
 
@@ -42,11 +44,15 @@ bool ExclusiveFile::open(const char* path, Access access) noexcept {
 }
 
 bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
-    FILETIME c, a, w;
-    if (!handle_ || !GetFileTime(as_handle(handle_.get()), &c, &a, &w)) return false;
-    out->creation = from_filetime(c);
-    out->access = from_filetime(a);
-    out->write = from_filetime(w);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle_ || !GetFileInformationByHandle(as_handle(handle_.get()), &info)) return false;
+    out->creation = from_filetime(info.ftCreationTime);
+    out->access = from_filetime(info.ftLastAccessTime);
+    // A file a write never completed is older than any source.
+    const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    out->write = unfinished(info.dwFileAttributes, size, info.ftCreationTime, info.ftLastWriteTime)
+                     ? 0
+                     : from_filetime(info.ftLastWriteTime);
     return true;
 }
 
@@ -73,51 +79,53 @@ bool same_file(const char* a, const char* b) noexcept {
            x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
-bool same_size(const char* a, const char* b) noexcept {
-    WIN32_FILE_ATTRIBUTE_DATA x, y;
-    return GetFileAttributesExA(a, GetFileExInfoStandard, &x) && GetFileAttributesExA(b, GetFileExInfoStandard, &y) &&
-           x.nFileSizeHigh == y.nFileSizeHigh && x.nFileSizeLow == y.nFileSizeLow;
-}
-
-void remove_temporary(const char* path) noexcept {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // the copy takes the source's attributes
-    DeleteFileA(path);
-}
-
 }  // namespace
 
 bool copy_file_replace(const char* from, const char* to) noexcept {
     if (!from || !to) return false;
-    // Onto a destination that is not there yet the copy is the same whether it may
-    // replace or not, and needs no temporary: there is nothing to protect.
+    HANDLE in = CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                            nullptr);
+    if (in == INVALID_HANDLE_VALUE) return false;
+    unique_handle<ExclusiveFile::Traits> source(reinterpret_cast<intptr_t>(in));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(in, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+
+    WholeFile::Intent intent = WholeFile::Intent::New;
     const DWORD attributes = GetFileAttributesA(to);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (CopyFileA(from, to, TRUE)) return true;
-        // The destination was not there before: whatever a failed copy left at its name
-        // (a file cut short by a full disk) is ours to take away.
-        if (GetLastError() != ERROR_FILE_EXISTS && GetFileAttributesA(from) != INVALID_FILE_ATTRIBUTES)
-            DeleteFileA(to);
-        return false;
-    }
-    // Windows refuses to replace a read-only file; Wine, run by a user whom the host's
-    // permissions do not stop, replaces it. Said here so that both behave alike.
-    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || same_file(from, to))
-        return false;
-    // CopyFileA writes into the destination itself: a disk that fills up half-way leaves
-    // it cut short (under Wine even stamped with the source's time). The copy goes beside
-    // it instead and takes its name only once whole.
-    char tmp[MAX_PATH * 4];
-    {
-        OutFile holder;
-        if (holder.create_temp_beside(to, tmp, sizeof tmp) != 0) return false;
-        if (holder.close() != 0) {
-            remove_temporary(tmp);
-            return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // A link at the destination is replaced by the copy, never written through.
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            if (!((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(to) : DeleteFileA(to))) return false;
+        } else if (unfinished(to)) {
+            // What a copy that was ended left: replaced like any older file.
+            if (!SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL)) return false;
+            intent = WholeFile::Intent::Replace;
+        } else {
+            // Windows refuses to replace a read-only file; Wine, run by a user whom the
+            // host's permissions do not stop, replaces it. Said here so that both behave
+            // alike. A file is never copied onto itself.
+            if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || same_file(from, to)) return false;
+            intent = WholeFile::Intent::Replace;
         }
     }
-    const bool ok = CopyFileA(from, tmp, FALSE) && same_size(from, tmp) && replace_file(tmp, to) == 0;
-    if (!ok) remove_temporary(tmp);
-    return ok;
+    WholeFile out;
+    if (out.begin(to, intent) != 0) return false;
+    char buffer[64 * 1024];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) return false;
+        if (got == 0) break;
+        if (out.write(buffer, got) != 0) return false;
+    }
+    // As CopyFileA leaves it: the source's attributes and times.
+    WholeFileEnd end;
+    end.mode_kind = WholeFileEnd::Mode::Exact;
+    end.mode = info.dwFileAttributes;
+    end.times_kind = WholeFileEnd::Times::Exact;
+    end.times.creation = from_filetime(info.ftCreationTime);
+    end.times.access = from_filetime(info.ftLastAccessTime);
+    end.times.write = from_filetime(info.ftLastWriteTime);
+    return out.commit(end).ok();
 }
 
 bool move_file(const char* from, const char* to) noexcept {

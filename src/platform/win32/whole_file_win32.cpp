@@ -1,0 +1,298 @@
+// Windows side of the whole-file write. Every file being written is opened without
+// sharing: nobody else can open it. A new file is written under its own name, created
+// with the unfinished attributes (ntfile.h) that it loses only once its data and times
+// are on it: a process ended during the write leaves a file that the next write of the
+// name replaces, never one it would keep as newer; no rename per file. A replaced file is written into a temporary
+// beside it, flushed, and put in place with ReplaceFileA, which keeps the replaced
+// file's ACL, creation time, attributes, short name and the letter case of its name.
+// Where ReplaceFileA is refused because another program holds the old file (open
+// without delete sharing), the content is written into the old file in place, as the
+// runtime's "wb" would, and the temporary removed.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/utime.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "platform/whole_file.h"
+#include "platform/whole_file_internal.h"
+#include "platform/win32/errmap.h"
+#include "platform/win32/ntfile.h"
+
+namespace qm::plat {
+
+namespace {
+
+HANDLE as_handle(intptr_t h) noexcept { return reinterpret_cast<HANDLE>(h); }
+
+FILETIME to_filetime(uint64_t v) noexcept {
+    FILETIME f;
+    f.dwLowDateTime = static_cast<DWORD>(v & 0xFFFFFFFFu);
+    f.dwHighDateTime = static_cast<DWORD>(v >> 32);
+    return f;
+}
+
+// The file name part of path as the directory spells it: ReplaceFileA keeps that letter
+// case on Windows itself; Wine, which renames, gives the file the case it is handed.
+void keep_letter_case(char* path, size_t size) noexcept {
+    if (std::strpbrk(path, "*?")) return;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(path, &found);
+    if (h == INVALID_HANDLE_VALUE) return;
+    FindClose(h);
+    char* base = std::strrchr(path, '\\');
+    base = base ? base + 1 : path;
+    const size_t at = static_cast<size_t>(base - path), n = std::strlen(found.cFileName);
+    if (n == std::strlen(base) && at + n < size) std::memcpy(base, found.cFileName, n + 1);
+}
+
+bool exists_error(DWORD e) noexcept { return e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS; }
+
+// A temporary that nobody holds open is what a run that ended early left: removed.
+// One that its writer still holds (without sharing) cannot be opened and stays. True
+// when the name is free now.
+bool remove_if_stale(const char* temp) noexcept {
+    HANDLE h = CreateFileA(temp, DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    set_attributes_on(h, FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
+    const bool gone = set_delete_pending(h, true);
+    CloseHandle(h);
+    return gone;
+}
+
+// The times of end onto the open file: through the runtime's conversion (as utime) or
+// exactly.
+int apply_times(int crt_fd, HANDLE h, const WholeFileEnd& end) noexcept {
+    if (end.times_kind == WholeFileEnd::Times::Keep) return 0;
+    if (int e = fault::check(fault::Op::SetTime)) return e;
+    if (end.times_kind == WholeFileEnd::Times::Seconds) {
+        struct __utimbuf64 ut;
+        ut.actime = ut.modtime = static_cast<__time64_t>(end.seconds);
+        return ::_futime64(crt_fd, &ut) == 0 ? 0 : last_crt_error();
+    }
+    const FILETIME c = to_filetime(end.times.creation), a = to_filetime(end.times.access),
+                   w = to_filetime(end.times.write);
+    return SetFileTime(h, end.times.creation ? &c : nullptr, &a, &w) ? 0 : last_win32_error();
+}
+
+DWORD end_attributes(const WholeFileEnd& end) noexcept {
+    if (end.mode_kind != WholeFileEnd::Mode::Exact || end.mode == 0) return FILE_ATTRIBUTE_NORMAL;
+    return end.mode & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+}
+
+int write_handle(HANDLE h, const char* p, size_t size) noexcept {
+    while (size > 0) {
+        if (int e = fault::check(fault::Op::Write)) return e;
+        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD done = 0;
+        if (!WriteFile(h, p, chunk, &done, nullptr)) return last_win32_error();
+        if (done == 0) return kENOSPC;
+        p += done;
+        size -= done;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Windows names every file by its path: nothing kept open.
+void whole_file_forget_directory() noexcept {}
+
+bool whole_file_remove_stale(const char* path) noexcept { return remove_if_stale(path); }
+
+WholeFile::~WholeFile() { discard(); }
+
+void WholeFile::close_handle() noexcept {
+    if (crt_fd_ >= 0)
+        ::_close(crt_fd_);  // closes handle_ with it
+    else if (handle_ != -1)
+        CloseHandle(as_handle(handle_));
+    crt_fd_ = -1;
+    handle_ = -1;
+}
+
+void WholeFile::discard() noexcept {
+    // A temporary is marked for deletion: closing it removes it. A new file is marked now.
+    if (handle_ != -1 && intent_ == Intent::New) {
+        set_attributes_on(as_handle(handle_), FILE_ATTRIBUTE_NORMAL);
+        set_delete_pending(as_handle(handle_), true);
+    }
+    close_handle();
+    temp_named_ = false;
+}
+
+bool WholeFile::holds_content() const noexcept { return false; }
+
+int WholeFile::begin(const char* path, Intent intent, bool) noexcept {
+    discard();
+    intent_ = intent;
+    if (int e = fault::check(fault::Op::Create)) return e;
+    const int n = std::snprintf(path_, sizeof path_, "%s", path);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path_) return kENAMETOOLONG;
+    whole_file_sweep_once(path_);
+
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (intent == Intent::New) {
+        h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
+        if (h == INVALID_HANDLE_VALUE && exists_error(GetLastError()) && unfinished(path_)) {
+            // What an ended run left: its name is free to take.
+            SetFileAttributesA(path_, FILE_ATTRIBUTE_NORMAL);
+            if (DeleteFileA(path_))
+                h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
+            else
+                SetLastError(ERROR_FILE_EXISTS);
+        }
+        if (h == INVALID_HANDLE_VALUE) return last_win32_error();
+    } else {
+        for (unsigned k = 0; k < 16 && h == INVALID_HANDLE_VALUE; ++k) {
+            if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                h = CreateFileA(temp_, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (h != INVALID_HANDLE_VALUE) break;
+                if (!exists_error(GetLastError())) return last_win32_error();
+                if (!remove_if_stale(temp_)) break;
+            }
+        }
+        if (h == INVALID_HANDLE_VALUE) return kEEXIST;
+        temp_named_ = true;
+    }
+    // A temporary is removed should the process end before it is complete.
+    if (intent == Intent::Replace) (void)set_delete_pending(h, true);
+    handle_ = reinterpret_cast<intptr_t>(h);
+    crt_fd_ = ::_open_osfhandle(handle_, _O_BINARY | _O_WRONLY);
+    return crt_fd_ < 0 ? kEMFILE : 0;
+}
+
+int WholeFile::write(const void* data, size_t size) noexcept {
+    if (handle_ == -1) return kEBADF;
+    return write_handle(as_handle(handle_), static_cast<const char*>(data), size);
+}
+
+WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept { return place(end, intent_ == Intent::Replace); }
+
+WholeFileResult WholeFile::commit_replacing(const WholeFileEnd&) noexcept {
+    discard();
+    return {WholeFileStep::Place, kEBADF};
+}
+
+WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexcept {
+    if (handle_ == -1) return {WholeFileStep::Write, kEBADF};
+    const HANDLE h = as_handle(handle_);
+    auto fail = [this](WholeFileStep step, int e) {
+        discard();
+        return WholeFileResult{step, e};
+    };
+    if (int e = apply_times(crt_fd_, h, end)) return fail(WholeFileStep::Time, e);
+    const DWORD attributes = end_attributes(end);
+    if (int e = fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
+
+    if (!replacing) {
+        // The runtime's chmod would only set or clear the read-only attribute, and the
+        // reset to normal attributes that follows it clears it again: the attributes
+        // alone leave the same file. The path is tried where the open file refuses.
+        // Taking the unfinished attributes away puts the file in place.
+        const bool set = set_attributes_on(h, attributes);
+        const bool closed = ::_close(crt_fd_) == 0;
+        const int close_error = closed ? 0 : last_crt_error();
+        crt_fd_ = -1;
+        handle_ = -1;
+        if (!set && !SetFileAttributesA(path_, attributes)) {
+            const int e = last_win32_error();
+            SetFileAttributesA(path_, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path_);
+            return {WholeFileStep::Mode, e};
+        }
+        if (!closed) return {WholeFileStep::Write, close_error};
+        return {};
+    }
+
+    // The content reaches the disk before it takes the old file's place.
+    if (!FlushFileBuffers(h)) return fail(WholeFileStep::Write, last_win32_error());
+    if (!set_delete_pending(h, false)) return fail(WholeFileStep::Place, last_win32_error());
+    const bool closed = ::_close(crt_fd_) == 0;
+    crt_fd_ = -1;
+    handle_ = -1;
+    if (!closed) {
+        (void)remove_if_stale(temp_);
+        temp_named_ = false;
+        return {WholeFileStep::Write, last_crt_error()};
+    }
+
+    // Full paths: Wine's ReplaceFileA refuses a name without a directory part.
+    char full_path[sizeof path_], full_temp[sizeof temp_];
+    const DWORD np = GetFullPathNameA(path_, sizeof full_path, full_path, nullptr);
+    const DWORD nt = GetFullPathNameA(temp_, sizeof full_temp, full_temp, nullptr);
+    const bool full = np > 0 && np < sizeof full_path && nt > 0 && nt < sizeof full_temp;
+    if (full) keep_letter_case(full_path, sizeof full_path);
+    WholeFileResult r;
+    if (ReplaceFileA(full ? full_path : path_, full ? full_temp : temp_, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr)) {
+        temp_named_ = false;
+    } else if (GetFileAttributesA(path_) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        // Refused after the old file had gone: the new one takes the free name.
+        if (MoveFileExA(temp_, path_, 0))
+            temp_named_ = false;
+        else
+            r = {WholeFileStep::Place, last_win32_error()};
+    } else {
+        r = write_in_place(end);
+    }
+    if (temp_named_) {
+        (void)remove_if_stale(temp_);
+        temp_named_ = false;
+    }
+    if (!r.ok()) return r;
+    // The attributes the end asks for, which the replaced file's replaced.
+    if (!SetFileAttributesA(path_, attributes)) return {WholeFileStep::Mode, last_win32_error()};
+    return r;
+}
+
+// The old file is held by another program so that it cannot be replaced. Where it can
+// still be opened for writing (its holder shares writing), the complete content goes
+// into it in place; otherwise it stays as it was, and the error is that open's, the one
+// the runtime's "wb" gives.
+WholeFileResult WholeFile::write_in_place(const WholeFileEnd& end) noexcept {
+    HANDLE old = CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (old == INVALID_HANDLE_VALUE) return {WholeFileStep::Place, last_win32_error()};
+    const int old_fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(old), _O_BINARY | _O_WRONLY);
+    if (old_fd < 0) {
+        CloseHandle(old);
+        return {WholeFileStep::Place, kEMFILE};
+    }
+    HANDLE src = CreateFileA(temp_, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    int e = src == INVALID_HANDLE_VALUE ? last_win32_error() : 0;
+    LARGE_INTEGER size = {}, old_size = {}, zero = {};
+    if (!e && (!GetFileSizeEx(src, &size) || !GetFileSizeEx(old, &old_size))) e = last_win32_error();
+    // Room first: a disk that cannot hold the new length refuses before a byte of the
+    // old content is overwritten.
+    if (!e && size.QuadPart > old_size.QuadPart &&
+        (!SetFilePointerEx(old, size, nullptr, FILE_BEGIN) || !SetEndOfFile(old)))
+        e = last_win32_error();
+    if (!e && !SetFilePointerEx(old, zero, nullptr, FILE_BEGIN)) e = last_win32_error();
+    char buffer[64 * 1024];
+    while (!e) {
+        DWORD got = 0;
+        if (!ReadFile(src, buffer, sizeof buffer, &got, nullptr)) e = last_win32_error();
+        if (e || got == 0) break;
+        e = write_handle(old, buffer, got);
+    }
+    if (!e && (!SetFilePointerEx(old, size, nullptr, FILE_BEGIN) || !SetEndOfFile(old))) e = last_win32_error();
+    WholeFileResult r{e ? WholeFileStep::Write : WholeFileStep::None, e};
+    if (!e) {
+        if (int te = apply_times(old_fd, old, end)) r = {WholeFileStep::Time, te};
+        else if (!FlushFileBuffers(old)) r = {WholeFileStep::Write, last_win32_error()};
+    }
+    if (src != INVALID_HANDLE_VALUE) CloseHandle(src);
+    ::_close(old_fd);
+    return r;
+}
+
+}  // namespace qm::plat
