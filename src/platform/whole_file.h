@@ -4,10 +4,9 @@
 //
 // A new file is written where nobody sees it until it is complete: on POSIX an unnamed
 // file in its directory, linked in at the end; on Windows the file itself, opened
-// without sharing and marked for deletion until it is complete, so that a process that
-// dies leaves nothing. (Between the create and that mark a dying process leaves an
-// empty read-only file created at the instant of its last write; the Windows side
-// reports such a file as older than anything, so the next write of the name replaces it.)
+// without sharing and created with attributes that mark it unfinished until its data
+// and times are on it (win32/ntfile.h): a file a dying process left still carries the
+// mark, is reported as older than anything, and the next write of the name replaces it.
 // A replaced file is written into a temporary beside it, flushed to disk, and put in
 // its place keeping the old file's identity (Windows: ReplaceFileA; POSIX: owner, group
 // and mode carried over, the rename made durable). Where another program holds the old
