@@ -17,6 +17,9 @@ namespace qm::extract {
 
 namespace {
 
+// How often a name that another writer took meanwhile sends a member back to the look-up.
+constexpr int kAgain = 2;
+
 using tar::TarEntry;
 using tar::TarFormat;
 
@@ -152,19 +155,52 @@ Extracted make_writable(const TarEntry& e, bool link_at_name, char* message) noe
     return Extracted::Written;
 }
 
-// A member written whole under its name, new or in place of what the look-up found there.
-Extracted write_member(const TarEntry& e, bool replacing, bool link_at_name, char* message) noexcept {
-    const char* name = e.name;
-    if (replacing && make_writable(e, link_at_name, message) != Extracted::Written) return Extracted::Failed;
+Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again) noexcept;
+
+// Something took the name while the new file was made (another expansion into the same
+// target): what the look-up finds there now decides. The content already written
+// serves where the member replaces it.
+Extracted decide_again(const TarEntry& e, plat::WholeFile& out, char* message, int again) noexcept {
+    const OnDisk d = LookUpMember(e, DiskProbe());
+    const Verdict v = DecideMember(e, d);
+    if (v.fate == Fate::Replace && out.holds_content()) {
+        if (make_writable(e, d.at_name.kind == DiskKind::Link, message) != Extracted::Written)
+            return Extracted::Failed;
+        return committed(e, out.commit_replacing(member_end(e)), message);
+    }
+    out.discard();
+    return act(e, d, v, message, again - 1);
+}
+
+// The data and end of a new file whose write has begun.
+Extracted finish_new(const TarEntry& e, plat::WholeFile& out, char* message, int again) noexcept {
+    if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
+    const plat::WholeFileResult r = out.commit(member_end(e));
+    if (r.error == plat::kEEXIST && r.step == plat::WholeFileStep::Place && again > 0)
+        return decide_again(e, out, message, again);
+    return committed(e, r, message);
+}
+
+Extracted write_new(const TarEntry& e, char* message, int again) noexcept {
     plat::WholeFile out;
-    const auto intent = replacing ? plat::WholeFile::Intent::Replace : plat::WholeFile::Intent::New;
-    if (int ce = out.begin(name, intent, true)) return failed(message, text::kCreateFile, name, ce);
+    const int ce = out.begin(e.name, plat::WholeFile::Intent::New, true);
+    if (ce == plat::kEEXIST && again > 0) return decide_again(e, out, message, again);
+    if (ce) return failed(message, text::kCreateFile, e.name, ce);
+    return finish_new(e, out, message, again);
+}
+
+Extracted write_replacing(const TarEntry& e, bool link_at_name, char* message) noexcept {
+    if (make_writable(e, link_at_name, message) != Extracted::Written) return Extracted::Failed;
+    plat::WholeFile out;
+    if (int ce = out.begin(e.name, plat::WholeFile::Intent::Replace, true))
+        return failed(message, text::kCreateFile, e.name, ce);
     if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
     return committed(e, out.commit(member_end(e)), message);
 }
 
-// What the verdict of a look-up says, done.
-Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message) noexcept {
+// What the verdict of a look-up says, done. again bounds how often a name taken
+// meanwhile sends the member back to the look-up.
+Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again) noexcept {
     switch (v.fate) {
         case Fate::Refuse:
         case Fate::Fail:
@@ -177,9 +213,9 @@ Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* messag
             return v.make_dirs ? make_member_dir(e, message) : Extracted::Written;
         case Fate::Write:
             if (v.make_dirs && !make_way(e, d.way_index, message)) return Extracted::Failed;
-            return write_member(e, false, false, message);
+            return write_new(e, message, again);
         case Fate::Replace:
-            return write_member(e, true, d.at_name.kind == DiskKind::Link, message);
+            return write_replacing(e, d.at_name.kind == DiskKind::Link, message);
     }
     return Extracted::Failed;
 }
@@ -226,20 +262,7 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
             if (plat::fault::armed(plat::fault::Op::Create)) break;
             plat::WholeFile out;
             if (out.begin(e.name, plat::WholeFile::Intent::New, true) != 0) break;
-            if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
-            const plat::WholeFileResult r = out.commit(member_end(e));
-            if (r.error != plat::kEEXIST || r.step != plat::WholeFileStep::Place) return committed(e, r, message);
-            // Something had the name after all. What the look-up finds decides; the
-            // content already written serves where the member replaces it.
-            const OnDisk d = LookUpMember(e, DiskProbe());
-            const Verdict v = DecideMember(e, d);
-            if (v.fate == Fate::Replace && out.holds_content()) {
-                if (make_writable(e, d.at_name.kind == DiskKind::Link, message) != Extracted::Written)
-                    return Extracted::Failed;
-                return committed(e, out.commit_replacing(member_end(e)), message);
-            }
-            out.discard();
-            return act(e, d, v, message);
+            return finish_new(e, out, message, kAgain);
         }
         case Fate::Directory:
             if (plat::make_dir(e.name) == 0) return Extracted::Written;
@@ -248,7 +271,7 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
             break;
     }
     const OnDisk d = LookUpMember(e, DiskProbe());
-    return act(e, d, DecideMember(e, d), message);
+    return act(e, d, DecideMember(e, d), message, kAgain);
 }
 
 }  // namespace qm::extract

@@ -327,16 +327,29 @@ struct Race {
     const char* member;   // a directory when it ends in "/"
     bool leaves_a_file;   // the other party makes a file, not a directory
     const char* message;  // "" when the expansion goes on
+    // Other than 0: the other party writes the member itself, "theirs" with this time,
+    // while this expansion makes its directories; the member is "ours" of 1000000000.
+    int64_t theirs_time = 0;
+    const char* content = "ours";
 };
 
 fs::path g_race_target;
 bool g_race_file = false;
+int64_t g_theirs_time = 0;
+std::string g_race_member;
 void other_party(const char* path) {
     std::string p = path;
     while (!p.empty() && p.back() == '/') p.pop_back();
     std::error_code ec;
-    if (g_race_file) qm::test::write_file(g_race_target / p, "theirs");
-    else fs::create_directory(g_race_target / p, ec);
+    if (g_theirs_time != 0) {
+        if (fs::exists(g_race_target / g_race_member)) return;
+        qm::test::write_file(g_race_target / g_race_member, "theirs");
+        qm::test::set_mtime(g_race_target / g_race_member, g_theirs_time);
+    } else if (g_race_file) {
+        qm::test::write_file(g_race_target / p, "theirs");
+    } else {
+        fs::create_directory(g_race_target / p, ec);
+    }
 }
 
 class MadeMeanwhile : public ::testing::TestWithParam<Race> {
@@ -349,11 +362,13 @@ TEST_P(MadeMeanwhile, ADirectoryIsSuccessAnythingElseAnError) {
     TempDir t;
     g_race_target = t / "out";
     g_race_file = k.leaves_a_file;
+    g_theirs_time = k.theirs_time;
+    g_race_member = k.member;
     fs::create_directory(g_race_target);
     TarBuilder b;
     const std::string member = k.member;
     if (member.back() == '/') b.dir(member);
-    else b.file(member, "ours");
+    else b.file(member, "ours", 1000000000);
     b.file("after", "a").end();
     const std::string path = pkg(t, b);
     NotifyCapture cap;
@@ -364,7 +379,7 @@ TEST_P(MadeMeanwhile, ADirectoryIsSuccessAnythingElseAnError) {
         EXPECT_TRUE(cap.shown().empty()) << k.what << ": " << cap.shown().front();
         EXPECT_TRUE(fs::exists(g_race_target / "after")) << k.what;
         if (member.back() != '/') {
-            EXPECT_EQ(qm::test::read_file(g_race_target / member), "ours") << k.what;
+            EXPECT_EQ(qm::test::read_file(g_race_target / member), k.content) << k.what;
         }
     } else {
         ASSERT_EQ(cap.shown().size(), 1u) << k.what;
@@ -377,6 +392,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, MadeMeanwhile,
     ::testing::Values(Race{"parents of a member", "a/b/c/f", false, ""},
                       Race{"a directory member", "d/", false, ""},
+                      Race{"an older file at a new file's name", "a/b/f", false, "", 999999999, "ours"},
+                      Race{"a newer file at a new file's name", "a/b/f", false, "", 1000000001, "theirs"},
                       Race{"a file where a parent is made", "a/b/f", true, "ERROR: mkdir(a) failed 17 File exists"},
                       Race{"a file where a directory member is made", "d/", true,
                            "ERROR: name collision. \"d/\" on disk is a file. Name in archive is a directory."}));

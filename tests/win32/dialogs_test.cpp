@@ -519,12 +519,12 @@ private:
         file_on_entry_ = ofn->lpstrFile;
         rest_zero_ = true;
         for (DWORD i = 6; i < ofn->nMaxFile; ++i) rest_zero_ = rest_zero_ && ofn->lpstrFile[i] == '\0';
-        std::snprintf(ofn->lpstrFile, ofn->nMaxFile, "%s", answer_);
+        std::snprintf(ofn->lpstrFile, ofn->nMaxFile, "%s", answer_.c_str());
         return result_;
     }
     void** slot_ = nullptr;
     void* saved_ = nullptr;
-    static inline const char* answer_;
+    static inline std::string answer_;  // owned: callers pass temporaries
     static inline BOOL result_;
     static inline bool seen_;
     static inline OPENFILENAMEA record_;

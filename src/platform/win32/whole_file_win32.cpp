@@ -65,6 +65,38 @@ bool remove_if_stale(const char* temp) noexcept {
     return gone;
 }
 
+// An unfinished file at path is removed when what left it has ended. One that its writer
+// still holds (another expansion into the same target, writing the same member) is
+// waited for, a bounded time, until it is complete or gone. True when the name is free;
+// false when a file is there, for the caller to look at again and decide.
+bool take_unfinished(const char* path) noexcept {
+    constexpr DWORD kPollMs = 10, kWaitMs = 60 * 1000;
+    for (DWORD waited = 0;; waited += kPollMs) {
+        HANDLE h = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD e = GetLastError();
+            if (e == ERROR_FILE_NOT_FOUND) return true;
+            if (e != ERROR_SHARING_VIOLATION || waited >= kWaitMs || !unfinished(path)) {
+                SetLastError(ERROR_FILE_EXISTS);
+                return false;
+            }
+            Sleep(kPollMs);
+            continue;
+        }
+        // Looked at through the handle: nobody can finish it between the look and the removal.
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool left = GetFileInformationByHandle(h, &info) &&
+                          unfinished(info.dwFileAttributes,
+                                     (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                                     info.ftCreationTime, info.ftLastWriteTime);
+        const bool gone = left && set_attributes_on(h, FILE_ATTRIBUTE_NORMAL) && set_delete_pending(h, true);
+        CloseHandle(h);
+        if (!gone) SetLastError(ERROR_FILE_EXISTS);
+        return gone;
+    }
+}
+
 // The times of end onto the open file: through the runtime's conversion (as utime) or
 // exactly.
 int apply_times(int crt_fd, HANDLE h, const WholeFileEnd& end) noexcept {
@@ -140,15 +172,9 @@ int WholeFile::begin(const char* path, Intent intent, bool) noexcept {
     HANDLE h = INVALID_HANDLE_VALUE;
     if (intent == Intent::New) {
         h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
-        if (h == INVALID_HANDLE_VALUE && exists_error(GetLastError()) && unfinished(path_)) {
-            // What an ended run left: its name is free to take.
-            SetFileAttributesA(path_, FILE_ATTRIBUTE_NORMAL);
-            if (DeleteFileA(path_))
-                h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
-            else
-                SetLastError(ERROR_FILE_EXISTS);
-        }
-        if (h == INVALID_HANDLE_VALUE) return last_win32_error();
+        if (h == INVALID_HANDLE_VALUE && exists_error(GetLastError()) && take_unfinished(path_))
+            h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return exists_error(GetLastError()) ? kEEXIST : last_win32_error();
     } else {
         for (unsigned k = 0; k < 16 && h == INVALID_HANDLE_VALUE; ++k) {
             if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
