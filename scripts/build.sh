@@ -7,7 +7,8 @@ dir="$root/build/$flavour"
 jobs="$(nproc 2>/dev/null || echo 2)"
 case "$flavour" in
   native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  win32)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake") ;;
+  win32)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake"
+                -DQM_WINE_EMULATED="$(bash "$root/scripts/wine-emulated.sh" && echo ON || echo OFF)") ;;
   asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
   *) echo "build.sh: unknown flavour $flavour" >&2; exit 2 ;;
 esac

@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in cmake make g++ tar libgtest-dev googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-         wine wine32:i386 xvfb xauth x11-apps imagemagick libarchive-tools clang libclang-rt-14-dev \
+         wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick libarchive-tools clang libclang-rt-14-dev \
          valgrind strace python3 time; do
   have "$p" || need+=("$p")
 done
@@ -27,7 +27,9 @@ echo "setup: all packages present"
 
 # Wine runs the 32-bit programs through the host's 32-bit support. A host kernel that
 # cannot start 32-bit programs at all (some sandboxes) gets them run by qemu's user-mode
-# emulator instead: correct, but many times slower (docs/design.md).
+# emulator instead: correct, but many times slower (docs/design.md). wine64 is there for
+# its 64-bit wineserver, which serves the 32-bit prefix as well: on such a host the
+# server, which every file operation goes through, runs natively.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   have qemu-user-static || {
     export DEBIAN_FRONTEND=noninteractive

@@ -31,6 +31,10 @@ rm -rf "$vg_out"
 echo "valgrind: clean"
 
 echo "== Windows build and tests under Wine"
+if bash scripts/wine-emulated.sh; then
+  echo "(Wine's programs run through an emulator on this host: longer time limits, and the"
+  echo " DLL tests that start processes by the dozen left to hosts that run Wine natively)"
+fi
 bash scripts/build.sh win32
 bash scripts/wine-prefix.sh
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build/win32 --output-on-failure

@@ -7,6 +7,7 @@ set -euo pipefail
 export WINEPREFIX="${QM_WINEPREFIX:-$HOME/.quillmar-wine}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win32  # with wine64 installed beside wine32, a new prefix would be 64-bit
 stamp="$WINEPREFIX/.quillmar-ready-2"
 if [ ! -f "$stamp" ]; then
   echo "wine-prefix: creating $WINEPREFIX"
@@ -16,5 +17,7 @@ if [ ! -f "$stamp" ]; then
   # A crashing test program ends with its backtrace instead of waiting on a crash dialog.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wineserver -w
+  # A boot that did not complete would leave every test to set the prefix up again.
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-prefix: $WINEPREFIX was not created" >&2; exit 1; }
   touch "$stamp"
 fi

@@ -389,7 +389,7 @@ TEST(ModuleName, ACopyUnderAnotherNameShowsNoDialog) {
     PROCESS_INFORMATION pi{};
     ASSERT_TRUE(CreateProcessA(probe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         << GetLastError();
-    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, scaled_ms(60000)), WAIT_OBJECT_0);
     DWORD code = 99;
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);

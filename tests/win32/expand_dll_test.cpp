@@ -299,7 +299,7 @@ TEST(ExpandDll, TwoAtOnceIntoOneTargetBothSucceed) {
         c.resume();
         OtherBoxes boxes{{a.id(), c.id()}, {}};
         const HANDLE both[] = {a.process(), c.process()};
-        for (int waited = 0; waited < 1200; ++waited) {
+        for (DWORD waited = 0; waited < scaled_ms(1200); ++waited) {
             if (WaitForMultipleObjects(2, both, TRUE, 100) == WAIT_OBJECT_0) break;
             boxes.close_shown();
         }
@@ -358,7 +358,7 @@ TEST(ExpandDll, PeakMemoryIsThePackageAndAConstant) {
                      "expand \"" + (t / "many.pkg").string() + "\" \"" + (t / "out").string() + "\"",
                      (t / "peak.txt").string());
         ASSERT_TRUE(driver.started()) << "bench_driver.exe is built beside the DLL";
-        ASSERT_EQ(WaitForSingleObject(driver.process(), 300000), WAIT_OBJECT_0);
+        ASSERT_EQ(WaitForSingleObject(driver.process(), scaled_ms(300000)), WAIT_OBJECT_0);
         EXPECT_EQ(driver.exit_code(), 0u);
     }
     double seconds = 0;
@@ -408,7 +408,7 @@ TEST(PlanDll, EveryRowIsBorneOutByTheDllsExpansion) {
             Child plan("quillmar.exe", "plan \"" + package + "\" \"" + target.string() + "\" --json",
                        (t / "plan.json").string());
             ASSERT_TRUE(plan.started());
-            ASSERT_EQ(WaitForSingleObject(plan.process(), 60000), WAIT_OBJECT_0) << k.what;
+            ASSERT_EQ(WaitForSingleObject(plan.process(), scaled_ms(60000)), WAIT_OBJECT_0) << k.what;
         }
         std::vector<qm::test::PlanRow> rows;
         std::istringstream lines(qm::test::read_file(t / "plan.json"));
@@ -449,7 +449,7 @@ TEST(PackDll, TheDllsExpansionGivesBackTheTree) {
                    "pack \"" + (t / "tree").string() + "\" \"" + (t / "router.pkg").string() + "\" --mtime 1700000000",
                    (t / "pack.txt").string());
         ASSERT_TRUE(pack.started());
-        ASSERT_EQ(WaitForSingleObject(pack.process(), 60000), WAIT_OBJECT_0);
+        ASSERT_EQ(WaitForSingleObject(pack.process(), scaled_ms(60000)), WAIT_OBJECT_0);
         EXPECT_EQ(pack.exit_code(), 0u) << qm::test::read_file(t / "pack.txt");
     }
     CreateDirectoryA((t / "out").string().c_str(), nullptr);
@@ -555,7 +555,7 @@ TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) << line;
     // Ended once it has written some of the members.
-    for (int waited = 0; waited < 20000; waited += 2) {
+    for (DWORD waited = 0; waited < scaled_ms(20000); waited += 2) {
         int written = 0;
         for (const auto& e : fs::recursive_directory_iterator(t / "out"))
             written += e.is_regular_file() && qm::test::get_mtime(e.path()) == kNew;
@@ -563,7 +563,7 @@ TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
         Sleep(2);
     }
     TerminateProcess(pi.hProcess, 9);
-    WaitForSingleObject(pi.hProcess, 10000);
+    WaitForSingleObject(pi.hProcess, scaled_ms(10000));
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     int whole_new = 0;

@@ -7,11 +7,23 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace qm::wintest {
+
+// A wait for another process, stretched where Wine's programs run through an emulator
+// (QM_WINE_SCALE, set by the build).
+inline DWORD scaled_ms(DWORD ms) {
+    static const DWORD scale = [] {
+        const char* v = std::getenv("QM_WINE_SCALE");
+        const int n = v ? std::atoi(v) : 1;
+        return n > 0 ? static_cast<DWORD>(n) : 1u;
+    }();
+    return ms * scale;
+}
 
 // The DLL, loaded once per test program from the directory the tests run in.
 HMODULE dll();
