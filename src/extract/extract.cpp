@@ -12,6 +12,7 @@
 #include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/whole_file.h"
+#include "session/session.h"
 
 namespace qm::extract {
 
@@ -88,6 +89,7 @@ int make_dir_once(const char* path) noexcept {
 }
 
 Extracted failed(char* message, const char* format, const char* name, int err) noexcept {
+    session::fail_crt(err);  // the failing call's own code for the export's last error
     TarFormat(message, format, name, err, etext(err));
     return Extracted::Failed;
 }
@@ -99,6 +101,7 @@ bool make_way(const TarEntry& e, int from, char* message) noexcept {
     for_each_way_component(e, [&](const char* path, const char*, int index) {
         if (index < from) return true;
         if (int me = make_dir_once(path)) {
+            session::fail_crt(me);
             TarFormat(message, text::kMkdir, path, me, etext(me));
             ok = false;
         }

@@ -7,6 +7,7 @@
 #include "platform/dirsearch.h"
 #include "platform/fileops.h"
 #include "platform/whole_file.h"
+#include "session/session.h"
 
 namespace qm::fileutil {
 
@@ -28,11 +29,20 @@ int MyFileCompare(const char* first, const char* second) noexcept {
     // The second file is opened first: when it cannot be opened (most often a copy's
     // destination that is not there yet) the first need not be, and the result is 0
     // whichever open fails.
+    if (!first || !second) {
+        session::fail(plat::win32::kInvalidParameter);
+        return 0;
+    }
     ExclusiveFile a, b;
-    if (!b.open(second, ExclusiveFile::Access::Read)) return 0;
-    if (!a.open(first, ExclusiveFile::Access::Read)) return 0;
+    if (!b.open(second, ExclusiveFile::Access::Read) || !a.open(first, ExclusiveFile::Access::Read)) {
+        session::fail_platform();
+        return 0;
+    }
     plat::FileTimes ta, tb;
-    if (!a.get_times(&ta) || !b.get_times(&tb)) return 0;
+    if (!a.get_times(&ta) || !b.get_times(&tb)) {
+        session::fail_platform();
+        return 0;
+    }
     return plat::compare_file_time(ta.write, tb.write) == -1 ? 1 : 0;
 }
 
@@ -51,12 +61,18 @@ CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
         const int n = std::snprintf(line, sizeof line, "%s is older than %s\n", source, destination);
         // A line cut short would name a file that was never refused: it stays unwritten,
         // as when the log cannot be opened. The refusal stands either way.
+        session::note("not copied: \"%s\" is older than \"%s\"", source, destination);
         if (n < 0 || static_cast<size_t>(n) >= sizeof line) return CopyOutcome::RefusedUnlogged;
         return AppendInstallLog(line) ? CopyOutcome::Refused : CopyOutcome::RefusedUnlogged;
     }
     // The times go only onto a copy that was made: stamped on a destination the copy
     // could not replace, they would make its old content pass for the source's.
-    if (!plat::copy_file_replace(source, destination)) return CopyOutcome::NotCopied;
+    if (!plat::copy_file_replace(source, destination)) {
+        const unsigned long code = plat::failed_call_error();
+        session::fail(code);
+        session::note("copy of \"%s\" to \"%s\" failed: error %lu", source, destination, code);
+        return CopyOutcome::NotCopied;
+    }
     (void)CopyFileTimes(source, destination);
     return CopyOutcome::Copied;
 }
@@ -68,11 +84,20 @@ int GuardedCopyFile(const char* source, const char* destination) noexcept {
 
 int MyCopyFiles(const char* source_dir, const char* destination_dir, const char* pattern,
                 CopyObserver* observer) noexcept {
-    if (!source_dir || !destination_dir || !pattern) return 0;
+    if (!source_dir || !destination_dir || !pattern) {
+        session::fail(plat::win32::kInvalidParameter);
+        return 0;
+    }
     char search[kMaxPath + 1];
-    if (!JoinPath(source_dir, pattern, search, sizeof search)) return 0;
+    if (!JoinPath(source_dir, pattern, search, sizeof search)) {
+        session::fail(plat::win32::kFilenameTooLong);
+        return 0;
+    }
     plat::DirSearch found;
-    if (!found.first(search)) return 0;
+    if (!found.first(search)) {
+        session::fail_platform();
+        return 0;
+    }
     const plat::WholeFileDirectoryScope writes;
     do {
         char source[kMaxPath + 1], destination[kMaxPath + 1];
@@ -81,6 +106,10 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         const bool dst_fits = JoinPath(destination_dir, found.name(), destination, sizeof destination);
         const CopyOutcome outcome =
             (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
+        if (outcome == CopyOutcome::Skipped) {
+            session::fail(plat::win32::kFilenameTooLong);
+            session::note("\"%s\" not copied: its path is too long", found.name());
+        }
         if (observer) observer->entry(CopyEvent{found.name(), found.is_dir(), source, destination, outcome});
     } while (found.next());
     (void)found.close();
