@@ -171,6 +171,7 @@ Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* messag
     switch (v.fate) {
         case Fate::Refuse:
         case Fate::Fail:
+            if (v.error != 0) session::fail_crt(v.error);
             std::memcpy(message, v.message, kMessageSize);
             return Extracted::Failed;
         case Fate::KeepNewer:
@@ -222,6 +223,7 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
     switch (assumed.fate) {
         case Fate::Refuse:
         case Fate::Fail:
+            if (assumed.error != 0) session::fail_crt(assumed.error);
             std::memcpy(message, assumed.message, kMessageSize);
             return Extracted::Failed;
         case Fate::Write: {

@@ -25,25 +25,34 @@ bool JoinPath(const char* dir, const char* name, char* out, size_t size) noexcep
     return true;
 }
 
-int MyFileCompare(const char* first, const char* second) noexcept {
+namespace {
+
+// The age test; code gets the failing call's code when a file cannot be opened or read.
+int compare_write_times(const char* first, const char* second, unsigned long* code) noexcept {
     // The second file is opened first: when it cannot be opened (most often a copy's
     // destination that is not there yet) the first need not be, and the result is 0
     // whichever open fails.
+    ExclusiveFile a, b;
+    plat::FileTimes ta, tb;
+    if (!b.open(second, ExclusiveFile::Access::Read) || !a.open(first, ExclusiveFile::Access::Read) ||
+        !a.get_times(&ta) || !b.get_times(&tb)) {
+        *code = plat::failed_call_error();
+        return 0;
+    }
+    return plat::compare_file_time(ta.write, tb.write) == -1 ? 1 : 0;
+}
+
+}  // namespace
+
+int MyFileCompare(const char* first, const char* second) noexcept {
     if (!first || !second) {
         session::fail(plat::win32::kInvalidParameter);
         return 0;
     }
-    ExclusiveFile a, b;
-    if (!b.open(second, ExclusiveFile::Access::Read) || !a.open(first, ExclusiveFile::Access::Read)) {
-        session::fail_platform();
-        return 0;
-    }
-    plat::FileTimes ta, tb;
-    if (!a.get_times(&ta) || !b.get_times(&tb)) {
-        session::fail_platform();
-        return 0;
-    }
-    return plat::compare_file_time(ta.write, tb.write) == -1 ? 1 : 0;
+    unsigned long code = 0;
+    const int r = compare_write_times(first, second, &code);
+    if (code != 0) session::fail(code);
+    return r;
 }
 
 int CopyFileTimes(const char* source, const char* destination) noexcept {
@@ -56,7 +65,8 @@ int CopyFileTimes(const char* source, const char* destination) noexcept {
 }
 
 CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
-    if (MyFileCompare(source, destination) == 1) {
+    unsigned long missing_destination = 0;  // the usual case of a copy, no failure
+    if (compare_write_times(source, destination, &missing_destination) == 1) {
         char line[kMaxLogLine + 1];
         const int n = std::snprintf(line, sizeof line, "%s is older than %s\n", source, destination);
         // A line cut short would name a file that was never refused: it stays unwritten,

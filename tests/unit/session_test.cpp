@@ -2,6 +2,7 @@
 // boxes that go to the log, the dialogs' scripted answers and the expansion's report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -29,11 +30,14 @@ using qm::session::Call;
 using qm::test::TempDir;
 namespace win32 = qm::plat::win32;
 
+// The log's text with its line ends as "\n" (Windows writes "\r\n").
 std::string slurp(const qm::test::fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
-    return s.str();
+    std::string text = s.str();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
 }
 
 // The session's variables for one test, put back to unset at its end.

@@ -54,7 +54,7 @@ bool interactive_station_visible() noexcept {
 }
 
 bool append_line(const char* path, const char* text, size_t len) noexcept {
-    unique_handle<FileTraits> file(CreateFileA(path, FILE_APPEND_DATA,
+    unique_handle<FileTraits> file(CreateFileA(path, GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -63,13 +63,27 @@ bool append_line(const char* path, const char* text, size_t len) noexcept {
     std::memcpy(line, text, len);
     line[len] = '\r';
     line[len + 1] = '\n';
-    DWORD written = 0;
-    // Written at the end of the file, wherever another process has moved it.
+    // Windows appends a write to an append-only handle whole; Wine writes it where it
+    // found the end a moment before, so two processes could overwrite each other's
+    // lines. The writers therefore take turns on one byte far beyond any log's end
+    // (nothing ever writes there), held for one write and released by the close even
+    // when the process dies; a writer that cannot get it in a moment writes anyway.
+    OVERLAPPED turn;
+    std::memset(&turn, 0, sizeof turn);
+    turn.OffsetHigh = 0x7FFFFFFF;
+    bool locked = false;
+    for (int tries = 0; tries < 500 && !(locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK |
+                                                                 LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn));
+         ++tries)
+        Sleep(1);
     OVERLAPPED at_end;
     std::memset(&at_end, 0, sizeof at_end);
-    at_end.Offset = 0xFFFFFFFF;
+    at_end.Offset = 0xFFFFFFFF;  // FILE_WRITE_TO_END_OF_FILE
     at_end.OffsetHigh = 0xFFFFFFFF;
-    return WriteFile(file.get(), line, static_cast<DWORD>(len + 2), &written, &at_end) && written == len + 2;
+    DWORD written = 0;
+    const bool ok = WriteFile(file.get(), line, static_cast<DWORD>(len + 2), &written, &at_end) && written == len + 2;
+    if (locked) UnlockFileEx(file.get(), 0, 1, 0, &turn);
+    return ok;
 }
 
 bool temp_dir(char* out, size_t size) noexcept {
