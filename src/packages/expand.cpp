@@ -138,6 +138,7 @@ int ExpandPackage(const char* package, const char* target) noexcept {
 
 int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
                           PackageOutcome* outcome) noexcept {
+    if (!package || !target) session::fail(win32::kInvalidParameter);
     enter_target(target);
     const plat::WholeFileDirectoryScope directories;
     TarContextPtr c;
@@ -180,6 +181,7 @@ int GetManifestFile(const char* package, const char* target) noexcept {
 }
 
 int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept {
+    if (!package || !target) session::fail(win32::kInvalidParameter);
     if (!package) package = "";  // no package: nothing to find, as for a missing one
     char base[256];
     SplitFileName(package, base, sizeof base);
