@@ -9,7 +9,7 @@ NoticeHook g_hook = nullptr;
 
 void notify_error(const char* text) noexcept {
     const char* t = text ? text : "";
-    const bool hidden = g_hook && g_hook(t);
+    const bool hidden = g_hook && g_hook(t, g_notifier == nullptr);
     if (g_notifier)
         g_notifier(t);
     else if (!hidden)

@@ -68,10 +68,11 @@ void find_log(bool unattended, char* out, size_t size) noexcept {
 }
 
 // Every box passes here first: the log hears of it, and in unattended mode nobody is
-// shown it.
-bool box_hook(const char* text) noexcept {
-    const bool hide = unattended();
-    note("%s \"Error\" box: %s", hide ? "not shown (unattended)" : "shown", text);
+// shown it. A text the tool prints on stderr is reported, not shown or hidden.
+bool box_hook(const char* text, bool box) noexcept {
+    const bool hide = box && unattended();
+    note("%s: %s", !box ? "reported" : hide ? "not shown (unattended) \"Error\" box" : "shown \"Error\" box",
+         text);
     return hide;
 }
 
