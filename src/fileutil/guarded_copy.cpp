@@ -77,12 +77,7 @@ CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
     }
     // The times go only onto a copy that was made: stamped on a destination the copy
     // could not replace, they would make its old content pass for the source's.
-    if (!plat::copy_file_replace(source, destination)) {
-        const unsigned long code = plat::failed_call_error();
-        session::fail(code);
-        session::note("copy of \"%s\" to \"%s\" failed: error %lu", source, destination, code);
-        return CopyOutcome::NotCopied;
-    }
+    if (!plat::copy_file_replace(source, destination)) return CopyOutcome::NotCopied;
     (void)CopyFileTimes(source, destination);
     return CopyOutcome::Copied;
 }
@@ -116,7 +111,14 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         const bool dst_fits = JoinPath(destination_dir, found.name(), destination, sizeof destination);
         const CopyOutcome outcome =
             (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
-        if (outcome == CopyOutcome::Skipped) {
+        // A directory is never copied (".", ".." and subdirectories match a pattern too):
+        // that is no failure of the call.
+        if (outcome == CopyOutcome::NotCopied && !found.is_dir()) {
+            const unsigned long code = plat::failed_call_error();  // the copy's, just now
+            session::fail(code);
+            session::note("copy of \"%s\" to \"%s\" failed: error %lu", source, destination, code);
+        }
+        if (outcome == CopyOutcome::Skipped && !found.is_dir()) {
             session::fail(plat::win32::kFilenameTooLong);
             session::note("\"%s\" not copied: its path is too long", found.name());
         }

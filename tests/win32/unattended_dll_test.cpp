@@ -173,6 +173,7 @@ TEST(UnattendedDll, EveryExportSetsItsLastError) {
     qm::test::write_file(t / "from.txt", "line\n");
     qm::test::write_file(t / "g.ini", "[program]\r\nico1=a\r\n");
     qm::test::write_file(t / "src/a.txt", "a");
+    qm::test::write_file(t / "src/sub/b.txt", "b");
     qm::test::write_file(t / "nms/bin/rzgatewy.ini", "[SERVICES]\r\n");
     qm::test::write_file(t / "ren/old.txt", "r");
     qm::test::write_file(t / "del.txt", "d");
@@ -220,7 +221,7 @@ TEST(UnattendedDll, EveryExportSetsItsLastError) {
         {"GetReInstallPackageList", {p("dst")}, -1, kAnyError},
         {"MyFileCompare", {p("from.txt"), p("to.txt")}, -2, 0},
         {"MyFileCompare", {p("from.txt"), p("none.txt")}, 0, ERROR_FILE_NOT_FOUND},
-        {"MyCopyFiles", {p("src"), p("dst"), T("*.txt")}, 1, 0},
+        {"MyCopyFiles", {p("src"), p("dst"), T("*")}, 1, 0},  // ".", ".." and "sub" are no failure
         {"MyCopyFiles", {p("src"), p("dst"), T("*.none")}, 0, ERROR_FILE_NOT_FOUND},
     };
     const TclEnvironmentBackup env;
