@@ -291,11 +291,14 @@ TEST(UnattendedDll, EveryExportSurvivesNullTexts) {
 // The child's half of the next test: on a new window station, which nobody can see,
 // the calls run unattended by themselves.
 TEST(UnattendedDll, ChildOnAnInvisibleStation) {
-    char role[16];
-    if (!GetEnvironmentVariableA("QM_UNATTENDED_CHILD", role, sizeof role)) GTEST_SKIP() << "run by the next test";
+    char started[64];
+    if (!GetEnvironmentVariableA("QM_UNATTENDED_CHILD", started, sizeof started)) GTEST_SKIP() << "run by the next test";
     HWINSTA station = CreateWindowStationA(nullptr, 0, WINSTA_ALL_ACCESS, nullptr);
     if (!station || !SetProcessWindowStation(station)) std::exit(3);
-    for (int i = 0; i < 400; ++i) call("GetLastIconEntry", {T("Z:\\no-such.ini")});
+    HANDLE go = OpenEventA(EVENT_MODIFY_STATE, FALSE, started);
+    if (!go) std::exit(4);
+    SetEvent(go);  // the parent appends from now on, while this process does
+    for (int i = 0; i < 2000; ++i) call("GetLastIconEntry", {T("Z:\\no-such.ini")});
     std::exit(0);
 }
 
@@ -309,13 +312,20 @@ TEST(UnattendedDll, TwoProcessesAppendWholeLinesAndAnInvisibleStationIsUnattende
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
+    const std::string started = "Local\\qm-unattended-child-" + std::to_string(GetCurrentProcessId());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, started.c_str());
+    ASSERT_NE(go, nullptr);
     {
-        const Var role("QM_UNATTENDED_CHILD", "1");
+        const Var role("QM_UNATTENDED_CHILD", started.c_str());
         ASSERT_TRUE(CreateProcessA(exe, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     }
-    // This process appends as long as the child runs (bounded), so the two overlap.
+    // Once the child appends, this process appends too, as long as the child runs: the
+    // two overlap however slowly Wine starts a process. Every wait is bounded.
+    const HANDLE either[] = {go, pi.hProcess};
+    WaitForMultipleObjects(2, either, FALSE, 300000);
+    CloseHandle(go);
     int mine = 0;
-    while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT && mine < 200000) {
+    while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT && mine < 20000) {
         call("GetLastIconEntry", {T("Z:\\no-such.ini")});
         ++mine;
     }
@@ -327,6 +337,7 @@ TEST(UnattendedDll, TwoProcessesAppendWholeLinesAndAnInvisibleStationIsUnattende
     CloseHandle(pi.hProcess);
     ASSERT_TRUE(ended);
     ASSERT_NE(code, 3u) << "no new window station could be made current";
+    ASSERT_NE(code, 4u) << "the child could not signal its start";
     ASSERT_EQ(code, 0u);
 
     std::istringstream lines(slurp(log));
@@ -344,7 +355,7 @@ TEST(UnattendedDll, TwoProcessesAppendWholeLinesAndAnInvisibleStationIsUnattende
             ++other;
     }
     EXPECT_EQ(other, 0) << "lines mixed or cut";
-    EXPECT_EQ(child, 400) << "the invisible station's calls run unattended";
+    EXPECT_EQ(child, 2000) << "the invisible station's calls run unattended";
     EXPECT_EQ(parent, mine);
 }
 
