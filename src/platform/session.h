@@ -40,15 +40,14 @@ constexpr unsigned long kCancelled = 1223;       // ERROR_CANCELLED
 bool live_env(const char* name, char* out, size_t size) noexcept;
 
 // Whether a person can be at the screen. Windows: the process's window station is
-// the visible interactive one (WSF_VISIBLE); a service or a task of the system account
-// sits on an invisible one. POSIX, which has no window station: a controlling terminal
+// the visible interactive one (WSF_VISIBLE); a service sits on an invisible one. POSIX, which has no window station: a controlling terminal
 // can be opened, as the terminal prompts need.
 bool interactive_station_visible() noexcept;
 
 // Appends text (len bytes, one line without its end) and the platform's line end to
-// the file at path, created when missing, in ONE write to a file opened for appending
-// only (FILE_APPEND_DATA, O_APPEND): two processes appending at once never mix within
-// a line. False when it cannot be opened or written.
+// the file at path, created when missing, in ONE write at its end (POSIX: O_APPEND;
+// Windows: at the end, the writers taking turns on a lock): two processes appending at
+// once never mix within a line. False when it cannot be opened or written.
 bool append_line(const char* path, const char* text, size_t len) noexcept;
 
 // The user's temporary folder with its trailing separator (GetTempPathA; $TMPDIR or
