@@ -11,6 +11,11 @@
  *   1/0      most operations (1 success),
  *   0/-1     the rename operations (0 success),
  *   nonzero/0  thin wrappers of a platform call (nonzero success).
+ *
+ * Every export also sets the calling thread's last error (GetLastError) just before it
+ * returns: 0 when it did all it was asked, otherwise a Win32 error code (README: "Unattended
+ * installs and the last error"). QUILLMAR_UNATTENDED, QUILLMAR_LOG, QUILLMAR_SELECT and
+ * QUILLMAR_PACKAGES in the environment run the library with nobody at the screen.
  */
 #ifndef QUILLMAR_H
 #define QUILLMAR_H

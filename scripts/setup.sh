@@ -13,7 +13,7 @@ fi
 
 for p in cmake make g++ tar libgtest-dev googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 \
          wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick libarchive-tools clang libclang-rt-14-dev \
-         valgrind strace python3 time; do
+         valgrind strace python3 time nsis; do
   have "$p" || need+=("$p")
 done
 

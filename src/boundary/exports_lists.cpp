@@ -4,19 +4,34 @@
 #include "packages/package_list.h"
 #include "packages/reinstall.h"
 #include "packages/selection_dialog.h"
+#include "session/session.h"
 
-QM_EXPORT int QM_CALLEE GetPackageFile(void* owner) { return qm::packages::GetPackageFile(owner); }
+QM_EXPORT int QM_CALLEE GetPackageFile(void* owner) {
+    QM_CALL(owner);
+    return qm_call.result(qm::packages::GetPackageFile(owner));
+}
 
 QM_EXPORT int QM_CALLER DisplayPackageSelectionList(void* owner, const char* directory, int mode) {
-    return qm::packages::DisplayPackageSelectionList(owner, directory, mode);
+    QM_CALL(owner, directory, mode);
+    return qm_call.result(qm::packages::DisplayPackageSelectionList(owner, directory, mode));
 }
 
-QM_EXPORT const char* QM_CALLER GetFirstFile() { return qm::packages::GetFirstFile(); }
+QM_EXPORT const char* QM_CALLER GetFirstFile() {
+    QM_CALL();
+    return qm_call.result(qm::packages::GetFirstFile());
+}
 
-QM_EXPORT const char* QM_CALLER GetNextFile() { return qm::packages::GetNextFile(); }
+QM_EXPORT const char* QM_CALLER GetNextFile() {
+    QM_CALL();
+    return qm_call.result(qm::packages::GetNextFile());
+}
 
 QM_EXPORT int QM_CALLER GetReInstallPackageList(const char* root) {
-    return qm::packages::GetReInstallPackageList(root);
+    QM_CALL(root);
+    return qm_call.result(qm::packages::GetReInstallPackageList(root));
 }
 
-QM_EXPORT int QM_CALLER ClearPackageList() { return qm::packages::ClearPackageList(); }
+QM_EXPORT int QM_CALLER ClearPackageList() {
+    QM_CALL();
+    return qm_call.result(qm::packages::ClearPackageList());
+}

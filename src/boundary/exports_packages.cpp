@@ -1,11 +1,14 @@
 // Package exports: argument conventions in, the portable operation, the result out.
 #include "boundary/callconv.h"
 #include "packages/expand.h"
+#include "session/session.h"
 
 QM_EXPORT int QM_CALLEE ExpandPackage(const char* package, const char* target) {
-    return qm::packages::ExpandPackage(package, target);
+    QM_CALL(package, target);
+    return qm_call.result(qm::packages::ExpandPackage(package, target));
 }
 
 QM_EXPORT int QM_CALLEE GetManifestFile(const char* package, const char* target) {
-    return qm::packages::GetManifestFile(package, target);
+    QM_CALL(package, target);
+    return qm_call.result(qm::packages::GetManifestFile(package, target));
 }

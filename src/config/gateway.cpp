@@ -6,6 +6,7 @@
 #include "platform/ini.h"
 #include "platform/sys.h"
 #include "platform/whole_file.h"
+#include "session/session.h"
 
 namespace qm::config {
 
@@ -31,31 +32,52 @@ Path format(const char* fmt, const char* arg) noexcept {
 }
 
 void write_key(const Path& ini, const char* section, const char* key, const char* value) noexcept {
-    if (ini.ok()) (void)plat::ini_write(section, key, value, ini.text);
+    if (!ini.ok()) {
+        session::fail(plat::win32::kFilenameTooLong);
+        session::note("[%s] %s not written: no INI path", section, key);
+    } else if (!plat::ini_write(section, key, value, ini.text)) {
+        const unsigned long code = plat::failed_call_error();
+        session::fail(code);
+        session::note("[%s] %s not written to \"%s\": error %lu", section, key, ini.text, code);
+    }
 }
 
-void copy_over(const Path& from, const Path& to) noexcept {
-    if (from.ok() && to.ok()) (void)plat::copy_file_replace(from.text, to.text);
+bool copy_over(const Path& from, const Path& to) noexcept {
+    if (!from.ok() || !to.ok()) {
+        session::fail(plat::win32::kFilenameTooLong);
+        session::note("a copy not made: its path is too long");
+        return false;
+    }
+    if (plat::copy_file_replace(from.text, to.text)) return true;
+    const unsigned long code = plat::failed_call_error();
+    session::fail(code);
+    session::note("copy of \"%s\" to \"%s\" failed: error %lu", from.text, to.text, code);
+    return false;
 }
 
 }  // namespace
 
 int ModifyGatewayFile(const char* root, int code) noexcept {
-    if (!root) root = "";
+    if (!root) {
+        session::fail(plat::win32::kInvalidParameter);
+        root = "";
+    }
     const plat::WholeFileDirectoryScope writes;
 
     char windir[kPathSize];
     const unsigned wlen = plat::windows_dir(windir, sizeof windir);
     const bool have_windir = wlen > 0 && wlen < sizeof windir;
+    if (!have_windir) session::fail_platform();
 
     const Path system_ini = have_windir ? format("%s\\rzgatewy.ini", windir) : Path{};
     const Path package_ini = format("%s\\bin\\rzgatewy.ini", root);
 
     // The package INI goes only once its copy is in place: deleting it after a failed
     // copy would lose the only one.
-    if (system_ini.ok() && package_ini.ok() &&
-        plat::copy_file_replace(package_ini.text, system_ini.text))
-        (void)plat::delete_file(package_ini.text);
+    if (copy_over(package_ini, system_ini) && !plat::delete_file(package_ini.text)) {
+        session::fail_platform();
+        session::note("\"%s\" copied but not deleted", package_ini.text);
+    }
 
     // Written first so that a new file starts with this section. Without a short form
     // the root itself serves; the final write below sets it anyway.

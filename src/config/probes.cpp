@@ -3,11 +3,15 @@
 #include <cstdio>
 
 #include "platform/ini.h"
+#include "session/session.h"
 
 namespace qm::config {
 
 int FirstFreeEntry(const char* ini_file, const char* prefix) noexcept {
-    if (!ini_file) ini_file = "";
+    if (!ini_file) {
+        session::fail(plat::win32::kInvalidParameter);
+        ini_file = "";
+    }
     for (int n = 1; n < 1000; ++n) {
         char key[16];
         std::snprintf(key, sizeof key, "%s%d", prefix, n);

@@ -12,6 +12,7 @@
 #include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/whole_file.h"
+#include "session/session.h"
 
 namespace qm::extract {
 
@@ -91,6 +92,7 @@ int make_dir_once(const char* path) noexcept {
 }
 
 Extracted failed(char* message, const char* format, const char* name, int err) noexcept {
+    session::fail_crt(err);  // the failing call's own code for the export's last error
     TarFormat(message, format, name, err, etext(err));
     return Extracted::Failed;
 }
@@ -102,6 +104,7 @@ bool make_way(const TarEntry& e, int from, char* message) noexcept {
     for_each_way_component(e, [&](const char* path, const char*, int index) {
         if (index < from) return true;
         if (int me = make_dir_once(path)) {
+            session::fail_crt(me);
             TarFormat(message, text::kMkdir, path, me, etext(me));
             ok = false;
         }
@@ -204,6 +207,7 @@ Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* messag
     switch (v.fate) {
         case Fate::Refuse:
         case Fate::Fail:
+            if (v.error != 0) session::fail_crt(v.error);
             std::memcpy(message, v.message, kMessageSize);
             return Extracted::Failed;
         case Fate::KeepNewer:
@@ -255,6 +259,7 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
     switch (assumed.fate) {
         case Fate::Refuse:
         case Fate::Fail:
+            if (assumed.error != 0) session::fail_crt(assumed.error);
             std::memcpy(message, assumed.message, kMessageSize);
             return Extracted::Failed;
         case Fate::Write: {

@@ -59,6 +59,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
         // There is no file to create under an empty name.
         Verdict v = stop(Fate::Fail);
         TarFormat(v.message, text::kCreateFile, name, plat::kENOENT, etext(plat::kENOENT));
+        v.error = plat::kENOENT;
         return v;
     }
     if (!d.looked) return stop(Fate::Write);
@@ -68,6 +69,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
         case DiskKind::Unknown: {
             Verdict v = stop(Fate::Fail);
             TarFormat(v.message, text::kStatFile, name, d.at_name.error, etext(d.at_name.error));
+            v.error = d.at_name.error;
             return v;
         }
         case DiskKind::File:
@@ -84,6 +86,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
                 // The runtime cannot open a directory for writing.
                 Verdict v = stop(Fate::Fail);
                 TarFormat(v.message, text::kCreateFile, name, plat::kEACCES, etext(plat::kEACCES));
+                v.error = plat::kEACCES;
                 return v;
             }
             return stop(Fate::Replace);
@@ -103,6 +106,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
         // a path whose directory is not there (a file in its place included).
         const int err = d.way.kind == DiskKind::Unknown ? d.way.error : plat::kENOENT;
         TarFormat(v.message, text::kCreateFile, name, err, etext(err));
+        v.error = err;
         return v;
     }
     switch (d.way.kind) {
@@ -112,9 +116,11 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
             break;
         case DiskKind::Unknown:
             TarFormat(v.message, text::kStatDir, d.way_component, d.way.error, etext(d.way.error));
+            v.error = d.way.error;
             break;
         default:
             TarFormat(v.message, text::kNotADirectory, d.way_component, name);
+            v.error = plat::kENOTDIR;
             break;
     }
     return v;
@@ -127,6 +133,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
         // There is no directory to make under an empty name.
         Verdict v = stop(Fate::Fail);
         TarFormat(v.message, text::kExtractDir, name, plat::kENOENT, etext(plat::kENOENT));
+        v.error = plat::kENOENT;
         return v;
     }
     if (!d.looked) {
@@ -144,6 +151,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
             return v;
         case DiskKind::Unknown:
             TarFormat(v.message, text::kVerifyDir, name, d.at_name.error, etext(d.at_name.error));
+            v.error = d.at_name.error;
             return v;
         case DiskKind::Link:
         case DiskKind::Absent:
@@ -156,6 +164,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
     }
     const int err = d.way.kind == DiskKind::Unknown ? d.way.error : plat::kENOENT;
     TarFormat(v.message, text::kExtractDir, name, err, etext(err));
+    v.error = err;
     return v;
 }
 

@@ -67,6 +67,9 @@ struct Verdict {
     // Write: directories on the way are to be made, from way_index on. Directory: the
     // member's own directory is to be made (it is not there yet).
     bool make_dirs = false;
+    // Fail: the runtime's error number the failure stands for, when there is one (the
+    // export's last error is made of it); 0 for a refusal.
+    int error = 0;
 };
 
 Verdict DecideMember(const tar::TarEntry& e, const OnDisk& disk) noexcept;

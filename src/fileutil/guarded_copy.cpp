@@ -7,6 +7,7 @@
 #include "platform/dirsearch.h"
 #include "platform/fileops.h"
 #include "platform/whole_file.h"
+#include "session/session.h"
 
 namespace qm::fileutil {
 
@@ -24,16 +25,34 @@ bool JoinPath(const char* dir, const char* name, char* out, size_t size) noexcep
     return true;
 }
 
-int MyFileCompare(const char* first, const char* second) noexcept {
+namespace {
+
+// The age test; code gets the failing call's code when a file cannot be opened or read.
+int compare_write_times(const char* first, const char* second, unsigned long* code) noexcept {
     // The second file is opened first: when it cannot be opened (most often a copy's
     // destination that is not there yet) the first need not be, and the result is 0
     // whichever open fails.
     ExclusiveFile a, b;
-    if (!b.open(second, ExclusiveFile::Access::Read)) return 0;
-    if (!a.open(first, ExclusiveFile::Access::Read)) return 0;
     plat::FileTimes ta, tb;
-    if (!a.get_times(&ta) || !b.get_times(&tb)) return 0;
+    if (!b.open(second, ExclusiveFile::Access::Read) || !a.open(first, ExclusiveFile::Access::Read) ||
+        !a.get_times(&ta) || !b.get_times(&tb)) {
+        *code = plat::failed_call_error();
+        return 0;
+    }
     return plat::compare_file_time(ta.write, tb.write) == -1 ? 1 : 0;
+}
+
+}  // namespace
+
+int MyFileCompare(const char* first, const char* second) noexcept {
+    if (!first || !second) {
+        session::fail(plat::win32::kInvalidParameter);
+        return 0;
+    }
+    unsigned long code = 0;
+    const int r = compare_write_times(first, second, &code);
+    if (code != 0) session::fail(code);
+    return r;
 }
 
 int CopyFileTimes(const char* source, const char* destination) noexcept {
@@ -46,11 +65,13 @@ int CopyFileTimes(const char* source, const char* destination) noexcept {
 }
 
 CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
-    if (MyFileCompare(source, destination) == 1) {
+    unsigned long missing_destination = 0;  // the usual case of a copy, no failure
+    if (compare_write_times(source, destination, &missing_destination) == 1) {
         char line[kMaxLogLine + 1];
         const int n = std::snprintf(line, sizeof line, "%s is older than %s\n", source, destination);
         // A line cut short would name a file that was never refused: it stays unwritten,
         // as when the log cannot be opened. The refusal stands either way.
+        session::note("not copied: \"%s\" is older than \"%s\"", source, destination);
         if (n < 0 || static_cast<size_t>(n) >= sizeof line) return CopyOutcome::RefusedUnlogged;
         return AppendInstallLog(line) ? CopyOutcome::Refused : CopyOutcome::RefusedUnlogged;
     }
@@ -68,11 +89,20 @@ int GuardedCopyFile(const char* source, const char* destination) noexcept {
 
 int MyCopyFiles(const char* source_dir, const char* destination_dir, const char* pattern,
                 CopyObserver* observer) noexcept {
-    if (!source_dir || !destination_dir || !pattern) return 0;
+    if (!source_dir || !destination_dir || !pattern) {
+        session::fail(plat::win32::kInvalidParameter);
+        return 0;
+    }
     char search[kMaxPath + 1];
-    if (!JoinPath(source_dir, pattern, search, sizeof search)) return 0;
+    if (!JoinPath(source_dir, pattern, search, sizeof search)) {
+        session::fail(plat::win32::kFilenameTooLong);
+        return 0;
+    }
     plat::DirSearch found;
-    if (!found.first(search)) return 0;
+    if (!found.first(search)) {
+        session::fail_platform();
+        return 0;
+    }
     const plat::WholeFileDirectoryScope writes;
     do {
         char source[kMaxPath + 1], destination[kMaxPath + 1];
@@ -81,6 +111,17 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         const bool dst_fits = JoinPath(destination_dir, found.name(), destination, sizeof destination);
         const CopyOutcome outcome =
             (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
+        // A directory is never copied (".", ".." and subdirectories match a pattern too):
+        // that is no failure of the call.
+        if (outcome == CopyOutcome::NotCopied && !found.is_dir()) {
+            const unsigned long code = plat::failed_call_error();  // the copy's, just now
+            session::fail(code);
+            session::note("copy of \"%s\" to \"%s\" failed: error %lu", source, destination, code);
+        }
+        if (outcome == CopyOutcome::Skipped && !found.is_dir()) {
+            session::fail(plat::win32::kFilenameTooLong);
+            session::note("\"%s\" not copied: its path is too long", found.name());
+        }
         if (observer) observer->entry(CopyEvent{found.name(), found.is_dir(), source, destination, outcome});
     } while (found.next());
     (void)found.close();

@@ -4,13 +4,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "session/session.h"
+
 namespace qm::packages {
 
 PackageListTable PackageList = {};
 
 const char* GetFirstFile() noexcept {
     PackageList.cursor = 0;
-    if (PackageList.count == 0) return nullptr;
+    if (PackageList.count == 0) {
+        session::fail(plat::win32::kNoMoreFiles);
+        return nullptr;
+    }
     PackageList.cursor = 1;
     return PackageList.entries[0];
 }
@@ -18,7 +23,10 @@ const char* GetFirstFile() noexcept {
 const char* GetNextFile() noexcept {
     const int32_t i = PackageList.cursor;
     // A cursor left beyond a shorter, newer list reads nothing until it is rewound.
-    if (i < 0 || i >= PackageList.count || i >= MAX_PACKAGES) return nullptr;
+    if (i < 0 || i >= PackageList.count || i >= MAX_PACKAGES) {
+        session::fail(plat::win32::kNoMoreFiles);
+        return nullptr;
+    }
     PackageList.cursor = i + 1;
     return PackageList.entries[i];
 }

@@ -5,17 +5,25 @@
 
 #include "packages/package_list.h"
 #include "platform/dirsearch.h"
+#include "session/session.h"
 
 namespace qm::packages {
 
 int GetReInstallPackageList(const char* root) noexcept {
     PackageList.count = 0;
     char pattern[260];
+    if (!root) session::fail(plat::win32::kInvalidParameter);
     const int n = std::snprintf(pattern, sizeof pattern, "%s\\etc\\dorva\\devices\\*.mfs", root ? root : "");
-    if (n < 0 || n >= static_cast<int>(sizeof pattern)) return -1;  // cut short it names another place
+    if (n < 0 || n >= static_cast<int>(sizeof pattern)) {  // cut short it names another place
+        session::fail(plat::win32::kFilenameTooLong);
+        return -1;
+    }
 
     plat::DirSearch search;
-    if (!search.first(pattern)) return -1;
+    if (!search.first(pattern)) {
+        session::fail_platform();
+        return -1;
+    }
     do {
         const char* name = search.name();
         const size_t len = std::strlen(name);
@@ -23,6 +31,7 @@ int GetReInstallPackageList(const char* root) noexcept {
         AppendPackageEntry("%.*s.pkg", base, name);
     } while (PackageList.count < MAX_PACKAGES && search.next());
     const int closed = search.close() ? 1 : 0;
+    if (PackageList.count == 0) session::fail(plat::win32::kFileNotFound);
     return PackageList.count > 0 ? closed : -1;
 }
 

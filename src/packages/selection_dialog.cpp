@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "packages/scripted_answers.h"
 #include "platform/dirsearch.h"
+#include "platform/session.h"
+#include "session/session.h"
 
 namespace qm::packages {
 
@@ -69,14 +72,21 @@ void PrepareSelection(const char* directory, int mode) noexcept {
 int DisplayPackageSelectionList(void* owner, const char* directory, int mode) noexcept {
     PrepareSelection(directory, mode);
     PackageSelectionDialog dialog;
-    return plat::show_list_dialog(owner, dialog);
+    if (session::unattended()) return AnswerListDialog(dialog, IDC_OK, IDC_CANCEL);
+    const int r = plat::show_list_dialog(owner, dialog);
+    if (r == -1) session::fail_platform();
+    if (r == 0) session::fail(plat::win32::kCancelled);
+    return r;
 }
 
 int GetPackageFile(void* owner) noexcept {
+    if (session::unattended()) return AnswerPackageFiles();
     char selection[SELECTION_BUFFER_SIZE];
-    if (!plat::choose_package_files(owner, selection, sizeof selection)) return 0;
+    const bool chosen = plat::choose_package_files(owner, selection, sizeof selection);
     selection[sizeof selection - 1] = '\0';
-    return FillPackageList(selection) > 0 ? 1 : 0;
+    if (chosen && FillPackageList(selection) > 0) return 1;
+    session::fail(plat::win32::kCancelled);
+    return 0;
 }
 
 }  // namespace qm::packages

@@ -7,6 +7,10 @@ work="$(mktemp -d)"; trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 fails=0; passes=0
 check() { if eval "$2"; then passes=$((passes+1)); else echo "FAILED: $1"; fails=$((fails+1)); fi; }
 
+# The tool runs without a terminal here, so unattended: its log stays in the work folder.
+export QUILLMAR_LOG="$work/quillmar.log"
+unset QUILLMAR_UNATTENDED QUILLMAR_SELECT QUILLMAR_PACKAGES
+
 cd "$work"
 mkdir out
 "$cli" expand "$pkg" out; rc=$?
@@ -44,6 +48,14 @@ GetFirstFile() = NULL" ]'
 check "call of an unknown export is a usage error" '[ $rc -eq 2 ]'
 "$cli" call ExpandPackage onlyone >/dev/null 2>&1; rc=$?
 check "call with the wrong argument count is a usage error" '[ $rc -eq 2 ]'
+
+mkdir choose && cp "$pkg" choose/Router.pkg && cp "$pkg" choose/switch.pkg
+out="$(QUILLMAR_SELECT="router.PKG;none.pkg" "$cli" select choose)"; rc=$?
+check "select without a terminal answers from QUILLMAR_SELECT" '[ $rc -eq 0 ] && [ "$out" = "Router.pkg" ]'
+"$cli" select choose >/dev/null; rc=$?
+check "select without an answer is cancelled (exit 3)" '[ $rc -eq 3 ]'
+check "the log has each command, unattended, and the box texts reported" 'grep -q "pid [0-9]* quillmar(\"select choose\") = 3, last error 1223 \[unattended\]$" quillmar.log &&
+  grep -q "quillmar: reported: ERROR: name collision" quillmar.log'
 
 "$cli" check "$pkg" >/dev/null; rc=$?
 check "check of the sample package is clean" '[ $rc -eq 0 ]'

@@ -292,4 +292,33 @@ TEST(FileutilDllLoad, NmsrootIsTakenAtLoadAndNotMovedBySetEnvVariable) {
     EXPECT_FALSE(fs::exists(fs::path(root) / "moved/kyinstall.log"));
 }
 
+// An empty NMSROOT is defined (the install log goes to "\kyinstall.log" at the root of the
+// current drive), whatever an earlier call left as the last error: a second copy of the
+// library is loaded just after a call that left ERROR_ENVVAR_NOT_FOUND there. (Wine's
+// GetEnvironmentVariableA clears that error itself on success, so only Windows could show
+// a library that forgot to clear it; here the empty value's meaning is what is checked.)
+TEST(FileutilDllLoad, AnEmptyNmsrootIsDefinedWhateverTheLastErrorWas) {
+    TempDir t;  // the current directory
+    const std::string copy = win(t / "qmroot.dll");
+    ASSERT_TRUE(CopyFileA(dll_path().c_str(), copy.c_str(), FALSE));
+    file(t / "s/f", "older", kTime2020 - 1);
+    file(t / "d/f", "newer", kTime2020);
+    const std::string root_log = t.str().substr(0, 3) + "kyinstall.log";
+    DeleteFileA(root_log.c_str());
+    SetEnvironmentVariableA("NMSROOT", "");
+    char probe[4];
+    GetEnvironmentVariableA("QM_SURELY_NOT_DEFINED", probe, sizeof probe);
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+    HMODULE m = LoadLibraryA(copy.c_str());
+    SetEnvironmentVariableA("NMSROOT", nullptr);
+    ASSERT_NE(m, nullptr);
+    auto copy_fn = reinterpret_cast<CopyFilesFn>(reinterpret_cast<void*>(GetProcAddress(m, "MyCopyFiles")));
+    ASSERT_NE(copy_fn, nullptr);
+    EXPECT_EQ(copy_fn(win(t / "s").c_str(), win(t / "d").c_str(), "f"), 1);
+    FreeLibrary(m);
+    EXPECT_FALSE(fs::exists(t / "kyinstall.log")) << "an empty NMSROOT read as undefined";
+    EXPECT_EQ(read_file(root_log), win(t / "s" / "f") + " is older than " + win(t / "d" / "f") + "\r\n");
+    DeleteFileA(root_log.c_str());
+}
+
 }  // namespace

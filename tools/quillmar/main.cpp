@@ -10,6 +10,7 @@
 
 #include "cli.h"
 #include "platform/notify.h"
+#include "session/session.h"
 
 namespace qm::cli {
 
@@ -76,9 +77,18 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "usage: quillmar %s %s\n", c.name, c.args);
             return 2;
         }
+        // The command is one call of the session: without a terminal nobody can answer a
+        // prompt, so the tool runs unattended by itself; the log hears of it as of an export.
+        char line[1024] = "";
+        size_t used = 0;
+        for (int a = 1; a < argc && used + 1 < sizeof line; ++a) {
+            const int w = std::snprintf(line + used, sizeof line - used, "%s%s", a > 1 ? " " : "", argv[a]);
+            if (w < 0) break;
+            used += static_cast<size_t>(w);
+        }
+        const qm::session::Call call("quillmar", line);
         const int rc = c.run(n, argv + 2);
-        if (rc != 0) return rc;
-        return failure_reported() ? 1 : 0;
+        return call.result(rc != 0 ? rc : failure_reported() ? 1 : 0);
     }
     std::fprintf(stderr, "quillmar: unknown command '%s'\n", argv[1]);
     usage(stderr);

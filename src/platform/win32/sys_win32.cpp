@@ -14,6 +14,9 @@ struct LoadTimeRoot {
     char value[32768];
     bool defined = false;
     LoadTimeRoot() noexcept {
+        // Cleared first: whether the variable is defined is read from the error the call
+        // leaves, and an earlier failure must not speak for it.
+        SetLastError(0);
         DWORD n = GetEnvironmentVariableA("NMSROOT", value, sizeof value);
         defined = n > 0 && n < sizeof value;
         if (!defined) {

@@ -1,0 +1,180 @@
+#include "session/session.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/notify.h"
+
+namespace qm::session {
+
+namespace {
+
+thread_local Call* t_current = nullptr;
+
+constexpr size_t kLineSize = 4096;
+
+// Appends text to out (size bytes, len used) with every control character written as
+// <XX>; cut when it does not fit.
+void append_escaped(char* out, size_t size, size_t& len, const char* text) noexcept {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p && len + 1 < size; ++p) {
+        if (*p < 0x20 || *p == 0x7F) {
+            if (len + 5 >= size) break;
+            std::snprintf(out + len, size - len, "<%02X>", *p);
+            len += 4;
+        } else {
+            out[len++] = static_cast<char>(*p);
+        }
+    }
+    out[len] = '\0';
+}
+
+void append_raw(char* out, size_t size, size_t& len, const char* text) noexcept {
+    const int n = std::snprintf(out + len, size - len, "%s", text);
+    if (n > 0) len += static_cast<size_t>(n) < size - len ? static_cast<size_t>(n) : size - len - 1;
+}
+
+// The quoted form of a text argument or result; null as NULL.
+void append_quoted(char* out, size_t size, size_t& len, const char* text) noexcept {
+    if (!text) {
+        append_raw(out, size, len, "NULL");
+        return;
+    }
+    append_raw(out, size, len, "\"");
+    append_escaped(out, size, len, text);
+    append_raw(out, size, len, "\"");
+}
+
+void write_line(const char* log, const char* name, const char* body) noexcept {
+    if (!log || !*log) return;
+    char stamp[40];
+    plat::local_time(stamp, sizeof stamp);
+    char line[kLineSize];
+    const int n = std::snprintf(line, sizeof line, "%s pid %lu %s%s", stamp, plat::process_id(), name, body);
+    if (n <= 0) return;
+    const size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
+    // A log that cannot be written is no reason to change what the call does.
+    (void)plat::append_line(log, line, len);
+}
+
+void find_log(bool unattended, char* out, size_t size) noexcept {
+    if (plat::live_env(kLogVar, out, size) && out[0] != '\0') return;
+    out[0] = '\0';
+    if (!unattended) return;
+    char dir[1024];
+    if (!plat::temp_dir(dir, sizeof dir)) return;
+    const int n = std::snprintf(out, size, "%s%s", dir, kDefaultLogName);
+    if (n < 0 || static_cast<size_t>(n) >= size) out[0] = '\0';
+}
+
+// Every box passes here first: the log hears of it, and in unattended mode nobody is
+// shown it. A text the tool prints on stderr is reported, not shown or hidden.
+bool box_hook(const char* text, bool box) noexcept {
+    const bool hide = box && unattended();
+    note("%s: %s", !box ? "reported" : hide ? "not shown (unattended) \"Error\" box" : "shown \"Error\" box",
+         text);
+    return hide;
+}
+
+bool env_turns_on(const char* value) noexcept {
+    return value && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+}  // namespace
+
+bool decide_unattended(const char* value, bool station_visible) noexcept {
+    return env_turns_on(value) || !station_visible;
+}
+
+bool unattended() noexcept { return t_current && t_current->unattended_; }
+
+void fail(unsigned long code) noexcept {
+    if (t_current && t_current->code_ == 0) t_current->code_ = code;
+}
+
+void fail_platform() noexcept { fail(plat::failed_call_error()); }
+
+void fail_crt(int number) noexcept {
+    const unsigned long code = plat::win32_from_crt(number);
+    fail(code != 0 ? code : win32::kGenFailure);
+}
+
+const char* log_path() noexcept {
+    static thread_local char outside[1024];
+    if (t_current) return t_current->log_;
+    find_log(false, outside, sizeof outside);
+    return outside;
+}
+
+void note(const char* fmt, ...) noexcept {
+    const char* log = log_path();
+    if (!*log) return;
+    char text[kLineSize];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    char body[kLineSize] = ": ";
+    size_t len = 2;
+    append_escaped(body, sizeof body, len, text);
+    write_line(log, t_current ? t_current->name_ : "-", body);
+}
+
+Call::Call(const char* name, int) noexcept : name_(name), outer_(t_current) {
+    char value[64];
+    const bool defined = plat::live_env(kUnattendedVar, value, sizeof value);
+    const char* v = defined ? value : nullptr;
+    // The window station is asked only when the variable leaves the question open.
+    unattended_ = env_turns_on(v) || decide_unattended(v, plat::interactive_station_visible());
+    find_log(unattended_, log_, sizeof log_);
+    plat::set_notice_hook(&box_hook);
+    t_current = this;
+}
+
+Call::~Call() {
+    if (log_[0] != '\0') {
+        char body[kLineSize];
+        std::snprintf(body, sizeof body, "(%s) = %s, last error %lu%s", args_, result_[0] ? result_ : "-",
+                      code_, unattended_ ? " [unattended]" : "");
+        write_line(log_, name_, body);
+    }
+    t_current = outer_;
+    if (outer_ && outer_->code_ == 0) outer_->code_ = code_;
+    plat::set_last_error(code_);
+}
+
+int Call::result(int r) const noexcept {
+    std::snprintf(result_, sizeof result_, "%d", r);
+    return r;
+}
+
+const char* Call::result(const char* r) const noexcept {
+    size_t len = 0;
+    result_[0] = '\0';
+    append_quoted(result_, sizeof result_, len, r);
+    return r;
+}
+
+void Call::add(const char* text) noexcept {
+    size_t len = std::strlen(args_);
+    if (len > 0) append_raw(args_, sizeof args_, len, ", ");
+    append_quoted(args_, sizeof args_, len, text);
+}
+
+void Call::add(int value) noexcept {
+    size_t len = std::strlen(args_);
+    char v[16];
+    std::snprintf(v, sizeof v, "%d", value);
+    if (len > 0) append_raw(args_, sizeof args_, len, ", ");
+    append_raw(args_, sizeof args_, len, v);
+}
+
+void Call::add(void* handle) noexcept {
+    size_t len = std::strlen(args_);
+    char v[24];
+    std::snprintf(v, sizeof v, "%#lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(handle)));
+    if (len > 0) append_raw(args_, sizeof args_, len, ", ");
+    append_raw(args_, sizeof args_, len, v);
+}
+
+}  // namespace qm::session

@@ -1,0 +1,93 @@
+// One export call as an unattended deployment sees it: whether anyone is at the screen
+// (the mode), the log every call appends to, and the last error the export leaves for
+// the script. The operations report through note() and fail(); the exports and the
+// command-line tool open a Call around each operation.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+#include "platform/session.h"
+
+namespace qm::session {
+
+namespace win32 = plat::win32;
+
+// The environment variables an administrator (or the script) sets.
+constexpr char kUnattendedVar[] = "QUILLMAR_UNATTENDED";
+constexpr char kLogVar[] = "QUILLMAR_LOG";
+constexpr char kSelectVar[] = "QUILLMAR_SELECT";
+constexpr char kPackagesVar[] = "QUILLMAR_PACKAGES";
+constexpr char kDefaultLogName[] = "quillmar.log";
+
+// The decision, pure: value is QUILLMAR_UNATTENDED as the environment holds it (null
+// when undefined); anything but empty or "0" turns the mode on, and so does a process
+// that nobody can see.
+bool decide_unattended(const char* value, bool station_visible) noexcept;
+
+// The mode of the current call, decided when it began; outside a call (the operations
+// called on their own, as the unit tests do) always attended.
+bool unattended() noexcept;
+
+// Records that the current call did not do all it was asked, with a Win32 error code;
+// the first failure of a call is the one the export reports.
+void fail(unsigned long code) noexcept;
+// fail() with the code of the platform call that has just failed.
+void fail_platform() noexcept;
+// fail() with a C runtime error number.
+void fail_crt(int number) noexcept;
+
+// One line in the log (when there is one): the time, the process, the current call's
+// name, then the text. Control characters are written as <0A>, so a line stays a line.
+void note(const char* fmt, ...) noexcept
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Where this call's log is: QUILLMAR_LOG, or in unattended mode the temporary folder's
+// "quillmar.log"; empty when there is none. For tests and the tool.
+const char* log_path() noexcept;
+
+// One export call, from entry to return. The constructor decides the mode and finds
+// the log; result() records what the export returns; the destructor, the last thing
+// before the export returns, writes the call's line and sets the thread's last error.
+class Call {
+public:
+    template <typename... Args>
+    explicit Call(const char* name, Args... args) noexcept : Call(name, 0) {
+        (add(args), ...);
+    }
+    ~Call();
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    int result(int r) const noexcept;
+    const char* result(const char* r) const noexcept;
+
+private:
+    friend void fail(unsigned long) noexcept;
+    friend void note(const char*, ...) noexcept;
+    friend bool unattended() noexcept;
+    friend const char* log_path() noexcept;
+
+    Call(const char* name, int) noexcept;
+    void add(const char* text) noexcept;
+    void add(char* text) noexcept { add(static_cast<const char*>(text)); }
+    void add(int value) noexcept;
+    void add(void* handle) noexcept;
+
+    const char* name_;
+    Call* outer_;  // a call made while another runs (the tool around an operation)
+    bool unattended_;
+    unsigned long code_ = 0;
+    char log_[1024] = "";
+    char args_[1536] = "";
+    mutable char result_[1100] = "";
+};
+
+}  // namespace qm::session
+
+// Opens the Call of the export it stands in, named by the function itself: the first
+// line of every export.
+#define QM_CALL(...) const ::qm::session::Call qm_call(__func__ __VA_OPT__(, ) __VA_ARGS__)

@@ -1,0 +1,251 @@
+// The unattended session: the mode's decision, the call's log line and last error, the
+// boxes that go to the log, the dialogs' scripted answers and the expansion's report.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "common/capture.h"
+#include "common/tar_builder.h"
+#include "common/temp_dir.h"
+#include "list_helpers.h"
+#include "packages/expand.h"
+#include "packages/selection_dialog.h"
+#include "platform/notify.h"
+#include "platform/session.h"
+#include "platform/sys.h"
+#include "session/session.h"
+
+namespace {
+
+using qm::session::Call;
+using qm::test::TempDir;
+namespace win32 = qm::plat::win32;
+
+// The log's text with its line ends as "\n" (Windows writes "\r\n").
+std::string slurp(const qm::test::fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    std::string text = s.str();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+// The session's variables for one test, put back to unset at its end.
+struct SessionEnv {
+    TempDir dir{false};
+    std::string log = (dir / "session.log").string();
+    explicit SessionEnv(const char* unattended) {
+        qm::plat::set_env("QUILLMAR_LOG", log.c_str());
+        qm::plat::set_env("QUILLMAR_UNATTENDED", unattended);
+        qm::test::reset_list_state();
+    }
+    ~SessionEnv() {
+        for (const char* v : {"QUILLMAR_LOG", "QUILLMAR_UNATTENDED", "QUILLMAR_SELECT", "QUILLMAR_PACKAGES"})
+            qm::plat::set_env(v, nullptr);
+    }
+    std::string text() const { return slurp(log); }
+};
+
+TEST(Session, TheModeIsOnForAValueOrForAProcessNobodySees) {
+    struct Case {
+        const char* value;
+        bool visible;
+        bool unattended;
+    } cases[] = {
+        {nullptr, true, false}, {"", true, false},  {"0", true, false},  {"1", true, true},
+        {"yes", true, true},    {"00", true, true}, {nullptr, false, true}, {"0", false, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(qm::session::decide_unattended(c.value, c.visible), c.unattended)
+            << (c.value ? c.value : "(unset)") << " visible=" << c.visible;
+}
+
+TEST(Session, TheVariableIsReadLiveAtEachCall) {
+    SessionEnv env("1");
+    {
+        const Call c("First");
+        EXPECT_TRUE(qm::session::unattended());
+    }
+    qm::plat::set_env("QUILLMAR_UNATTENDED", "0");
+    {
+        const Call c("Second");
+        EXPECT_EQ(qm::session::unattended(), !qm::plat::interactive_station_visible());
+    }
+    EXPECT_FALSE(qm::session::unattended()) << "outside a call";
+}
+
+TEST(Session, TheCallLeavesItsLineAndTheFirstFailureAsLastError) {
+    SessionEnv env("1");
+    qm::plat::set_last_error(77);
+    {
+        const Call c("Probe", "a\tb", static_cast<const char*>(nullptr), 3);
+        qm::session::note("first %s", "note\nwith a line end");
+        qm::session::fail(win32::kFileNotFound);
+        qm::session::fail(win32::kAccessDenied);
+        c.result(7);
+    }
+    EXPECT_EQ(qm::plat::last_error(), win32::kFileNotFound);
+    {
+        const Call c("Clean");
+        c.result("text");
+    }
+    EXPECT_EQ(qm::plat::last_error(), 0u) << "a call that failed nothing clears what was there";
+    const std::string log = env.text();
+    EXPECT_NE(log.find(" Probe: first note<0A>with a line end\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Probe(\"a<09>b\", NULL, 3) = 7, last error 2 [unattended]\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Clean() = \"text\", last error 0 [unattended]\n"), std::string::npos) << log;
+    EXPECT_LT(log.find("Probe: first"), log.find("Probe(")) << "notes come before the call's line";
+}
+
+TEST(Session, ATextIsLoggedAndTheNotifierStillHearsIt) {
+    SessionEnv env("1");
+    qm::test::NotifyCapture capture;
+    {
+        const Call c("Boxed");
+        qm::plat::notify_error("ERROR: something");
+    }
+    ASSERT_EQ(capture.shown().size(), 1u);
+    // The capture stands where the tool's stderr would: no box, so reported as such.
+    EXPECT_NE(env.text().find(" Boxed: reported: ERROR: something\n"), std::string::npos) << env.text();
+}
+
+TEST(Session, AnUnwritableLogChangesNothing) {
+    SessionEnv env("1");
+    qm::plat::set_env("QUILLMAR_LOG", (env.dir / "no-such-dir" / "x.log").string().c_str());
+    qm::test::NotifyCapture capture;
+    {
+        const Call c("Quiet");
+        qm::plat::notify_error("shown anyway");
+        qm::session::fail(win32::kInvalidData);
+    }
+    EXPECT_EQ(capture.shown().size(), 1u);
+    EXPECT_EQ(qm::plat::last_error(), win32::kInvalidData);
+}
+
+// The list dialog over a directory and the file-open dialog, answered by the variables.
+TEST(Session, TheDialogsAnswerFromTheEnvironment) {
+    SessionEnv env("1");
+    for (const char* n : {"Alpha.pkg", "beta.pkg", "gamma.pkg"}) qm::test::write_file(env.dir / n, "x");
+    struct Case {
+        const char* select;  // null: unset
+        int result;
+        std::vector<std::string> list;
+        unsigned long error;
+    } cases[] = {
+        {"all", 1, {"Alpha.pkg", "beta.pkg", "gamma.pkg"}, 0},
+        {"ALL", 1, {"Alpha.pkg", "beta.pkg", "gamma.pkg"}, 0},
+        {"GAMMA.PKG; alpha.pkg", 1, {"Alpha.pkg", "gamma.pkg"}, 0},
+        {"nothere.pkg;beta.pkg", 1, {"beta.pkg"}, 0},
+        {"nothere.pkg", 0, {}, win32::kCancelled},
+        {"", 0, {}, win32::kCancelled},
+        {nullptr, 0, {}, win32::kCancelled},
+    };
+    for (const Case& c : cases) {
+        qm::test::fill_entries(2);
+        qm::plat::set_env("QUILLMAR_SELECT", c.select);
+        int r = -5;
+        {
+            const Call call("DisplayPackageSelectionList");
+            r = qm::packages::DisplayPackageSelectionList(nullptr, env.dir.str().c_str(), 1);
+        }
+        const char* what = c.select ? c.select : "(unset)";
+        EXPECT_EQ(r, c.result) << what;
+        EXPECT_EQ(qm::test::read_list(), c.list) << what;
+        EXPECT_EQ(qm::plat::last_error(), c.error) << what;
+    }
+    EXPECT_NE(env.text().find("\"nothere.pkg\", which the list dialog does not offer: ignored"), std::string::npos);
+
+    const std::string too_long(120, 'x');
+    struct Files {
+        const char* packages;
+        int result;
+        std::vector<std::string> list;
+    } files[] = {
+        {"c:\\p\\b.pkg;c:\\p\\a.pkg", 1, {"c:\\p\\b.pkg", "c:\\p\\a.pkg"}},
+        {too_long.c_str(), 0, {"e0", "e1"}},  // fits no slot: as cancelled
+        {"", 0, {"e0", "e1"}},
+        {nullptr, 0, {"e0", "e1"}},
+    };
+    for (const Files& f : files) {
+        qm::test::fill_entries(2);
+        qm::plat::set_env("QUILLMAR_PACKAGES", f.packages);
+        int r = -5;
+        {
+            const Call call("GetPackageFile");
+            r = qm::packages::GetPackageFile(nullptr);
+        }
+        EXPECT_EQ(r, f.result);
+        EXPECT_EQ(qm::test::read_list(), f.list);
+        EXPECT_EQ(qm::plat::last_error(), f.result ? 0u : win32::kCancelled);
+    }
+}
+
+TEST(Session, AnExpansionReportsItsMembersAndAMissingPackage) {
+    SessionEnv env("1");
+    qm::test::NotifyCapture capture;
+    qm::test::TarBuilder pkg;
+    pkg.dir("d/").file("d/new.txt", "n").file("d/old.txt", "o", 1000).end();
+    qm::test::write_bytes(env.dir / "p.pkg", pkg.bytes());
+    qm::test::write_file(env.dir / "t" / "d" / "old.txt", "mine");  // newer than the member
+    const std::string target = (env.dir / "t").string();
+    {
+        const Call c("ExpandPackage");
+        qm::packages::ExpandPackage((env.dir / "p.pkg").string().c_str(), target.c_str());
+    }
+    EXPECT_EQ(qm::plat::last_error(), 0u);
+    {
+        const Call c("ExpandPackage");
+        qm::packages::ExpandPackage((env.dir / "none.pkg").string().c_str(), target.c_str());
+    }
+    EXPECT_EQ(qm::plat::last_error(), win32::kFileNotFound);
+    {
+        const Call c("GetManifestFile");
+        qm::packages::GetManifestFile(nullptr, target.c_str());
+    }
+    EXPECT_EQ(qm::plat::last_error(), win32::kInvalidParameter) << "a null package, and no crash";
+    const std::string log = env.text();
+    EXPECT_NE(log.find(": 2 written, 1 kept (newer on disk), 0 refused or failed; ended at the end-of-archive block"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("none.pkg\" not loaded, nothing installed: open:"), std::string::npos) << log;
+    EXPECT_TRUE(capture.shown().empty());
+}
+
+#ifndef _WIN32
+// Two processes append 400 lines each at once: every line arrives whole.
+TEST(Session, TwoProcessesAppendingNeverMixWithinALine) {
+    TempDir dir(false);
+    const std::string log = (dir / "both.log").string();
+    pid_t kids[2];
+    for (int k = 0; k < 2; ++k) {
+        kids[k] = fork();
+        if (kids[k] == 0) {
+            const std::string line = std::string(k ? "B" : "A") + std::string(700, k ? 'b' : 'a');
+            for (int i = 0; i < 400; ++i) qm::plat::append_line(log.c_str(), line.data(), line.size());
+            _exit(0);
+        }
+    }
+    for (pid_t p : kids) waitpid(p, nullptr, 0);
+    std::istringstream lines(slurp(log));
+    std::string l;
+    int n = 0;
+    while (std::getline(lines, l)) {
+        ++n;
+        ASSERT_EQ(l.size(), 701u) << "line " << n;
+        EXPECT_EQ(l.find_first_not_of(l[0] == 'A' ? "Aa" : "Bb"), std::string::npos) << "line " << n;
+    }
+    EXPECT_EQ(n, 800);
+}
+#endif
+
+}  // namespace
