@@ -6,18 +6,10 @@
 #include <cstdint>
 
 #include "packages/package_list.h"
+#include "platform/dialog_ids.h"  // the template and its controls
 #include "platform/dialogs.h"
 
 namespace qm::packages {
-
-// Template 101 and its controls (res/resource.h gives the resource compiler the same
-// numbers).
-constexpr int IDD_PACKAGE_SELECTION = 101;
-constexpr int IDC_OK = 1;
-constexpr int IDC_CANCEL = 2;
-constexpr int IDC_PACKAGE_LIST = 1000;
-constexpr int IDC_SELECT_ALL = 1001;
-constexpr int IDC_UNSELECT_ALL = 1002;
 
 constexpr int SELECTION_PATTERN_SIZE = 260;  // MAX_PATH
 constexpr int SELECTION_BUFFER_SIZE = 10000;

@@ -13,6 +13,7 @@
 #include "packages/author.h"
 #include "packages/check.h"
 #include "packages/pack.h"
+#include "platform/calendar.h"
 
 namespace qm::cli {
 namespace {
@@ -111,11 +112,7 @@ int run_verify(int argc, char** argv) {
 std::string utc_text(int64_t t) {
     const time_t tt = static_cast<time_t>(t);
     struct tm tmv;
-#ifdef _WIN32
-    if (gmtime_s(&tmv, &tt) != 0) return std::to_string(t);
-#else
-    if (!gmtime_r(&tt, &tmv)) return std::to_string(t);
-#endif
+    if (!qm::plat::utc_calendar(tt, &tmv)) return std::to_string(t);
     char buf[40];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tmv);
     return buf;

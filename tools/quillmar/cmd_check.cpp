@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "packages/check.h"
+#include "platform/calendar.h"
 
 namespace qm::cli {
 namespace {
@@ -27,11 +28,7 @@ std::string time_text(int64_t t) {
     if (t < 0) return "----------- --:--";
     const time_t tt = static_cast<time_t>(t);
     struct tm tmv;
-#ifdef _WIN32
-    if (localtime_s(&tmv, &tt) != 0) return "----------- --:--";
-#else
-    if (!localtime_r(&tt, &tmv)) return "----------- --:--";
-#endif
+    if (!qm::plat::local_calendar(tt, &tmv)) return "----------- --:--";
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tmv);
     return buf;

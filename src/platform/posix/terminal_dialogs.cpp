@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/dialog_ids.h"
 #include "platform/dirsearch.h"
 #include "platform/memory_list_box.h"
 #include "platform/unique_handle.h"
@@ -14,8 +15,6 @@
 namespace qm::plat {
 
 namespace {
-
-constexpr int kOk = 1, kCancel = 2, kSelectAll = 1001, kUnselectAll = 1002;
 
 void show(FILE* out, const char* caption, const MemoryListBox& list) noexcept {
     std::fprintf(out, "\n%s\n", caption);
@@ -72,7 +71,7 @@ int ask(FILE* in, FILE* out, const char* caption, const char* ok, MemoryListBox&
         char line[1024];
         if (!std::fgets(line, sizeof line, in)) {
             std::fprintf(out, "\n");
-            return kCancel;
+            return IDC_CANCEL;
         }
         if (!std::strchr(line, '\n')) {  // drop the rest of an overlong line
             int c;
@@ -80,10 +79,10 @@ int ask(FILE* in, FILE* out, const char* caption, const char* ok, MemoryListBox&
             }
         }
         trim(line);
-        if (line[0] == '\0') return kOk;
-        if (!std::strcmp(line, "q") || !std::strcmp(line, "Q")) return kCancel;
-        if (!std::strcmp(line, "all")) return kSelectAll;
-        if (!std::strcmp(line, "none")) return kUnselectAll;
+        if (line[0] == '\0') return IDC_OK;
+        if (!std::strcmp(line, "q") || !std::strcmp(line, "Q")) return IDC_CANCEL;
+        if (!std::strcmp(line, "all")) return IDC_SELECT_ALL;
+        if (!std::strcmp(line, "none")) return IDC_UNSELECT_ALL;
         if (!toggle(line, list)) std::fprintf(out, "Not an item number: %s\n", line);
     }
 }
@@ -108,13 +107,7 @@ private:
     int result_ = 0;
 };
 
-struct StreamTraits {
-    using pointer = FILE*;
-    static FILE* invalid() noexcept { return nullptr; }
-    static bool is_valid(FILE* f) noexcept { return f != nullptr; }
-    static bool close(FILE* f) noexcept { return std::fclose(f) == 0; }
-};
-using Stream = unique_handle<StreamTraits>;
+using Stream = unique_stream;
 
 // The controlling terminal, for reading and for writing; both empty without one.
 struct Terminal {
@@ -161,11 +154,11 @@ bool choose_package_files_on(FILE* in, FILE* out, const char* dir, char* selecti
     std::snprintf(caption, sizeof caption, "Select Package (%s)", dir);
     while (true) {
         const int id = ask(in, out, caption, "Open", list);
-        if (id == kSelectAll || id == kUnselectAll) {
-            list.select_all(id == kSelectAll);
+        if (id == IDC_SELECT_ALL || id == IDC_UNSELECT_ALL) {
+            list.select_all(id == IDC_SELECT_ALL);
             continue;
         }
-        if (id == kCancel || list.selected_count() == 0) return false;
+        if (id == IDC_CANCEL || list.selected_count() == 0) return false;
         break;
     }
     const size_t dlen = std::strlen(dir);
