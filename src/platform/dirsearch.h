@@ -33,9 +33,4 @@ private:
     bool is_dir_ = false;
 };
 
-// The platform's wildcard rule for one name, as the POSIX side applies it (exposed for
-// tests and fuzzing): "*" any run, "?" exactly one character, letters without regard to
-// case; a pattern ending in ".*" also matches a name without a dot ("*.*" is every name).
-bool wildcard_match(const char* pattern, const char* name) noexcept;
-
 }  // namespace qm::plat

@@ -6,6 +6,7 @@
 
 #include "platform/dirsearch.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/wildcard.h"
 
 namespace qm::plat {
 

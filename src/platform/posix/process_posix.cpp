@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/alloc.h"
+#include "platform/alloc.h"
 #include "platform/posix/paths.h"
 #include "platform/process.h"
 #include "platform/unique_handle.h"

@@ -9,7 +9,7 @@
 
 #include "platform/dialog_ids.h"
 #include "platform/dirsearch.h"
-#include "platform/memory_list_box.h"
+#include "platform/stand_in/memory_list_box.h"
 #include "platform/unique_handle.h"
 
 namespace qm::plat {
