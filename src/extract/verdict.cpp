@@ -162,7 +162,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
 
 }  // namespace
 
-Verdict DecideMember(const TarEntry& e, const OnDisk& d) noexcept {
+Verdict decide_member(const TarEntry& e, const OnDisk& d) noexcept {
     const char* name = e.name;
     if (e.type != 'L' && name[0] != '\0') {
         if (const char* why = TarUnsafeNameReason(name)) {
@@ -189,7 +189,7 @@ Verdict DecideMember(const TarEntry& e, const OnDisk& d) noexcept {
     }
 }
 
-const char* FateName(Fate f) noexcept {
+const char* fate_name(Fate f) noexcept {
     switch (f) {
         case Fate::Write: return "write";
         case Fate::Replace: return "replace";

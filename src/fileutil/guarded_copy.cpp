@@ -12,7 +12,7 @@ namespace qm::fileutil {
 
 using plat::ExclusiveFile;
 
-bool JoinPath(const char* dir, const char* name, char* out, size_t size) noexcept {
+bool join_path(const char* dir, const char* name, char* out, size_t size) noexcept {
     if (size == 0) return false;
     const size_t len = std::strlen(dir);
     const char* sep = (len > 0 && dir[len - 1] == '\\') ? "" : "\\";
@@ -70,15 +70,15 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
                 CopyObserver* observer) noexcept {
     if (!source_dir || !destination_dir || !pattern) return 0;
     char search[kMaxPath + 1];
-    if (!JoinPath(source_dir, pattern, search, sizeof search)) return 0;
+    if (!join_path(source_dir, pattern, search, sizeof search)) return 0;
     plat::DirSearch found;
     if (!found.first(search)) return 0;
     const plat::WholeFileDirectoryScope writes;
     do {
         char source[kMaxPath + 1], destination[kMaxPath + 1];
         // Both joins always run, so the observer sees whichever path did fit.
-        const bool src_fits = JoinPath(source_dir, found.name(), source, sizeof source);
-        const bool dst_fits = JoinPath(destination_dir, found.name(), destination, sizeof destination);
+        const bool src_fits = join_path(source_dir, found.name(), source, sizeof source);
+        const bool dst_fits = join_path(destination_dir, found.name(), destination, sizeof destination);
         const CopyOutcome outcome =
             (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
         if (observer) observer->entry(CopyEvent{found.name(), found.is_dir(), source, destination, outcome});

@@ -53,7 +53,7 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
 
 }  // namespace
 
-void SplitFileName(const char* path, char* out, size_t size) noexcept {
+void split_file_name(const char* path, char* out, size_t size) noexcept {
     const char* p = path;
     if (p[0] != '\0' && p[1] == ':') p += 2;
     const char* base = p;
@@ -101,7 +101,7 @@ int GetManifestFile(const char* package, const char* target) noexcept {
 
 int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept {
     char base[256];
-    SplitFileName(package, base, sizeof base);
+    split_file_name(package, base, sizeof base);
     char manifest[sizeof base + 4];
     std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
 

@@ -7,7 +7,7 @@
 namespace qm::packages {
 
 int32_t SelectionMode = 0;
-char SelectionPattern[SELECTION_PATTERN_SIZE] = {};
+char SelectionPattern[kSelectionPatternSize] = {};
 int32_t SelectedIndices[MAX_PACKAGES] = {};
 
 void PackageSelectionDialog::open(plat::ListBox& list, plat::DialogWindow& window) noexcept {
@@ -38,8 +38,8 @@ void PackageSelectionDialog::command(int id, plat::ListBox& list, plat::DialogWi
         // More than MAX_PACKAGES selected: the first ones in list order.
         const int n = list.selected_items(SelectedIndices, MAX_PACKAGES);
         for (int i = 0; i < n; ++i) {
-            char name[SELECTION_PATTERN_SIZE];
-            if (list.text(SelectedIndices[i], name, sizeof name)) AppendPackageEntry("%s", name);
+            char name[kSelectionPatternSize];
+            if (list.text(SelectedIndices[i], name, sizeof name)) append_package_entry("%s", name);
         }
         window.end(PackageList.count > 0 ? 1 : 0);
         return;
@@ -58,7 +58,7 @@ void PackageSelectionDialog::command(int id, plat::ListBox& list, plat::DialogWi
     }
 }
 
-void PrepareSelection(const char* directory, int mode) noexcept {
+void prepare_selection(const char* directory, int mode) noexcept {
     const int n = std::snprintf(SelectionPattern, sizeof SelectionPattern,
                                 mode != 0 ? "%s\\*.pkg" : "%s\\*.*", directory ? directory : "");
     // A pattern cut short would search another directory: search none instead.
@@ -67,13 +67,13 @@ void PrepareSelection(const char* directory, int mode) noexcept {
 }
 
 int DisplayPackageSelectionList(void* owner, const char* directory, int mode) noexcept {
-    PrepareSelection(directory, mode);
+    prepare_selection(directory, mode);
     PackageSelectionDialog dialog;
     return plat::show_list_dialog(owner, dialog);
 }
 
 int GetPackageFile(void* owner) noexcept {
-    char selection[SELECTION_BUFFER_SIZE];
+    char selection[kSelectionBufferSize];
     if (!plat::choose_package_files(owner, selection, sizeof selection)) return 0;
     selection[sizeof selection - 1] = '\0';
     return FillPackageList(selection) > 0 ? 1 : 0;

@@ -11,15 +11,15 @@
 
 namespace qm::packages {
 
-constexpr int SELECTION_PATTERN_SIZE = 260;  // MAX_PATH
-constexpr int SELECTION_BUFFER_SIZE = 10000;
+constexpr int kSelectionPatternSize = 260;  // MAX_PATH
+constexpr int kSelectionBufferSize = 10000;
 
 // The list dialog's library-global state, zero at load. SelectionMode: nonzero lists
 // the directory's packages, zero lists every entry under the uninstall caption.
 // SelectionPattern: the directory search of the last call, or empty when the directory
 // was too long for it (the dialog then lists nothing).
 extern int32_t SelectionMode;
-extern char SelectionPattern[SELECTION_PATTERN_SIZE];
+extern char SelectionPattern[kSelectionPatternSize];
 extern int32_t SelectedIndices[MAX_PACKAGES];
 
 // What the list dialog does, whichever host shows it.
@@ -35,7 +35,7 @@ public:
 
 // Writes SelectionPattern ("directory\*.pkg" when mode is nonzero, "directory\*.*"
 // when it is zero; empty when that does not fit) and SelectionMode.
-void PrepareSelection(const char* directory, int mode) noexcept;
+void prepare_selection(const char* directory, int mode) noexcept;
 
 // Shows the list dialog over directory; the dialog's result, or the platform's failure
 // value when it cannot be shown.

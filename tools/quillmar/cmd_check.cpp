@@ -12,7 +12,7 @@ namespace qm::cli {
 namespace {
 
 using qm::packages::CheckedMember;
-using qm::packages::CheckPackage;
+using qm::packages::check_package;
 using qm::packages::CheckReport;
 using qm::packages::MemberAction;
 
@@ -37,7 +37,7 @@ std::string time_text(int64_t t) {
 void print_member(const CheckedMember& m, bool with_action) {
     std::printf("%s %d/%d %10lld %s %s", mode_text(m).c_str(), m.uid, m.gid, static_cast<long long>(m.size),
                 time_text(m.mtime).c_str(), m.name.c_str());
-    if (with_action) std::printf("  [%s]", qm::packages::ActionText(m.action));
+    if (with_action) std::printf("  [%s]", qm::packages::action_text(m.action));
     std::printf("\n");
 }
 
@@ -56,7 +56,7 @@ int print_findings(const std::vector<std::string>& findings) {
 namespace {
 
 int run_list(int, char** argv) {
-    const CheckReport r = CheckPackage(argv[0]);
+    const CheckReport r = check_package(argv[0]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
         return 1;
@@ -66,7 +66,7 @@ int run_list(int, char** argv) {
 }
 
 int run_check(int, char** argv) {
-    const CheckReport r = CheckPackage(argv[0]);
+    const CheckReport r = check_package(argv[0]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
         return 1;
