@@ -113,14 +113,15 @@ using Stream = unique_stream;
 struct Terminal {
     Stream in, out;
     Terminal() noexcept {
-        const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) return;
-        const int fd2 = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        in.reset(::fdopen(fd, "r"));
-        if (!in) ::close(fd);
-        if (fd2 >= 0) {
-            out.reset(::fdopen(fd2, "w"));
-            if (!out) ::close(fd2);
+        unique_fd fd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!fd) return;
+        unique_fd fd2(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+        // Each stream owns its descriptor once it exists.
+        in.reset(::fdopen(fd.get(), "r"));
+        if (in) fd.release();
+        if (fd2) {
+            out.reset(::fdopen(fd2.get(), "w"));
+            if (out) fd2.release();
         }
     }
     bool ok() const noexcept { return in && out; }
