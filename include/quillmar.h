@@ -20,14 +20,23 @@
 #ifndef QUILLMAR_H
 #define QUILLMAR_H
 
+/* QUILLMAR_BUILDING is defined only while the library itself is compiled. */
 #ifdef _WIN32
 #define QUILLMAR_CALLEE __stdcall /* the callee removes the arguments */
 #define QUILLMAR_CALLER __cdecl   /* the caller removes the arguments */
+#ifdef QUILLMAR_BUILDING
+#define QUILLMAR_API /* exported by the library's .def file, at fixed ordinals */
+#else
 #define QUILLMAR_API __declspec(dllimport)
+#endif
 #else
 #define QUILLMAR_CALLEE
 #define QUILLMAR_CALLER
+#ifdef QUILLMAR_BUILDING
+#define QUILLMAR_API __attribute__((visibility("default")))
+#else
 #define QUILLMAR_API
+#endif
 #endif
 
 #ifdef __cplusplus

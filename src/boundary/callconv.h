@@ -1,14 +1,13 @@
-// Calling conventions of the exports. The callee-cleans ones are the Windows API
-// convention (__stdcall); the others are the caller-cleans convention (__cdecl). On
-// POSIX both are the platform's one C convention.
+// The exports as the library itself sees them: the public header, whose declarations the
+// definitions in exports_*.cpp must agree with (a difference in a parameter, the result
+// or the calling convention is a compile error), and the conventions by name.
 #pragma once
 
-#ifdef _WIN32
-#define QM_CALLEE __stdcall
-#define QM_CALLER __cdecl
-#define QM_EXPORT extern "C"
-#else
-#define QM_CALLEE
-#define QM_CALLER
-#define QM_EXPORT extern "C" __attribute__((visibility("default")))
+#ifndef QUILLMAR_BUILDING
+#error "the boundary is compiled only as part of the library (QUILLMAR_BUILDING)"
 #endif
+#include "quillmar.h"
+
+#define QM_CALLEE QUILLMAR_CALLEE
+#define QM_CALLER QUILLMAR_CALLER
+#define QM_EXPORT extern "C" QUILLMAR_API

@@ -7,7 +7,7 @@
 
 namespace qm::config {
 
-int FirstFreeEntry(const char* ini_file, const char* prefix) noexcept {
+int first_free_entry(const char* ini_file, const char* prefix) noexcept {
     if (!ini_file) {
         session::fail(plat::win32::kInvalidParameter);
         ini_file = "";
@@ -24,8 +24,8 @@ int FirstFreeEntry(const char* ini_file, const char* prefix) noexcept {
     return 1000;
 }
 
-int GetLastIconEntry(const char* ini_file) noexcept { return FirstFreeEntry(ini_file, "ico"); }
+int GetLastIconEntry(const char* ini_file) noexcept { return first_free_entry(ini_file, "ico"); }
 
-int GetLastDisEntry(const char* ini_file) noexcept { return FirstFreeEntry(ini_file, "dis"); }
+int GetLastDisEntry(const char* ini_file) noexcept { return first_free_entry(ini_file, "dis"); }
 
 }  // namespace qm::config

@@ -11,6 +11,6 @@ int GetLastDisEntry(const char* ini_file) noexcept;
 
 // The probe behind both: the first n in 1..999 whose key prefix<n> in section "program"
 // of ini_file reads as empty, 1000 when there is none.
-int FirstFreeEntry(const char* ini_file, const char* prefix) noexcept;
+int first_free_entry(const char* ini_file, const char* prefix) noexcept;
 
 }  // namespace qm::config

@@ -164,8 +164,8 @@ Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* messag
 // target): what the look-up finds there now decides. The content already written
 // serves where the member replaces it.
 Extracted decide_again(const TarEntry& e, plat::WholeFile& out, char* message, int again) noexcept {
-    const OnDisk d = LookUpMember(e, DiskProbe());
-    const Verdict v = DecideMember(e, d);
+    const OnDisk d = look_up_member(e, DiskProbe());
+    const Verdict v = decide_member(e, d);
     if (v.fate == Fate::Replace && out.holds_content()) {
         if (make_writable(e, d.at_name.kind == DiskKind::Link, message) != Extracted::Written)
             return Extracted::Failed;
@@ -228,7 +228,7 @@ Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* messag
 
 PathProbe DiskProbe() noexcept { return PathProbe{&stat_probe, nullptr}; }
 
-OnDisk LookUpMember(const TarEntry& e, const PathProbe& probe) noexcept {
+OnDisk look_up_member(const TarEntry& e, const PathProbe& probe) noexcept {
     OnDisk d;
     d.looked = true;
     d.at_name = probe.at(probe.context, e.name);
@@ -255,7 +255,7 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
     // name, every directory on its way there. An exclusive create (or a mkdir) that
     // succeeds proves it and saves the look-up; anything else there makes it fail, and
     // the look-up finds out what and decides again.
-    const Verdict assumed = DecideMember(e, OnDisk{});
+    const Verdict assumed = decide_member(e, OnDisk{});
     switch (assumed.fate) {
         case Fate::Refuse:
         case Fate::Fail:
@@ -275,8 +275,8 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
         default:
             break;
     }
-    const OnDisk d = LookUpMember(e, DiskProbe());
-    return act(e, d, DecideMember(e, d), message, kAgain);
+    const OnDisk d = look_up_member(e, DiskProbe());
+    return act(e, d, decide_member(e, d), message, kAgain);
 }
 
 }  // namespace qm::extract

@@ -17,7 +17,7 @@ struct PathProbe {
 PathProbe DiskProbe() noexcept;
 
 // What is at e's name, and, when nothing is, on its way there (see OnDisk).
-OnDisk LookUpMember(const tar::TarEntry& e, const PathProbe& probe) noexcept;
+OnDisk look_up_member(const tar::TarEntry& e, const PathProbe& probe) noexcept;
 
 enum class Extracted {
     Written = 0,    // the file is written, or the directory made or found

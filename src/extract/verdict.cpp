@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "extract/messages.h"
+#include "platform/calendar.h"
 #include "platform/errors.h"
 
 namespace qm::extract {
@@ -170,7 +171,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
 
 }  // namespace
 
-Verdict DecideMember(const TarEntry& e, const OnDisk& d) noexcept {
+Verdict decide_member(const TarEntry& e, const OnDisk& d) noexcept {
     const char* name = e.name;
     if (e.type != 'L' && name[0] != '\0') {
         if (const char* why = TarUnsafeNameReason(name)) {
@@ -197,7 +198,7 @@ Verdict DecideMember(const TarEntry& e, const OnDisk& d) noexcept {
     }
 }
 
-const char* FateName(Fate f) noexcept {
+const char* fate_name(Fate f) noexcept {
     switch (f) {
         case Fate::Write: return "write";
         case Fate::Replace: return "replace";
@@ -216,11 +217,7 @@ void TarTimeText(int64_t t, char* out, size_t size) noexcept {
     const time_t tt = static_cast<time_t>(t);
     struct tm tmv;
     bool ok = static_cast<int64_t>(tt) == t && t >= 0;
-#ifdef _WIN32
-    ok = ok && localtime_s(&tmv, &tt) == 0;
-#else
-    ok = ok && localtime_r(&tt, &tmv) != nullptr;
-#endif
+    ok = ok && plat::local_calendar(tt, &tmv);
     if (!ok || tmv.tm_wday < 0 || tmv.tm_wday > 6 || tmv.tm_mon < 0 || tmv.tm_mon > 11) {
         std::snprintf(out, size, "(invalid time %lld)", static_cast<long long>(t));
         return;

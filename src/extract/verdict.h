@@ -15,7 +15,7 @@ using tar::kMessageSize;
 using tar::kNameSize;
 
 // What is at one path, as far as extraction cares. A kind added here (a link at a name,
-// say) gets its rule in DecideMember and its recognition in the look-up's probe.
+// say) gets its rule in decide_member and its recognition in the look-up's probe.
 enum class DiskKind {
     Absent,     // nothing: the look-up answered "no such file"
     File,
@@ -72,10 +72,10 @@ struct Verdict {
     int error = 0;
 };
 
-Verdict DecideMember(const tar::TarEntry& e, const OnDisk& disk) noexcept;
+Verdict decide_member(const tar::TarEntry& e, const OnDisk& disk) noexcept;
 
 // "write", "replace", "keep-newer", "directory", "refuse", "fail".
-const char* FateName(Fate f) noexcept;
+const char* fate_name(Fate f) noexcept;
 
 // Why a member name must not be written (it would land outside the target directory,
 // in another file's stream, or on a device), or null when it is safe.

@@ -13,7 +13,7 @@ namespace qm::fileutil {
 
 using plat::ExclusiveFile;
 
-bool JoinPath(const char* dir, const char* name, char* out, size_t size) noexcept {
+bool join_path(const char* dir, const char* name, char* out, size_t size) noexcept {
     if (size == 0) return false;
     const size_t len = std::strlen(dir);
     const char* sep = (len > 0 && dir[len - 1] == '\\') ? "" : "\\";
@@ -94,7 +94,7 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         return 0;
     }
     char search[kMaxPath + 1];
-    if (!JoinPath(source_dir, pattern, search, sizeof search)) {
+    if (!join_path(source_dir, pattern, search, sizeof search)) {
         session::fail(plat::win32::kFilenameTooLong);
         return 0;
     }
@@ -107,8 +107,8 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
     do {
         char source[kMaxPath + 1], destination[kMaxPath + 1];
         // Both joins always run, so the observer sees whichever path did fit.
-        const bool src_fits = JoinPath(source_dir, found.name(), source, sizeof source);
-        const bool dst_fits = JoinPath(destination_dir, found.name(), destination, sizeof destination);
+        const bool src_fits = join_path(source_dir, found.name(), source, sizeof source);
+        const bool dst_fits = join_path(destination_dir, found.name(), destination, sizeof destination);
         const CopyOutcome outcome =
             (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
         // A directory is never copied (".", ".." and subdirectories match a pattern too):

@@ -13,7 +13,7 @@ constexpr size_t kMaxPath = 255;
 // dir, then "\" unless dir ends in one (a "/" does not count; an empty dir does not end
 // in one), then name. False, with out empty, when the result would exceed kMaxPath or
 // size: a path is never cut short into another file's path.
-bool JoinPath(const char* dir, const char* name, char* out, size_t size) noexcept;
+bool join_path(const char* dir, const char* name, char* out, size_t size) noexcept;
 
 // The age test: 1 when first's last-write time is strictly earlier than second's; 0
 // when it is equal or later, and when either file cannot be opened (exclusively, on

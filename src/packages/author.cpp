@@ -51,7 +51,7 @@ struct Picture {
         auto* p = static_cast<Picture*>(self);
         const auto it = p->made.find(key_of(path));
         if (it != p->made.end()) return it->second;
-        return extract::DiskProbe().at(nullptr, UnderTarget(p->target, path).c_str());
+        return extract::DiskProbe().at(nullptr, under_target(p->target, path).c_str());
     }
 
     void directory(const std::string& path) { made[key_of(path.c_str())] = DiskEntry{DiskKind::Directory, 0, 0}; }
@@ -83,7 +83,7 @@ std::string plan_reason(const TarEntry& e, const extract::OnDisk& d, const extra
             return v.make_dirs ? "new directory" : "the directory exists";
         case Fate::Refuse:
         case Fate::Fail:
-            return OneLine(v.message);
+            return single_line(v.message);
     }
     return "";
 }
@@ -125,13 +125,13 @@ int compare_file(const std::string& path, const TarEntry& e) {
 VerifiedMember verify_member(const std::string& target, const TarEntry& e) {
     VerifiedMember m;
     m.name = e.name;
-    const extract::Verdict header = extract::DecideMember(e, extract::OnDisk{});
+    const extract::Verdict header = extract::decide_member(e, extract::OnDisk{});
     if (stops(header.fate)) {
         m.state = VerifyState::Missing;
-        m.reason = "never installed: " + OneLine(header.message);
+        m.reason = "never installed: " + single_line(header.message);
         return m;
     }
-    const std::string path = UnderTarget(target, e.name);
+    const std::string path = under_target(target, e.name);
     const DiskEntry d = extract::DiskProbe().at(nullptr, path.c_str());
     const bool directory = TarIsDirectory(e);
     m.state = VerifyState::Missing;
@@ -164,7 +164,7 @@ VerifiedMember verify_member(const std::string& target, const TarEntry& e) {
 
 }  // namespace
 
-TarContextPtr OpenToRead(const char* path, std::string* error) {
+TarContextPtr open_to_read(const char* path, std::string* error) {
     TarContextPtr c = TarCreate();
     if (!c) {
         *error = "out of memory";
@@ -178,19 +178,19 @@ TarContextPtr OpenToRead(const char* path, std::string* error) {
     return c;
 }
 
-std::string OneLine(const char* text) {
+std::string single_line(const char* text) {
     std::string t = text;
     while (!t.empty() && t.back() == '\n') t.pop_back();
     return t;
 }
 
-std::string UnderTarget(const std::string& target, const char* name) {
+std::string under_target(const std::string& target, const char* name) {
     if (target.empty()) return name;
     const char last = target.back();
     return (last == '/' || last == '\\') ? target + name : target + "/" + name;
 }
 
-const char* PlanActionName(PlanAction a) noexcept {
+const char* plan_action_name(PlanAction a) noexcept {
     switch (a) {
         case PlanAction::Write: return "write";
         case PlanAction::Replace: return "replace";
@@ -203,7 +203,7 @@ const char* PlanActionName(PlanAction a) noexcept {
     return "";
 }
 
-const char* VerifyStateName(VerifyState s) noexcept {
+const char* verify_state_name(VerifyState s) noexcept {
     switch (s) {
         case VerifyState::Ok: return "ok";
         case VerifyState::Missing: return "missing";
@@ -213,9 +213,9 @@ const char* VerifyStateName(VerifyState s) noexcept {
     return "";
 }
 
-PlanReport PlanExpansion(const char* package, const char* target) {
+PlanReport plan_expansion(const char* package, const char* target) {
     PlanReport r;
-    TarContextPtr c = OpenToRead(package, &r.error);
+    TarContextPtr c = open_to_read(package, &r.error);
     if (!c) return r;
     r.readable = true;
     Picture picture{target, {}};
@@ -230,8 +230,8 @@ PlanReport PlanExpansion(const char* package, const char* target) {
             m.action = PlanAction::NotReached;
             m.reason = after(stop);
         } else {
-            const extract::OnDisk d = extract::LookUpMember(e, probe);
-            const extract::Verdict v = extract::DecideMember(e, d);
+            const extract::OnDisk d = extract::look_up_member(e, probe);
+            const extract::Verdict v = extract::decide_member(e, d);
             m.action = action_of(v.fate);
             m.reason = plan_reason(e, d, v);
             picture.record(e, v);
@@ -247,7 +247,7 @@ PlanReport PlanExpansion(const char* package, const char* target) {
         PlannedMember m;
         m.name = TarStoppedAt(c.get()).name;
         m.action = stop.empty() ? PlanAction::Refuse : PlanAction::NotReached;
-        m.reason = stop.empty() ? OneLine(TarMessage(c.get())) : after(stop);
+        m.reason = stop.empty() ? single_line(TarMessage(c.get())) : after(stop);
         if (stop.empty()) stop = m.name;
         r.members.push_back(m);
     } else if (end.kind == TarEnding::Kind::Damaged) {
@@ -265,9 +265,9 @@ PlanReport PlanExpansion(const char* package, const char* target) {
     return r;
 }
 
-VerifyReport VerifyInstall(const char* package, const char* target) {
+VerifyReport verify_install(const char* package, const char* target) {
     VerifyReport r;
-    TarContextPtr c = OpenToRead(package, &r.error);
+    TarContextPtr c = open_to_read(package, &r.error);
     if (!c) return r;
     r.readable = true;
     // The copy of each name that an expansion leaves: a later one of the same or a newer
@@ -286,7 +286,7 @@ VerifyReport VerifyInstall(const char* package, const char* target) {
         VerifiedMember m;
         m.name = TarStoppedAt(c.get()).name;
         m.state = VerifyState::Missing;
-        m.reason = "never installed: " + OneLine(TarMessage(c.get()));
+        m.reason = "never installed: " + single_line(TarMessage(c.get()));
         r.members.push_back(m);
     }
     for (const TarEntry& e : kept) r.members.push_back(verify_member(target, e));

@@ -28,10 +28,10 @@ struct PlanReport {
 // What ExpandPackage(package, target) would do to target as it stands: per member, in
 // order, the verdict extraction would act on, against the target as the members before
 // would have left it.
-PlanReport PlanExpansion(const char* package, const char* target);
+PlanReport plan_expansion(const char* package, const char* target);
 
 // "write", "replace", "keep-newer", "directory", "refuse", "fail", "not-reached".
-const char* PlanActionName(PlanAction a) noexcept;
+const char* plan_action_name(PlanAction a) noexcept;
 
 enum class VerifyState { Ok, Missing, Modified, KeptNewer };
 
@@ -51,9 +51,9 @@ struct VerifyReport {
 // Whether target holds each member as the package holds it: a file with the member's
 // bytes, a directory. Where a name comes more than once, the copy an expansion leaves
 // counts (a later one of the same or a newer time).
-VerifyReport VerifyInstall(const char* package, const char* target);
+VerifyReport verify_install(const char* package, const char* target);
 
 // "ok", "missing", "modified", "kept-newer".
-const char* VerifyStateName(VerifyState s) noexcept;
+const char* verify_state_name(VerifyState s) noexcept;
 
 }  // namespace qm::packages

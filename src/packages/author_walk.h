@@ -10,12 +10,12 @@ namespace qm::packages {
 
 // The package at path, loaded with its first header current; null with *error set when
 // there is nothing to walk.
-tar::TarContextPtr OpenToRead(const char* path, std::string* error);
+tar::TarContextPtr open_to_read(const char* path, std::string* error);
 
 // A message without the line end some of them carry.
-std::string OneLine(const char* text);
+std::string single_line(const char* text);
 
 // The target's path for a member name.
-std::string UnderTarget(const std::string& target, const char* name);
+std::string under_target(const std::string& target, const char* name);
 
 }  // namespace qm::packages

@@ -92,7 +92,7 @@ std::string needs_directory(const TarEntry& e, const std::set<std::string>& made
 
 }  // namespace
 
-const char* ActionText(MemberAction a) noexcept {
+const char* action_text(MemberAction a) noexcept {
     switch (a) {
         case MemberAction::Write: return "written";
         case MemberAction::Directory: return "directory";
@@ -102,13 +102,13 @@ const char* ActionText(MemberAction a) noexcept {
     return "";
 }
 
-CheckReport CheckPackage(const char* path) {
+CheckReport check_package(const char* path) {
     CheckReport r;
     char base[256];
-    SplitFileName(path, base, sizeof base);
+    split_file_name(path, base, sizeof base);
     r.manifest_pattern = lower(std::string(base) + ".mfs");
 
-    TarContextPtr c = OpenToRead(path, &r.error);
+    TarContextPtr c = open_to_read(path, &r.error);
     if (!c) return r;
     r.readable = true;
     r.size = TarPackageSize(c.get());
@@ -122,13 +122,13 @@ CheckReport CheckPackage(const char* path) {
         const TarEntry& e = TarCurrent(c.get());
         CheckedMember m = describe(e);
         // What the header alone decides; the target is not known here.
-        const extract::Verdict v = extract::DecideMember(e, extract::OnDisk{});
+        const extract::Verdict v = extract::decide_member(e, extract::OnDisk{});
         m.fate = v.fate;
         if (stopped) {
             m.action = MemberAction::NotReached;
         } else if (v.fate == extract::Fate::Refuse || v.fate == extract::Fate::Fail) {
             m.action = MemberAction::Stops;
-            m.why = OneLine(v.message);
+            m.why = single_line(v.message);
             stopped = true;
             r.findings.push_back(format("member \"%s\" stops the expansion: %s", m.name.c_str(), m.why.c_str()));
         } else {

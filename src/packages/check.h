@@ -44,8 +44,8 @@ struct CheckReport {
 
 // Walks the package at path. Never writes anything; never throws for a broken package
 // (only for memory exhaustion).
-CheckReport CheckPackage(const char* path);
+CheckReport check_package(const char* path);
 
-const char* ActionText(MemberAction a) noexcept;
+const char* action_text(MemberAction a) noexcept;
 
 }  // namespace qm::packages

@@ -117,7 +117,7 @@ void describe_ending(const TarContext* c, char* out, size_t size) noexcept {
 
 }  // namespace
 
-void SplitFileName(const char* path, char* out, size_t size) noexcept {
+void split_file_name(const char* path, char* out, size_t size) noexcept {
     const char* p = path;
     if (p[0] != '\0' && p[1] == ':') p += 2;
     const char* base = p;
@@ -184,7 +184,7 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
     if (!package || !target) session::fail(win32::kInvalidParameter);
     if (!package) package = "";  // no package: nothing to find, as for a missing one
     char base[256];
-    SplitFileName(package, base, sizeof base);
+    split_file_name(package, base, sizeof base);
     char manifest[sizeof base + 4];
     std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
 

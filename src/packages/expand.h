@@ -42,6 +42,6 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
 // The file-name part of a path as the runtime's _splitpath gives it: the text after the
 // last "\" or "/" (and after a drive), before the last "." that follows; at most 255
 // characters.
-void SplitFileName(const char* path, char* out, size_t size) noexcept;
+void split_file_name(const char* path, char* out, size_t size) noexcept;
 
 }  // namespace qm::packages

@@ -97,7 +97,7 @@ std::string refusal(const Item& item) {
     e.type = item.directory ? '5' : '0';
     e.status.size = item.size;
     e.available = item.size;
-    const extract::Verdict v = extract::DecideMember(e, extract::OnDisk{});
+    const extract::Verdict v = extract::decide_member(e, extract::OnDisk{});
     if (v.fate != extract::Fate::Refuse && v.fate != extract::Fate::Fail) return "";
     std::string text = v.message;
     while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -148,7 +148,7 @@ int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
 
 }  // namespace
 
-bool ParsePackTime(const char* text, int64_t* out) {
+bool parse_pack_time(const char* text, int64_t* out) {
     const char* p = text[0] == '@' ? text + 1 : text;
     char* end = nullptr;
     if (*p >= '0' && *p <= '9') {
@@ -179,7 +179,7 @@ bool ParsePackTime(const char* text, int64_t* out) {
     return true;
 }
 
-PackReport PackTree(const char* tree, const char* package, const PackOptions& options) {
+PackReport pack_tree(const char* tree, const char* package, const PackOptions& options) {
     PackReport r;
     plat::EntryStat root;
     if (int e = plat::entry_stat(tree, &root)) {

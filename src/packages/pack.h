@@ -29,10 +29,10 @@ struct PackReport {
 
 // Packs the contents of tree (not tree itself) into package, replacing it only once the
 // new one is complete.
-PackReport PackTree(const char* tree, const char* package, const PackOptions& options);
+PackReport pack_tree(const char* tree, const char* package, const PackOptions& options);
 
 // A package time: seconds since 1970 ("1700000000", "@1700000000"), or a UTC date and
 // time "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS]", "YYYY-MM-DDTHH:MM[:SS]", a final "Z" allowed.
-bool ParsePackTime(const char* text, int64_t* out);
+bool parse_pack_time(const char* text, int64_t* out);
 
 }  // namespace qm::packages

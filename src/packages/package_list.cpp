@@ -37,7 +37,7 @@ int ClearPackageList() noexcept {
     return 0;
 }
 
-bool AppendPackageEntry(const char* format, ...) noexcept {
+bool append_package_entry(const char* format, ...) noexcept {
     if (PackageList.count < 0 || PackageList.count >= MAX_PACKAGES) return false;
     char text[PACKAGE_NAME_SIZE];
     va_list ap;
@@ -89,7 +89,7 @@ int FillPackageList(char* selection) noexcept {
     if (!name) {  // one file: its full path
         if (std::strlen(dir) >= static_cast<size_t>(PACKAGE_NAME_SIZE)) return 0;
         PackageList.count = 0;
-        AppendPackageEntry("%s", dir);
+        append_package_entry("%s", dir);
     } else {
         // The old list stays unless the new one gets at least one entry.
         const char* n = name;
@@ -97,7 +97,7 @@ int FillPackageList(char* selection) noexcept {
         if (!n) return 0;
         PackageList.count = 0;
         for (; n && PackageList.count < MAX_PACKAGES; n = tokens.after(n))
-            AppendPackageEntry("%s\\%s", dir, n);
+            append_package_entry("%s\\%s", dir, n);
     }
     PackageList.cursor = 0;
     return PackageList.count;

@@ -38,7 +38,7 @@ int FillPackageList(char* selection) noexcept;
 // already holds MAX_PACKAGES entries or the text would not fit a slot whole. A shortened
 // entry would name a different file, so a text that is too long is skipped instead.
 // True when the entry was stored.
-bool AppendPackageEntry(const char* format, ...) noexcept
+bool append_package_entry(const char* format, ...) noexcept
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif

@@ -28,7 +28,7 @@ int GetReInstallPackageList(const char* root) noexcept {
         const char* name = search.name();
         const size_t len = std::strlen(name);
         const int base = static_cast<int>(len >= 4 ? len - 4 : 0);  // the extension, in any case
-        AppendPackageEntry("%.*s.pkg", base, name);
+        append_package_entry("%.*s.pkg", base, name);
     } while (PackageList.count < MAX_PACKAGES && search.next());
     const int closed = search.close() ? 1 : 0;
     if (PackageList.count == 0) session::fail(plat::win32::kFileNotFound);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "packages/package_list.h"
-#include "platform/memory_list_box.h"
+#include "platform/stand_in/memory_list_box.h"
 #include "session/session.h"
 
 namespace qm::packages {
@@ -124,7 +124,7 @@ int AnswerPackageFiles() noexcept {
     PackageList.cursor = 0;
     char* rest = answer;
     while (char* path = next_item(rest)) {
-        if (!AppendPackageEntry("%s", path))
+        if (!append_package_entry("%s", path))
             session::note("%s: \"%s\" does not fit the package list: left out", session::kPackagesVar, path);
     }
     if (PackageList.count == 0) {

@@ -10,7 +10,7 @@
 namespace qm::packages {
 
 int32_t SelectionMode = 0;
-char SelectionPattern[SELECTION_PATTERN_SIZE] = {};
+char SelectionPattern[kSelectionPatternSize] = {};
 int32_t SelectedIndices[MAX_PACKAGES] = {};
 
 void PackageSelectionDialog::open(plat::ListBox& list, plat::DialogWindow& window) noexcept {
@@ -41,8 +41,8 @@ void PackageSelectionDialog::command(int id, plat::ListBox& list, plat::DialogWi
         // More than MAX_PACKAGES selected: the first ones in list order.
         const int n = list.selected_items(SelectedIndices, MAX_PACKAGES);
         for (int i = 0; i < n; ++i) {
-            char name[SELECTION_PATTERN_SIZE];
-            if (list.text(SelectedIndices[i], name, sizeof name)) AppendPackageEntry("%s", name);
+            char name[kSelectionPatternSize];
+            if (list.text(SelectedIndices[i], name, sizeof name)) append_package_entry("%s", name);
         }
         window.end(PackageList.count > 0 ? 1 : 0);
         return;
@@ -61,7 +61,7 @@ void PackageSelectionDialog::command(int id, plat::ListBox& list, plat::DialogWi
     }
 }
 
-void PrepareSelection(const char* directory, int mode) noexcept {
+void prepare_selection(const char* directory, int mode) noexcept {
     const int n = std::snprintf(SelectionPattern, sizeof SelectionPattern,
                                 mode != 0 ? "%s\\*.pkg" : "%s\\*.*", directory ? directory : "");
     // A pattern cut short would search another directory: search none instead.
@@ -70,7 +70,7 @@ void PrepareSelection(const char* directory, int mode) noexcept {
 }
 
 int DisplayPackageSelectionList(void* owner, const char* directory, int mode) noexcept {
-    PrepareSelection(directory, mode);
+    prepare_selection(directory, mode);
     PackageSelectionDialog dialog;
     if (session::unattended()) return AnswerListDialog(dialog, IDC_OK, IDC_CANCEL);
     const int r = plat::show_list_dialog(owner, dialog);
@@ -81,7 +81,7 @@ int DisplayPackageSelectionList(void* owner, const char* directory, int mode) no
 
 int GetPackageFile(void* owner) noexcept {
     if (session::unattended()) return AnswerPackageFiles();
-    char selection[SELECTION_BUFFER_SIZE];
+    char selection[kSelectionBufferSize];
     const bool chosen = plat::choose_package_files(owner, selection, sizeof selection);
     selection[sizeof selection - 1] = '\0';
     if (chosen && FillPackageList(selection) > 0) return 1;

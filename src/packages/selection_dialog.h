@@ -6,28 +6,20 @@
 #include <cstdint>
 
 #include "packages/package_list.h"
+#include "platform/dialog_ids.h"  // the template and its controls
 #include "platform/dialogs.h"
 
 namespace qm::packages {
 
-// Template 101 and its controls (res/resource.h gives the resource compiler the same
-// numbers).
-constexpr int IDD_PACKAGE_SELECTION = 101;
-constexpr int IDC_OK = 1;
-constexpr int IDC_CANCEL = 2;
-constexpr int IDC_PACKAGE_LIST = 1000;
-constexpr int IDC_SELECT_ALL = 1001;
-constexpr int IDC_UNSELECT_ALL = 1002;
-
-constexpr int SELECTION_PATTERN_SIZE = 260;  // MAX_PATH
-constexpr int SELECTION_BUFFER_SIZE = 10000;
+constexpr int kSelectionPatternSize = 260;  // MAX_PATH
+constexpr int kSelectionBufferSize = 10000;
 
 // The list dialog's library-global state, zero at load. SelectionMode: nonzero lists
 // the directory's packages, zero lists every entry under the uninstall caption.
 // SelectionPattern: the directory search of the last call, or empty when the directory
 // was too long for it (the dialog then lists nothing).
 extern int32_t SelectionMode;
-extern char SelectionPattern[SELECTION_PATTERN_SIZE];
+extern char SelectionPattern[kSelectionPatternSize];
 extern int32_t SelectedIndices[MAX_PACKAGES];
 
 // What the list dialog does, whichever host shows it.
@@ -43,7 +35,7 @@ public:
 
 // Writes SelectionPattern ("directory\*.pkg" when mode is nonzero, "directory\*.*"
 // when it is zero; empty when that does not fit) and SelectionMode.
-void PrepareSelection(const char* directory, int mode) noexcept;
+void prepare_selection(const char* directory, int mode) noexcept;
 
 // Shows the list dialog over directory; the dialog's result, or the platform's failure
 // value when it cannot be shown.

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "platform/unique_handle.h"
+#include "platform/side.h"
 
 namespace qm::plat {
 
@@ -25,30 +25,12 @@ public:
     bool is_dir() const noexcept { return is_dir_; }
     // Ends the search (FindClose) and returns its result: true on success. A search
     // that was never started or is already closed gives false.
-    bool close() noexcept { return handle_ && handle_.reset(); }
-
-    struct Traits {
-        using pointer = void*;
-        static void* invalid() noexcept { return nullptr; }
-        static bool is_valid(void* p) noexcept { return p != nullptr; }
-        static bool close(void* p) noexcept;
-    };
+    bool close() noexcept;
 
 private:
-    unique_handle<Traits> handle_;
+    DirSearchState state_;  // the side's (platform/side.h)
     char name_[260] = {};
     bool is_dir_ = false;
-#ifndef _WIN32
-    bool fetch() noexcept;  // the next entry that matches
-    // The directory searched and the pattern for its entries.
-    char dir_[4096] = {};
-    char pattern_[260] = {};
-#endif
 };
-
-// The platform's wildcard rule for one name, as the POSIX side applies it (exposed for
-// tests and fuzzing): "*" any run, "?" exactly one character, letters without regard to
-// case; a pattern ending in ".*" also matches a name without a dot ("*.*" is every name).
-bool wildcard_match(const char* pattern, const char* name) noexcept;
 
 }  // namespace qm::plat

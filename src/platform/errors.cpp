@@ -64,26 +64,6 @@ const char* error_text_or_null(int number) noexcept {
     return t ? t : "(null)";
 }
 
-int from_native_errno(int e) noexcept {
-#ifdef _WIN32
-    return e;
-#else
-    // 1..34 share the classic numbering; above that the two tables part ways.
-    if (e >= 0 && e <= 34) return e;
-    switch (e) {
-        case EDEADLK: return 36;
-        case ENAMETOOLONG: return kENAMETOOLONG;
-        case ENOLCK: return 39;
-        case ENOSYS: return 40;
-        case ENOTEMPTY: return kENOTEMPTY;
-        case EILSEQ: return 42;
-        case ELOOP: return kENAMETOOLONG;
-        case EDQUOT: return kENOSPC;
-        default: return e < 43 ? 43 + e : e;  // never collides with a known text
-    }
-#endif
-}
-
 int last_crt_error() noexcept { return from_native_errno(errno); }
 
 }  // namespace qm::plat

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/unique_handle.h"
+#include "platform/side.h"
 
 namespace qm::plat {
 
@@ -37,16 +37,8 @@ public:
     // POSIX cannot set a creation time: there the access and write times are set.
     bool set_times(const FileTimes& times) noexcept;
 
-    // A Windows HANDLE or a POSIX descriptor; -1 is "none" on both.
-    struct Traits {
-        using pointer = intptr_t;
-        static constexpr intptr_t invalid() noexcept { return -1; }
-        static bool is_valid(intptr_t h) noexcept { return h != -1; }
-        static bool close(intptr_t h) noexcept;
-    };
-
 private:
-    unique_handle<Traits> handle_;
+    unique_file file_;  // the side's open file (platform/side.h)
 };
 
 // CopyFileA(from, to, FALSE): the whole file onto to, replacing an existing file, with

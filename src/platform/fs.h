@@ -45,15 +45,6 @@ int change_dir(const char* path) noexcept;
 // Removes a file. 0 or error number.
 int remove_file(const char* path) noexcept;
 
-// A POSIX descriptor or a Windows runtime descriptor, closed by its owner.
-struct FdTraits {
-    using pointer = int;
-    static constexpr int invalid() noexcept { return -1; }
-    static bool is_valid(int fd) noexcept { return fd >= 0; }
-    static bool close(int fd) noexcept;
-};
-using unique_fd = unique_handle<FdTraits>;
-
 // A file read whole: opened for reading with every sharing allowed ("rb"), its size
 // taken from the open file (fstat), then read in one call.
 class InFile {

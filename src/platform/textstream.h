@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/side.h"
 #include "platform/unique_handle.h"
 
 namespace qm::plat {
@@ -25,13 +26,6 @@ struct FileId {
     uint64_t volume = 0;
     uint64_t index = 0;
     bool operator==(const FileId& o) const noexcept { return volume == o.volume && index == o.index; }
-};
-
-struct StreamTraits {
-    using pointer = FILE*;
-    static FILE* invalid() noexcept { return nullptr; }
-    static bool is_valid(FILE* f) noexcept { return f != nullptr; }
-    static bool close(FILE* f) noexcept { return std::fclose(f) == 0; }
 };
 
 // A text read from its start (mode "r").
@@ -46,10 +40,8 @@ public:
     bool close() noexcept { return stream_.reset(); }
 
 private:
-    unique_handle<StreamTraits> stream_;
-#ifndef _WIN32
-    bool eof_ = false;  // the end of the file, or a 0x1A
-#endif
+    unique_stream stream_;
+    TextInState state_;
 };
 
 // A text appended to (mode "a+"): created when absent, every write at its end.
@@ -63,7 +55,7 @@ public:
     bool close() noexcept { return stream_.reset(); }
 
 private:
-    unique_handle<StreamTraits> stream_;
+    unique_stream stream_;
 };
 
 }  // namespace qm::plat

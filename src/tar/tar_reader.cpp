@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/alloc.h"
+#include "platform/alloc.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/fs.h"

@@ -41,7 +41,7 @@ std::vector<std::string> model(const std::string& text, bool* changes) {
 void earlier_list() {
     std::memset(&PackageList, 0x5a, sizeof PackageList);
     PackageList.count = 0;
-    for (int i = 0; i < 5; ++i) AppendPackageEntry("earlier%d", i);
+    for (int i = 0; i < 5; ++i) append_package_entry("earlier%d", i);
     PackageList.cursor = 3;
 }
 

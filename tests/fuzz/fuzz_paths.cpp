@@ -49,16 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     {
         Guarded<256> out;
-        qm::packages::SplitFileName(a.c_str(), out.text, sizeof out.text);
+        qm::packages::split_file_name(a.c_str(), out.text, sizeof out.text);
         out.check();
         if (expected_file_name(a) != out.text) abort();
         Guarded<8> small;
-        qm::packages::SplitFileName(a.c_str(), small.text, sizeof small.text);
+        qm::packages::split_file_name(a.c_str(), small.text, sizeof small.text);
         small.check();
     }
     {
         Guarded<qm::fileutil::kMaxPath + 1> out;
-        const bool ok = qm::fileutil::JoinPath(a.c_str(), b.c_str(), out.text, sizeof out.text);
+        const bool ok = qm::fileutil::join_path(a.c_str(), b.c_str(), out.text, sizeof out.text);
         out.check();
         const bool sep = !a.empty() && a.back() == '\\';
         const std::string whole = a + (sep ? "" : "\\") + b;
@@ -75,11 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     {
         const int mode = b.empty() ? 0 : 1;
-        qm::packages::PrepareSelection(a.c_str(), mode);
+        qm::packages::prepare_selection(a.c_str(), mode);
         const char* pattern = qm::packages::SelectionPattern;
-        if (!std::memchr(pattern, '\0', qm::packages::SELECTION_PATTERN_SIZE)) abort();
+        if (!std::memchr(pattern, '\0', qm::packages::kSelectionPatternSize)) abort();
         const std::string whole = a + (mode ? "\\*.pkg" : "\\*.*");
-        if (whole.size() < static_cast<size_t>(qm::packages::SELECTION_PATTERN_SIZE) ? whole != pattern
+        if (whole.size() < static_cast<size_t>(qm::packages::kSelectionPatternSize) ? whole != pattern
                                                                                      : pattern[0] != '\0')
             abort();
     }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "packages/selection_dialog.h"
-#include "platform/memory_list_box.h"
+#include "platform/stand_in/memory_list_box.h"
 
 using namespace qm::packages;
 using qm::plat::MemoryListBox;
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The names stand for what the directory search found; no search runs here.
     std::memset(&PackageList, 0, sizeof PackageList);
-    for (int i = 0; i < 7; ++i) AppendPackageEntry("earlier%d", i);
+    for (int i = 0; i < 7; ++i) append_package_entry("earlier%d", i);
     PackageList.cursor = 7;
     std::memset(SelectionPattern, 0, sizeof SelectionPattern);
     SelectionMode = mode & 1;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/dirsearch.h"
+#include "platform/posix/wildcard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string in(reinterpret_cast<const char*>(data), size);

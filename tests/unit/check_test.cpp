@@ -43,7 +43,7 @@ TarBuilder clean_router() {
 
 CheckReport check(TempDir& t, const TarBuilder& b, const std::string& name = "router.pkg") {
     qm::test::write_bytes(t / name, b.bytes());
-    return CheckPackage((t / name).string().c_str());
+    return check_package((t / name).string().c_str());
 }
 
 bool has_finding(const CheckReport& r, const std::string& part) {
@@ -167,9 +167,9 @@ TEST(Check, ManifestFindings) {
 
 TEST(Check, UnreadablePackages) {
     TempDir t;
-    EXPECT_FALSE(CheckPackage((t / "absent.pkg").string().c_str()).readable);
+    EXPECT_FALSE(check_package((t / "absent.pkg").string().c_str()).readable);
     qm::test::write_file(t / "small.pkg", "tiny");
-    const CheckReport r = CheckPackage((t / "small.pkg").string().c_str());
+    const CheckReport r = check_package((t / "small.pkg").string().c_str());
     EXPECT_FALSE(r.readable);
     EXPECT_NE(r.error.find("is too small"), std::string::npos) << r.error;
 }
@@ -223,11 +223,11 @@ TEST(Plan, EveryRowIsBorneOutByARealExpansionOfTheSameTarget) {
         qm::test::write_bytes(t / "p.pkg", qm::test::plan_package(k).bytes());
         const std::string package = (t / "p.pkg").string();
         const auto before = snapshot(target);
-        const PlanReport plan = PlanExpansion(package.c_str(), target.string().c_str());
+        const PlanReport plan = plan_expansion(package.c_str(), target.string().c_str());
         ASSERT_TRUE(plan.readable) << k.what << ": " << plan.error;
         EXPECT_EQ(snapshot(target), before) << k.what << ": the plan changed the target";
         std::vector<qm::test::PlanRow> rows;
-        for (const PlannedMember& m : plan.members) rows.push_back({m.name, PlanActionName(m.action), m.reason});
+        for (const PlannedMember& m : plan.members) rows.push_back({m.name, plan_action_name(m.action), m.reason});
 
         qm::test::NotifyCapture cap;
         ExpandPackage(package.c_str(), target.string().c_str());
@@ -245,13 +245,13 @@ TEST(Plan, ReasonsNameWhatDecided) {
     TarBuilder b;
     b.file("old", "o").file("a/b/c", "c").dir("d/").end();
     qm::test::write_bytes(t / "p.pkg", b.bytes());
-    const PlanReport r = PlanExpansion((t / "p.pkg").string().c_str(), (t / "target").string().c_str());
+    const PlanReport r = plan_expansion((t / "p.pkg").string().c_str(), (t / "target").string().c_str());
     ASSERT_EQ(r.members.size(), 3u);
     EXPECT_EQ(r.members[0].reason.rfind("the file on disk is older: ", 0), 0u) << r.members[0].reason;
     EXPECT_EQ(r.members[1].reason, "new file; makes the directories from \"a\" on");
     EXPECT_EQ(r.members[2].reason, "new directory");
     EXPECT_TRUE(r.runs_to_end);
-    EXPECT_FALSE(PlanExpansion((t / "absent.pkg").string().c_str(), t.str().c_str()).readable);
+    EXPECT_FALSE(plan_expansion((t / "absent.pkg").string().c_str(), t.str().c_str()).readable);
 }
 
 TEST(Verify, ReportsEachKindOfDifference) {
@@ -276,11 +276,11 @@ TEST(Verify, ReportsEachKindOfDifference) {
     fs::create_directory(target / "etc/now-a-dir");
     fs::remove(target / "empty");
 
-    const VerifyReport r = VerifyInstall(package.c_str(), target.string().c_str());
+    const VerifyReport r = verify_install(package.c_str(), target.string().c_str());
     ASSERT_TRUE(r.readable);
     EXPECT_FALSE(r.all_ok);
     std::map<std::string, std::string> states;
-    for (const VerifiedMember& m : r.members) states[m.name] = VerifyStateName(m.state);
+    for (const VerifiedMember& m : r.members) states[m.name] = verify_state_name(m.state);
     const std::map<std::string, std::string> expected = {
         {"etc/", "ok"},           {"etc/same", "ok"},     {"etc/gone", "missing"},
         {"etc/edited", "modified"}, {"etc/local", "kept-newer"}, {"etc/now-a-dir", "missing"},
@@ -293,12 +293,12 @@ TEST(Verify, ReportsEachKindOfDifference) {
 
     // Put back as the package holds it, everything is ok (the refused member aside).
     qm::test::write_file(target / "etc/edited", "e");
-    const VerifyReport again = VerifyInstall(package.c_str(), target.string().c_str());
+    const VerifyReport again = verify_install(package.c_str(), target.string().c_str());
     for (const VerifiedMember& m : again.members)
         if (m.name == "etc/edited" || m.name == "etc/same") {
             EXPECT_EQ(m.state, VerifyState::Ok) << m.name;
         }
-    EXPECT_FALSE(VerifyInstall((t / "absent.pkg").string().c_str(), target.string().c_str()).readable);
+    EXPECT_FALSE(verify_install((t / "absent.pkg").string().c_str(), target.string().c_str()).readable);
 }
 
 constexpr int64_t kPackTime = 1700000000;
@@ -321,7 +321,7 @@ TEST(Pack, TheExpansionGivesBackTheTree) {
     PackOptions o;
     o.has_mtime = true;
     o.mtime = kPackTime;
-    const PackReport r = PackTree((t / "tree").string().c_str(), (t / "router.pkg").string().c_str(), o);
+    const PackReport r = pack_tree((t / "tree").string().c_str(), (t / "router.pkg").string().c_str(), o);
     ASSERT_TRUE(r.written) << (r.problems.empty() ? "" : r.problems[0]);
     EXPECT_EQ(r.bytes, static_cast<int64_t>(fs::file_size(t / "router.pkg")));
     EXPECT_EQ(r.files, 5);
@@ -334,7 +334,7 @@ TEST(Pack, TheExpansionGivesBackTheTree) {
     EXPECT_EQ(tree_of(t / "ours"), tree_of(t / "tree"));
     EXPECT_EQ(qm::test::get_mtime(t / "ours/bin/router.dat"), kPackTime);
 
-    const CheckReport check = CheckPackage((t / "router.pkg").string().c_str());
+    const CheckReport check = check_package((t / "router.pkg").string().c_str());
     EXPECT_TRUE(check.findings.empty()) << all(check);
     // Each directory comes before what it holds, and names are in order within one.
     std::vector<std::string> names;
@@ -357,13 +357,13 @@ TEST(Pack, TheSameTreeGivesTheSameBytesAndAChangedOneANewerPackage) {
     TempDir t;
     make_tree(t / "tree");
     const PackOptions newest;  // the tree's newest time
-    const PackReport first = PackTree((t / "tree").string().c_str(), (t / "a.pkg").string().c_str(), newest);
-    const PackReport second = PackTree((t / "tree").string().c_str(), (t / "b.pkg").string().c_str(), newest);
+    const PackReport first = pack_tree((t / "tree").string().c_str(), (t / "a.pkg").string().c_str(), newest);
+    const PackReport second = pack_tree((t / "tree").string().c_str(), (t / "b.pkg").string().c_str(), newest);
     ASSERT_TRUE(first.written && second.written);
     EXPECT_EQ(qm::test::read_file(t / "a.pkg"), qm::test::read_file(t / "b.pkg"));
     qm::test::write_file(t / "tree/etc/new.txt", "added");
     qm::test::set_mtime(t / "tree/etc/new.txt", first.mtime + 10);
-    const PackReport changed = PackTree((t / "tree").string().c_str(), (t / "a.pkg").string().c_str(), newest);
+    const PackReport changed = pack_tree((t / "tree").string().c_str(), (t / "a.pkg").string().c_str(), newest);
     ASSERT_TRUE(changed.written);
     EXPECT_GT(changed.mtime, first.mtime);
 }
@@ -379,7 +379,7 @@ TEST(Pack, ParsesTimes) {
                  {"@x", false, 0}, {"2026-01-01 25:00", false, 0}};
     for (const auto& k : cases) {
         int64_t v = -1;
-        EXPECT_EQ(ParsePackTime(k.text, &v), k.ok) << k.text;
+        EXPECT_EQ(parse_pack_time(k.text, &v), k.ok) << k.text;
         if (k.ok) {
             EXPECT_EQ(v, k.value) << k.text;
         }
@@ -396,7 +396,7 @@ TEST(Pack, OtherTarReadersReadItAsTheTree) {
     PackOptions o;
     o.has_mtime = true;
     o.mtime = kPackTime;
-    ASSERT_TRUE(PackTree((t / "tree").string().c_str(), (t / "p.pkg").string().c_str(), o).written);
+    ASSERT_TRUE(pack_tree((t / "tree").string().c_str(), (t / "p.pkg").string().c_str(), o).written);
     for (const char* tool : {"tar", "bsdtar"}) {
         const fs::path out = t / tool;
         fs::create_directory(out);
@@ -434,7 +434,7 @@ TEST(Pack, RefusesWhatTheInstallerWouldNotTake) {
         TempDir t;
         make_tree(t / "tree");
         k.add(t / "tree");
-        const PackReport r = PackTree((t / "tree").string().c_str(), (t / "p.pkg").string().c_str(), PackOptions{});
+        const PackReport r = pack_tree((t / "tree").string().c_str(), (t / "p.pkg").string().c_str(), PackOptions{});
         EXPECT_FALSE(r.written) << k.what;
         ASSERT_EQ(r.problems.size(), 1u) << k.what;
         EXPECT_NE(r.problems[0].find(k.named), std::string::npos) << k.what << ": " << r.problems[0];

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,5 +80,26 @@ TEST(DirSearch, LinksCountAsWhatTheyPointTo) {
     }
 }
 #endif
+
+TEST(DirSearchTest, YieldsMatchingFilesAndDirectoriesByFullName) {
+    qm::test::TempDir t;
+    qm::test::write_file(t / "One.TXT", "1");
+    qm::test::write_file(t / "two.txt", "2");
+    qm::test::write_file(t / "three.dat", "3");
+    std::filesystem::create_directories(t / "sub.txt");
+    qm::plat::DirSearch s;
+    ASSERT_TRUE(s.first(".\\*.txt"));
+    std::set<std::string> names;
+    int dirs = 0;
+    do {
+        names.insert(s.name());
+        dirs += s.is_dir();
+    } while (s.next());
+    EXPECT_TRUE(s.close());
+    EXPECT_EQ(names, (std::set<std::string>{"One.TXT", "sub.txt", "two.txt"}));
+    EXPECT_EQ(dirs, 1);
+    EXPECT_FALSE(s.first(".\\*.none"));
+    EXPECT_FALSE(s.close()) << "nothing stays open when nothing matched";
+}
 
 }  // namespace

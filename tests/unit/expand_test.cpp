@@ -410,12 +410,12 @@ TEST(Manifest, NameComesFromThePackageFileName) {
     };
     for (const Case& k : cases) {
         char out[256];
-        SplitFileName(k.path, out, sizeof out);
+        split_file_name(k.path, out, sizeof out);
         EXPECT_STREQ(out, k.expected) << k.path;
     }
     const std::string longname(400, 'L');
     char out[256];
-    SplitFileName((longname + ".pkg").c_str(), out, sizeof out);
+    split_file_name((longname + ".pkg").c_str(), out, sizeof out);
     EXPECT_EQ(std::string(out), std::string(255, 'L'));
 }
 

@@ -43,7 +43,7 @@ TEST_P(JoinPathTest, BuildsOrRefuses) {
     const JoinCase& c = GetParam();
     char out[kMaxPath + 1];
     std::memset(out, 'x', sizeof out);
-    const bool ok = JoinPath(c.dir.c_str(), c.name.c_str(), out, sizeof out);
+    const bool ok = join_path(c.dir.c_str(), c.name.c_str(), out, sizeof out);
     EXPECT_EQ(ok, !c.expected.empty());
     EXPECT_EQ(std::string(out), c.expected);
 }

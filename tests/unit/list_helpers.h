@@ -28,7 +28,7 @@ inline std::vector<std::string> read_list() {
 // n entries "e0" .. "e<n-1>", cursor 0, as a file-open choice leaves them.
 inline void fill_entries(int n) {
     packages::ClearPackageList();
-    for (int i = 0; i < n; ++i) packages::AppendPackageEntry("e%d", i);
+    for (int i = 0; i < n; ++i) packages::append_package_entry("e%d", i);
 }
 
 }  // namespace qm::test

@@ -29,7 +29,7 @@
 #include "packages/package_list.h"
 #include "packages/reinstall.h"
 #include "packages/selection_dialog.h"
-#include "platform/memory_list_box.h"
+#include "platform/stand_in/memory_list_box.h"
 #include "platform/sys.h"
 #include "tar/tar.h"
 
@@ -75,7 +75,7 @@ TEST_P(ChosenCount, FileOpenChoiceKeepsTheFirstHundred) {
     const int n = GetParam();
     std::string text = "D:\\PKGS";  // short names, so that 1,000 fit the dialog's buffer
     for (int i = 0; i < n; ++i) text += " p" + std::to_string(1000 + i);
-    ASSERT_LT(text.size(), static_cast<size_t>(SELECTION_BUFFER_SIZE)) << "what the dialog can return";
+    ASSERT_LT(text.size(), static_cast<size_t>(kSelectionBufferSize)) << "what the dialog can return";
     std::vector<char> buffer(text.begin(), text.end());
     buffer.push_back('\0');
     EXPECT_EQ(FillPackageList(buffer.data()), std::min(n, MAX_PACKAGES));
@@ -238,7 +238,7 @@ TEST(ManifestName, FileNamePartPastTheLimitIsCutNotOverrun) {
     EXPECT_EQ(GetManifestFile(pkg.c_str(), t.str().c_str()), 0);
     EXPECT_TRUE(cap.shown().empty());
     char out[256];
-    SplitFileName(pkg.c_str(), out, sizeof out);
+    split_file_name(pkg.c_str(), out, sizeof out);
     EXPECT_EQ(std::string(out), std::string(255, 'L'));
 }
 

@@ -127,8 +127,8 @@ TEST_F(ListTest, CursorBeyondAShorterListReadsNothingUntilRewound) {
     EXPECT_EQ(PackageList.cursor, 5);
     // The list dialog and the reinstall list refill without rewinding.
     PackageList.count = 0;
-    AppendPackageEntry("new0");
-    AppendPackageEntry("new1");
+    append_package_entry("new0");
+    append_package_entry("new1");
     EXPECT_EQ(GetNextFile(), nullptr);
     EXPECT_STREQ(GetFirstFile(), "new0");
     EXPECT_STREQ(GetNextFile(), "new1");
@@ -174,12 +174,12 @@ TEST_F(ListTest, MoreThanAHundredNamesKeepTheFirstHundred) {
 }
 
 TEST_F(ListTest, AppendRefusesAFullListAndOverlongText) {
-    EXPECT_TRUE(AppendPackageEntry("%s", chars(99).c_str()));
-    EXPECT_FALSE(AppendPackageEntry("%s", chars(100).c_str()));
+    EXPECT_TRUE(append_package_entry("%s", chars(99).c_str()));
+    EXPECT_FALSE(append_package_entry("%s", chars(100).c_str()));
     EXPECT_EQ(PackageList.count, 1);
     EXPECT_EQ(PackageList.entries[1][0], '\0') << "a refused text leaves its slot untouched";
-    for (int i = 1; i < MAX_PACKAGES; ++i) EXPECT_TRUE(AppendPackageEntry("%d", i));
-    EXPECT_FALSE(AppendPackageEntry("one too many"));
+    for (int i = 1; i < MAX_PACKAGES; ++i) EXPECT_TRUE(append_package_entry("%d", i));
+    EXPECT_FALSE(append_package_entry("one too many"));
     EXPECT_EQ(PackageList.count, MAX_PACKAGES);
 }
 

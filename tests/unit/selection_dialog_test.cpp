@@ -12,7 +12,7 @@
 #include "common/temp_dir.h"
 #include "list_helpers.h"
 #include "packages/selection_dialog.h"
-#include "platform/memory_list_box.h"
+#include "platform/stand_in/memory_list_box.h"
 
 using namespace qm::packages;
 using qm::plat::MemoryListBox;
@@ -50,7 +50,7 @@ protected:
 
     // Opens the dialog over dir as the export prepares it.
     void open(int mode, const std::string& where = "") {
-        PrepareSelection(where.empty() ? dir.str().c_str() : where.c_str(), mode);
+        prepare_selection(where.empty() ? dir.str().c_str() : where.c_str(), mode);
         dialog.open(list, window);
     }
     void press(int id) { dialog.command(id, list, window); }
@@ -101,19 +101,19 @@ TEST_F(SelectionDialogTest, ListKeepsThePlatformSortOrder) {
 }
 
 TEST_F(SelectionDialogTest, PatternFollowsTheModeAndTheDirectoryUnchanged) {
-    PrepareSelection("D:\\PKGS", 1);
+    prepare_selection("D:\\PKGS", 1);
     EXPECT_STREQ(SelectionPattern, "D:\\PKGS\\*.pkg");
     EXPECT_EQ(SelectionMode, 1);
-    PrepareSelection("D:\\", 0);
+    prepare_selection("D:\\", 0);
     EXPECT_STREQ(SelectionPattern, "D:\\\\*.*");
     EXPECT_EQ(SelectionMode, 0);
-    PrepareSelection("D:\\PKGS", 42);
+    prepare_selection("D:\\PKGS", 42);
     EXPECT_STREQ(SelectionPattern, "D:\\PKGS\\*.pkg");
     EXPECT_EQ(SelectionMode, 42);
 }
 
 TEST_F(SelectionDialogTest, DirectoryTooLongForThePatternListsNothing) {
-    PrepareSelection(std::string(253, 'd').c_str(), 1);  // 259 characters and the terminator
+    prepare_selection(std::string(253, 'd').c_str(), 1);  // 259 characters and the terminator
     EXPECT_EQ(std::strlen(SelectionPattern), 259u);
     touch("a.pkg");
     // Even a directory that exists: the pattern would have named another place.

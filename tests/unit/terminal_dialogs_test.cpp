@@ -53,7 +53,7 @@ protected:
         for (const char* n : {"c.pkg", "a.pkg", "b.pkg", "kynms.pkg", "notes.txt"}) qm::test::write_file(dir / n, "x");
     }
     int list_dialog(const std::string& answers, int mode = 1) {
-        PrepareSelection(dir.str().c_str(), mode);
+        prepare_selection(dir.str().c_str(), mode);
         PackageSelectionDialog logic;
         Input in(answers);
         const int r = qm::plat::run_list_dialog_on(in.f, out.f, logic);

@@ -1,11 +1,7 @@
-// The platform's wildcard rule for one name, as the POSIX directory search applies it.
+// The Windows wildcard rule for one name, as the POSIX directory search applies it.
 #include <gtest/gtest.h>
 
-#include <set>
-#include <string>
-
-#include "common/temp_dir.h"
-#include "platform/dirsearch.h"
+#include "platform/posix/wildcard.h"
 
 namespace {
 
@@ -48,26 +44,5 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"*", "*r", true}, MatchCase{"*", "", true}, MatchCase{"x*", "*", false},
         // runaway backtracking would make this one slow, not wrong
         MatchCase{"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac", false}));
-
-TEST(DirSearchTest, YieldsMatchingFilesAndDirectoriesByFullName) {
-    qm::test::TempDir t;
-    qm::test::write_file(t / "One.TXT", "1");
-    qm::test::write_file(t / "two.txt", "2");
-    qm::test::write_file(t / "three.dat", "3");
-    std::filesystem::create_directories(t / "sub.txt");
-    qm::plat::DirSearch s;
-    ASSERT_TRUE(s.first(".\\*.txt"));
-    std::set<std::string> names;
-    int dirs = 0;
-    do {
-        names.insert(s.name());
-        dirs += s.is_dir();
-    } while (s.next());
-    EXPECT_TRUE(s.close());
-    EXPECT_EQ(names, (std::set<std::string>{"One.TXT", "sub.txt", "two.txt"}));
-    EXPECT_EQ(dirs, 1);
-    EXPECT_FALSE(s.first(".\\*.none"));
-    EXPECT_FALSE(s.close()) << "nothing stays open when nothing matched";
-}
 
 }  // namespace

@@ -18,14 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using ProbeFn = int(WINAPI*)(const char*);
-using GatewayFn = int(__cdecl*)(const char*, int);
-using TclFn = int(__cdecl*)(const char*);
-
-ProbeFn icon_probe() { return get<ProbeFn>("GetLastIconEntry", 4); }
-ProbeFn dis_probe() { return get<ProbeFn>("GetLastDisEntry", 5); }
-GatewayFn gateway() { return get<GatewayFn>("ModifyGatewayFile", 11); }
-TclFn tcl() { return get<TclFn>("CreateTopTcl", 13); }
+auto icon_probe() { return exports().GetLastIconEntry; }
+auto dis_probe() { return exports().GetLastDisEntry; }
+auto gateway() { return exports().ModifyGatewayFile; }
+auto tcl() { return exports().CreateTopTcl; }
 
 std::string profile(const std::string& file, const char* section, const char* key) {
     char buf[1024];

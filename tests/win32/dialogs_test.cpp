@@ -25,18 +25,12 @@ namespace {
 
 constexpr int kList = 1000, kSelectAll = 1001, kUnselectAll = 1002;
 
-using DisplayFn = int(__cdecl*)(HWND, const char*, int);
-using PackageFileFn = int(WINAPI*)(HWND);
-using ReadFn = const char*(__cdecl*)();
-using ReinstallFn = int(__cdecl*)(const char*);
-using ClearFn = int(__cdecl*)();
-
-DisplayFn display() { return get<DisplayFn>("DisplayPackageSelectionList", 8); }
-PackageFileFn package_file() { return get<PackageFileFn>("GetPackageFile", 7); }
-ReadFn first() { return get<ReadFn>("GetFirstFile", 9); }
-ReadFn next() { return get<ReadFn>("GetNextFile", 10); }
-ReinstallFn reinstall() { return get<ReinstallFn>("GetReInstallPackageList", 19); }
-ClearFn clear() { return get<ClearFn>("ClearPackageList", 21); }
+auto display() { return exports().DisplayPackageSelectionList; }
+auto package_file() { return exports().GetPackageFile; }
+auto first() { return exports().GetFirstFile; }
+auto next() { return exports().GetNextFile; }
+auto reinstall() { return exports().GetReInstallPackageList; }
+auto clear() { return exports().ClearPackageList; }
 
 Names read_list() {
     Names out;

@@ -27,10 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using PackageFn = int(WINAPI*)(const char*, const char*);
-
-PackageFn expand() { return get<PackageFn>("ExpandPackage", 6); }
-PackageFn manifest() { return get<PackageFn>("GetManifestFile", 16); }
+auto expand() { return exports().ExpandPackage; }
+auto manifest() { return exports().GetManifestFile; }
 
 // The Windows runtime's own ctime text of t, without its newline.
 std::string crt_ctime(int64_t t) {
@@ -200,7 +198,7 @@ TEST(ExpandDll, PackageTooLargeForTheProcessIsShownWithItsSize) {
         CloseHandle(h);
     }
     const struct {
-        PackageFn fn;
+        decltype(Exports::ExpandPackage) fn;
         const char* tail;
     } calls[] = {{expand(), "Package not expanded."}, {manifest(), "Manifest not extracted."}};
     for (const auto& call : calls) {

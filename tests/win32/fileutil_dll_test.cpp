@@ -24,20 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using AppendFn = int(WINAPI*)(const char*, const char*);
-using ShortNameFn = const char*(__cdecl*)(const char*);
-using TwoTextsFn = int(__cdecl*)(const char*, const char*);
-using OneTextFn = int(__cdecl*)(const char*);
-using CopyFilesFn = int(__cdecl*)(const char*, const char*, const char*);
-
-AppendFn append_file() { return get<AppendFn>("AppendFile", 3); }
-ShortNameFn short_name() { return get<ShortNameFn>("GetShortFileName", 12); }
-TwoTextsFn set_env() { return get<TwoTextsFn>("SetEnvVariable", 14); }
-TwoTextsFn ren_directory() { return get<TwoTextsFn>("RenDirectory", 15); }
-TwoTextsFn rename_file() { return get<TwoTextsFn>("MyRenameFile", 17); }
-OneTextFn delete_file() { return get<OneTextFn>("MyDeleteFile", 18); }
-TwoTextsFn file_compare() { return get<TwoTextsFn>("MyFileCompare", 22); }
-CopyFilesFn copy_files() { return get<CopyFilesFn>("MyCopyFiles", 23); }
+auto append_file() { return exports().AppendFile; }
+auto short_name() { return exports().GetShortFileName; }
+auto set_env() { return exports().SetEnvVariable; }
+auto ren_directory() { return exports().RenDirectory; }
+auto rename_file() { return exports().MyRenameFile; }
+auto delete_file() { return exports().MyDeleteFile; }
+auto file_compare() { return exports().MyFileCompare; }
+auto copy_files() { return exports().MyCopyFiles; }
 
 std::string win(const fs::path& p) { return p.string(); }
 
@@ -274,8 +268,8 @@ TEST(FileutilDllLoad, NmsrootIsTakenAtLoadAndNotMovedBySetEnvVariable) {
     const std::string src = root + "\\s", dst = root + "\\d", moved = root + "\\moved";
     EXPECT_EXIT(
         {
-            CopyFilesFn copy = copy_files();
-            TwoTextsFn setenv_fn = set_env();
+            auto copy = copy_files();
+            auto setenv_fn = set_env();
             if (!copy || !setenv_fn) std::exit(2);
             copy(src.c_str(), dst.c_str(), "f");
             const int set = setenv_fn("NMSROOT", moved.c_str());
@@ -312,7 +306,7 @@ TEST(FileutilDllLoad, AnEmptyNmsrootIsDefinedWhateverTheLastErrorWas) {
     HMODULE m = LoadLibraryA(copy.c_str());
     SetEnvironmentVariableA("NMSROOT", nullptr);
     ASSERT_NE(m, nullptr);
-    auto copy_fn = reinterpret_cast<CopyFilesFn>(reinterpret_cast<void*>(GetProcAddress(m, "MyCopyFiles")));
+    auto copy_fn = reinterpret_cast<decltype(&MyCopyFiles)>(reinterpret_cast<void*>(GetProcAddress(m, "MyCopyFiles")));
     ASSERT_NE(copy_fn, nullptr);
     EXPECT_EQ(copy_fn(win(t / "s").c_str(), win(t / "d").c_str(), "f"), 1);
     FreeLibrary(m);

@@ -25,9 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using PackageFn = int(WINAPI*)(const char*, const char*);
-using GatewayFn = int(__cdecl*)(const char*, int);
-
 constexpr int64_t kOld = 1000000000, kNew = kOld + 100;
 
 class FullDiskDll : public ::testing::Test {
@@ -37,7 +34,7 @@ protected:
 };
 
 TEST_F(FullDiskDll, ExpansionKeepsEveryInstalledFileAndLeavesNoTemporary) {
-    const PackageFn expand = get<PackageFn>("ExpandPackage", 6);
+    const auto expand = exports().ExpandPackage;
     ASSERT_NE(expand, nullptr);
     TempDir t(false);
     const std::string target = (disk / "nms").string();
@@ -69,7 +66,7 @@ TEST_F(FullDiskDll, ExpansionKeepsEveryInstalledFileAndLeavesNoTemporary) {
 }
 
 TEST_F(FullDiskDll, GatewayProgramIsKeptWhenItsVariantDoesNotFit) {
-    const GatewayFn gateway = get<GatewayFn>("ModifyGatewayFile", 11);
+    const auto gateway = exports().ModifyGatewayFile;
     ASSERT_NE(gateway, nullptr);
     SystemIniBackup backup;
     write_file(disk / "nms/bin/rzgatewy.exe", "the installed gateway");

@@ -94,15 +94,8 @@ void answer(HWND h, const Shown& s) {
 struct Call {
     const char* name;
     int ordinal;
-    std::function<void(FARPROC)> run;
+    std::function<void()> run;
 };
-
-template <typename F, typename... A>
-auto as(FARPROC fn, A... a) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(fn))(a...);
-}
-
-using Text = const char*;
 
 TEST(OpenHandles, EveryExportCalledTwiceLeavesNoneBehind) {
     ASSERT_NE(dll(), nullptr);
@@ -147,41 +140,41 @@ TEST(OpenHandles, EveryExportCalledTwiceLeavesNoneBehind) {
                       to = p("append/to.txt"), a = p("src/a.txt"), b = p("dst/b.txt"), pkgs = p("pkgs");
     // Renames and deletes go back and forth, so every call does real work.
     int flip = 0;
-    auto there_and_back = [&](FARPROC f, const std::string& x, const std::string& y) {
+    auto there_and_back = [&](decltype(Exports::MyRenameFile) f, const std::string& x, const std::string& y) {
         const bool forth = (flip++ % 2) == 0;
-        as<int(__cdecl*)(Text, Text)>(f, (forth ? x : y).c_str(), (forth ? y : x).c_str());
+        f((forth ? x : y).c_str(), (forth ? y : x).c_str());
     };
     int deleted = 0;
     const std::vector<Call> calls = {
-        {"AppendFile", 3, [&](FARPROC f) { as<int(WINAPI*)(Text, Text)>(f, to.c_str(), from.c_str()); }},
-        {"GetLastIconEntry", 4, [&](FARPROC f) { as<int(WINAPI*)(Text)>(f, ini.c_str()); }},
-        {"GetLastDisEntry", 5, [&](FARPROC f) { as<int(WINAPI*)(Text)>(f, ini.c_str()); }},
-        {"ExpandPackage", 6, [&](FARPROC f) { as<int(WINAPI*)(Text, Text)>(f, pkg_path.c_str(), target.c_str()); }},
-        {"GetPackageFile", 7, [&](FARPROC f) { as<int(WINAPI*)(HWND)>(f, nullptr); }},
+        {"AppendFile", 3, [&] { exports().AppendFile(to.c_str(), from.c_str()); }},
+        {"GetLastIconEntry", 4, [&] { exports().GetLastIconEntry(ini.c_str()); }},
+        {"GetLastDisEntry", 5, [&] { exports().GetLastDisEntry(ini.c_str()); }},
+        {"ExpandPackage", 6, [&] { exports().ExpandPackage(pkg_path.c_str(), target.c_str()); }},
+        {"GetPackageFile", 7, [&] { exports().GetPackageFile(nullptr); }},
         {"DisplayPackageSelectionList", 8,
-         [&](FARPROC f) { as<int(__cdecl*)(HWND, Text, int)>(f, nullptr, pkgs.c_str(), 1); }},
-        {"GetFirstFile", 9, [&](FARPROC f) { as<Text(__cdecl*)()>(f); }},
-        {"GetNextFile", 10, [&](FARPROC f) { as<Text(__cdecl*)()>(f); }},
-        {"ModifyGatewayFile", 11, [&](FARPROC f) { as<int(__cdecl*)(Text, int)>(f, nms.c_str(), 2048); }},
-        {"GetShortFileName", 12, [&](FARPROC f) { as<Text(__cdecl*)(Text)>(f, nms.c_str()); }},
-        {"CreateTopTcl", 13, [&](FARPROC f) { as<int(__cdecl*)(Text)>(f, nms.c_str()); }},
-        {"SetEnvVariable", 14, [&](FARPROC f) { as<int(__cdecl*)(Text, Text)>(f, "QM_HANDLES_TEST", "v"); }},
-        {"RenDirectory", 15, [&](FARPROC f) { there_and_back(f, p("ren/olddir"), p("ren/newdir")); }},
+         [&] { exports().DisplayPackageSelectionList(nullptr, pkgs.c_str(), 1); }},
+        {"GetFirstFile", 9, [&] { exports().GetFirstFile(); }},
+        {"GetNextFile", 10, [&] { exports().GetNextFile(); }},
+        {"ModifyGatewayFile", 11, [&] { exports().ModifyGatewayFile(nms.c_str(), 2048); }},
+        {"GetShortFileName", 12, [&] { exports().GetShortFileName(nms.c_str()); }},
+        {"CreateTopTcl", 13, [&] { exports().CreateTopTcl(nms.c_str()); }},
+        {"SetEnvVariable", 14, [&] { exports().SetEnvVariable("QM_HANDLES_TEST", "v"); }},
+        {"RenDirectory", 15, [&] { there_and_back(exports().RenDirectory, p("ren/olddir"), p("ren/newdir")); }},
         {"GetManifestFile", 16,
-         [&](FARPROC f) { as<int(WINAPI*)(Text, Text)>(f, pkg_path.c_str(), target.c_str()); }},
-        {"MyRenameFile", 17, [&](FARPROC f) { there_and_back(f, p("ren/old.txt"), p("ren/new.txt")); }},
+         [&] { exports().GetManifestFile(pkg_path.c_str(), target.c_str()); }},
+        {"MyRenameFile", 17, [&] { there_and_back(exports().MyRenameFile, p("ren/old.txt"), p("ren/new.txt")); }},
         {"MyDeleteFile", 18,
-         [&](FARPROC f) {
+         [&] {
              const std::string gone = p("del/gone1.txt");
              write_file(gone, "d");
-             EXPECT_NE(as<int(__cdecl*)(Text)>(f, gone.c_str()), 0);
+             EXPECT_NE(exports().MyDeleteFile(gone.c_str()), 0);
              ++deleted;
          }},
-        {"GetReInstallPackageList", 19, [&](FARPROC f) { as<int(__cdecl*)(Text)>(f, nms.c_str()); }},
-        {"ClearPackageList", 21, [&](FARPROC f) { as<int(__cdecl*)()>(f); }},
-        {"MyFileCompare", 22, [&](FARPROC f) { as<int(__cdecl*)(Text, Text)>(f, a.c_str(), b.c_str()); }},
+        {"GetReInstallPackageList", 19, [&] { exports().GetReInstallPackageList(nms.c_str()); }},
+        {"ClearPackageList", 21, [&] { exports().ClearPackageList(); }},
+        {"MyFileCompare", 22, [&] { exports().MyFileCompare(a.c_str(), b.c_str()); }},
         {"MyCopyFiles", 23,
-         [&](FARPROC f) { as<int(__cdecl*)(Text, Text, Text)>(f, src.c_str(), dst.c_str(), "*"); }},
+         [&] { exports().MyCopyFiles(src.c_str(), dst.c_str(), "*"); }},
     };
 
     DialogWatcher watch(answer, 60000);
@@ -190,10 +183,10 @@ TEST(OpenHandles, EveryExportCalledTwiceLeavesNoneBehind) {
         FARPROC fn = by_ordinal(c.ordinal);
         ASSERT_NE(fn, nullptr) << c.name;
         ASSERT_EQ(fn, by_name(c.name)) << c.name;
-        c.run(fn);  // the system's one-time set-up, not counted
+        c.run();  // the system's one-time set-up, not counted
         const DWORD before = handle_count();
-        c.run(fn);
-        c.run(fn);
+        c.run();
+        c.run();
         const DWORD after = handle_count();
         EXPECT_GT(before, 0u) << c.name;
         EXPECT_EQ(after, before) << c.name << " left " << static_cast<long>(after - before) << " handle(s) open";

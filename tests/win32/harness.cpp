@@ -28,6 +28,17 @@ FARPROC by_ordinal(int ordinal) {
     return GetProcAddress(dll(), reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(ordinal)));
 }
 
+const Exports& exports() {
+    static const Exports all = [] {
+        Exports e;
+#define QM_TEST_RESOLVE(ordinal, name, ...) e.name = get<decltype(e.name)>(#name, ordinal);
+        QM_EXPORT_TABLE(QM_TEST_RESOLVE)
+#undef QM_TEST_RESOLVE
+        return e;
+    }();
+    return all;
+}
+
 extern "C" int qm_call_measure(void* fn, int n, const uint32_t* args, uint32_t* ret);
 asm(".text\n"
     ".globl _qm_call_measure\n"

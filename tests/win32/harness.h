@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "boundary/exports_table.h"
+#include "quillmar.h"
+
 namespace qm::wintest {
 
 // A wait for another process, stretched where Wine's programs run through an emulator
@@ -41,6 +44,15 @@ F get(const char* name, int ordinal) {
     if (!a || a != b) return nullptr;
     return reinterpret_cast<F>(reinterpret_cast<void*>(a));
 }
+
+// Every export, typed as include/quillmar.h declares it, resolved once by name with its
+// ordinal checked as get() does (null when either fails).
+struct Exports {
+#define QM_TEST_POINTER(ordinal, name, ...) decltype(&::name) name = nullptr;
+    QM_EXPORT_TABLE(QM_TEST_POINTER)
+#undef QM_TEST_POINTER
+};
+const Exports& exports();
 
 // Calls fn with the 32-bit arguments and reports how many bytes of arguments the
 // callee removed from the stack: 4 per argument for the callee-cleans convention,

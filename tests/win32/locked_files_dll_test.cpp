@@ -25,10 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using PackageFn = int(WINAPI*)(const char*, const char*);
-using CopyFilesFn = int(__cdecl*)(const char*, const char*, const char*);
-using GatewayFn = int(__cdecl*)(const char*, int);
-
 constexpr int64_t kOld = 1000000000, kNew = kOld + 100;
 
 enum class Lock { ReadOnly, HeldWithoutSharing, HeldSharingReadWrite };
@@ -81,7 +77,6 @@ std::string lock_name(const ::testing::TestParamInfo<Lock>& i) {
     }
 }
 
-
 class HeldMemberDll : public ::testing::TestWithParam<Lock> {};
 
 // Held without sharing, the file cannot be written: the expansion stops with the
@@ -89,7 +84,7 @@ class HeldMemberDll : public ::testing::TestWithParam<Lock> {};
 // cannot be replaced but can be written: the member goes into it in place and the
 // expansion goes on.
 TEST_P(HeldMemberDll, ExpansionWritesAHeldFileWhereItMayAndOtherwiseStops) {
-    const PackageFn expand = get<PackageFn>("ExpandPackage", 6);
+    const auto expand = exports().ExpandPackage;
     ASSERT_NE(expand, nullptr);
     const bool in_place = GetParam() == Lock::HeldSharingReadWrite;
     TempDir t(false);
@@ -127,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Locks, HeldMemberDll, ::testing::Values(Lock::HeldWitho
 class LockedDestinationDll : public ::testing::TestWithParam<Lock> {};
 
 TEST_P(LockedDestinationDll, GuardedCopyIsAttemptedAndWritesWhereItMay) {
-    const CopyFilesFn copy = get<CopyFilesFn>("MyCopyFiles", 23);
+    const auto copy = exports().MyCopyFiles;
     ASSERT_NE(copy, nullptr);
     const bool in_place = GetParam() == Lock::HeldSharingReadWrite;
     TempDir t;
@@ -154,7 +149,7 @@ TEST_P(LockedDestinationDll, GuardedCopyIsAttemptedAndWritesWhereItMay) {
 }
 
 TEST_P(LockedDestinationDll, GatewayIniIsWrittenWhereItMayAndThePackageIniGoesOnlyThen) {
-    const GatewayFn gateway = get<GatewayFn>("ModifyGatewayFile", 11);
+    const auto gateway = exports().ModifyGatewayFile;
     ASSERT_NE(gateway, nullptr);
     const bool in_place = GetParam() == Lock::HeldSharingReadWrite;
     SystemIniBackup backup;
@@ -185,7 +180,7 @@ TEST_P(LockedDestinationDll, GatewayIniIsWrittenWhereItMayAndThePackageIniGoesOn
 }
 
 TEST(LockedFileDll, GatewayProgramHeldSharingWritesIsReplacedInPlace) {
-    const GatewayFn gateway = get<GatewayFn>("ModifyGatewayFile", 11);
+    const auto gateway = exports().ModifyGatewayFile;
     ASSERT_NE(gateway, nullptr);
     SystemIniBackup backup;
     TempDir t(false);

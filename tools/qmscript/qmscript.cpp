@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
+
+#include "boundary/exports_table.h"
 
 namespace {
 
@@ -18,18 +21,11 @@ struct Signature {
     bool returns_text;
 };
 
-const Signature kSignatures[] = {
-    {"AppendFile", 2, true, false},          {"GetLastIconEntry", 1, true, false},
-    {"GetLastDisEntry", 1, true, false},     {"ExpandPackage", 2, true, false},
-    {"GetPackageFile", 1, true, false},      {"DisplayPackageSelectionList", 3, false, false},
-    {"GetFirstFile", 0, false, true},        {"GetNextFile", 0, false, true},
-    {"ModifyGatewayFile", 2, false, false},  {"GetShortFileName", 1, false, true},
-    {"CreateTopTcl", 1, false, false},       {"SetEnvVariable", 2, false, false},
-    {"RenDirectory", 2, false, false},       {"GetManifestFile", 2, true, false},
-    {"MyRenameFile", 2, false, false},       {"MyDeleteFile", 1, false, false},
-    {"GetReInstallPackageList", 1, false, false}, {"ClearPackageList", 0, false, false},
-    {"MyFileCompare", 2, false, false},      {"MyCopyFiles", 3, false, false},
-};
+#define QM_SCRIPT_SIGNATURE(ordinal, name, convention, subsystem, result, types, count, synopsis) \
+    {#name, count, QM_CALLEE_CLEANS_##convention, std::is_same_v<result, const char*>},
+#define QM_CALLEE_CLEANS_callee true
+#define QM_CALLEE_CLEANS_caller false
+const Signature kSignatures[] = {QM_EXPORT_TABLE(QM_SCRIPT_SIGNATURE)};
 
 using Std0 = DWORD_PTR(WINAPI*)();
 using Std1 = DWORD_PTR(WINAPI*)(DWORD_PTR);

@@ -13,6 +13,7 @@
 #include "packages/author.h"
 #include "packages/check.h"
 #include "packages/pack.h"
+#include "platform/calendar.h"
 
 namespace qm::cli {
 namespace {
@@ -66,14 +67,14 @@ bool is_directory(const char* dir) {
 int run_plan(int argc, char** argv) {
     bool json = false;
     if (!json_flag(argc, argv, 2, &json) || !is_directory(argv[1])) return 2;
-    const PlanReport r = PlanExpansion(argv[0], argv[1]);
+    const PlanReport r = plan_expansion(argv[0], argv[1]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be read: %s\n", argv[0], r.error.c_str());
         return 2;
     }
     if (!json) std::printf("%s into %s:\n", argv[0], argv[1]);
     for (const PlannedMember& m : r.members) {
-        const std::string action = json ? "\"" + std::string(PlanActionName(m.action)) + "\"" : PlanActionName(m.action);
+        const std::string action = json ? "\"" + std::string(plan_action_name(m.action)) + "\"" : plan_action_name(m.action);
         print_row(json, "action", m.name, action.c_str(), m.reason);
     }
     if (!json) {
@@ -87,7 +88,7 @@ int run_plan(int argc, char** argv) {
 int run_verify(int argc, char** argv) {
     bool json = false;
     if (!json_flag(argc, argv, 2, &json) || !is_directory(argv[1])) return 2;
-    const VerifyReport r = VerifyInstall(argv[0], argv[1]);
+    const VerifyReport r = verify_install(argv[0], argv[1]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be read: %s\n", argv[0], r.error.c_str());
         return 2;
@@ -96,7 +97,7 @@ int run_verify(int argc, char** argv) {
     if (!json) std::printf("%s against %s:\n", argv[0], argv[1]);
     for (const VerifiedMember& m : r.members) {
         differ += m.state != VerifyState::Ok;
-        const std::string state = json ? "\"" + std::string(VerifyStateName(m.state)) + "\"" : VerifyStateName(m.state);
+        const std::string state = json ? "\"" + std::string(verify_state_name(m.state)) + "\"" : verify_state_name(m.state);
         print_row(json, "status", m.name, state.c_str(), m.reason);
     }
     if (!json) {
@@ -111,11 +112,7 @@ int run_verify(int argc, char** argv) {
 std::string utc_text(int64_t t) {
     const time_t tt = static_cast<time_t>(t);
     struct tm tmv;
-#ifdef _WIN32
-    if (gmtime_s(&tmv, &tt) != 0) return std::to_string(t);
-#else
-    if (!gmtime_r(&tt, &tmv)) return std::to_string(t);
-#endif
+    if (!qm::plat::utc_calendar(tt, &tmv)) return std::to_string(t);
     char buf[40];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tmv);
     return buf;
@@ -141,7 +138,7 @@ int run_pack(int argc, char** argv) {
     }
     const char* given = argc == 4 ? argv[3] : std::getenv("SOURCE_DATE_EPOCH");
     if (given && *given) {
-        if (!ParsePackTime(given, &options.mtime) || options.mtime < 0) {
+        if (!parse_pack_time(given, &options.mtime) || options.mtime < 0) {
             std::fprintf(stderr, "quillmar: '%s' is not a time (seconds since 1970, or YYYY-MM-DD[ HH:MM[:SS]])\n",
                          given);
             return 2;
@@ -152,7 +149,7 @@ int run_pack(int argc, char** argv) {
         std::fprintf(stderr, "quillmar: %s would be inside %s, which is packed\n", argv[1], argv[0]);
         return 2;
     }
-    const PackReport r = PackTree(argv[0], argv[1], options);
+    const PackReport r = pack_tree(argv[0], argv[1], options);
     if (!r.written) {
         for (const std::string& p : r.problems) std::fprintf(stderr, "quillmar: %s\n", p.c_str());
         std::fprintf(stderr, "quillmar: nothing written\n");
@@ -160,7 +157,7 @@ int run_pack(int argc, char** argv) {
     }
     std::printf("%s: %d files, %d directories, %lld bytes, every member dated %s\n", argv[1], r.files,
                 r.directories, static_cast<long long>(r.bytes), utc_text(r.mtime).c_str());
-    return print_findings(CheckPackage(argv[1]).findings);
+    return print_findings(check_package(argv[1]).findings);
 }
 
 const Command kPack{"pack", "TREE PACKAGE [--mtime TIME]",

@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "boundary/exports_table.h"
 #include "cli.h"
 #include "config/gateway.h"
 #include "config/probes.h"
@@ -27,47 +30,69 @@ using Args = std::vector<const char*>;
 
 int number(const char* s) { return static_cast<int>(std::strtol(s, nullptr, 0)); }
 
+// What one call returned: a 32-bit result, or a text (possibly null).
+struct Outcome {
+    long value = 0;
+    bool is_text = false;
+    const char* text = nullptr;
+};
+
+Outcome outcome(int r) { return {r, false, nullptr}; }
+Outcome outcome(const char* t) { return {0, true, t}; }
+
+// A window owner is always null here; every other parameter is the next word given.
+template <typename P>
+constexpr bool given = !std::is_same_v<P, void*>;
+
+template <typename P>
+P argument(const Args& a, size_t i) {
+    if constexpr (std::is_same_v<P, void*>)
+        return nullptr;
+    else if constexpr (std::is_same_v<P, int>)
+        return number(a[i]);
+    else
+        return a[i];
+}
+
+// Calls an operation of the export's signature with the words given for it.
+template <typename Signature>
+struct Call;
+template <typename R, typename... P>
+struct Call<R(P...)> {
+    static constexpr int args = (0 + ... + int(given<P>));
+
+    // Which word the parameter at index takes: the given parameters before it.
+    static constexpr size_t word(size_t index) {
+        constexpr bool is_given[] = {given<P>..., false};
+        size_t n = 0;
+        for (size_t j = 0; j < index; ++j) n += is_given[j];
+        return n;
+    }
+
+    template <typename Op, size_t... I>
+    static Outcome run(Op op, const Args& a, std::index_sequence<I...>) {
+        return outcome(op(argument<P>(a, word(I))...));
+    }
+    template <typename Op>
+    static Outcome run(Op op, const Args& a) {
+        return run(op, a, std::index_sequence_for<P...>{});
+    }
+};
+
 struct Export {
     const char* name;
     int args;
     const char* synopsis;
-    long (*call)(const Args& a);          // for a 32-bit result
-    const char* (*call_text)(const Args& a);  // for a text result
+    Outcome (*call)(const Args& a);
 };
 
-const Export kExports[] = {
-    {"AppendFile", 2, "DST SRC", [](const Args& a) -> long { return fileutil::AppendFile(a[0], a[1]); }, nullptr},
-    {"GetLastIconEntry", 1, "INI", [](const Args& a) -> long { return config::GetLastIconEntry(a[0]); }, nullptr},
-    {"GetLastDisEntry", 1, "INI", [](const Args& a) -> long { return config::GetLastDisEntry(a[0]); }, nullptr},
-    {"ExpandPackage", 2, "PACKAGE DIR",
-     [](const Args& a) -> long { return packages::ExpandPackage(a[0], a[1]); }, nullptr},
-    {"GetPackageFile", 0, "", [](const Args&) -> long { return packages::GetPackageFile(nullptr); }, nullptr},
-    {"DisplayPackageSelectionList", 2, "DIR MODE",
-     [](const Args& a) -> long { return packages::DisplayPackageSelectionList(nullptr, a[0], number(a[1])); },
-     nullptr},
-    {"GetFirstFile", 0, "", nullptr, [](const Args&) { return packages::GetFirstFile(); }},
-    {"GetNextFile", 0, "", nullptr, [](const Args&) { return packages::GetNextFile(); }},
-    {"ModifyGatewayFile", 2, "ROOT CODE",
-     [](const Args& a) -> long { return config::ModifyGatewayFile(a[0], number(a[1])); }, nullptr},
-    {"GetShortFileName", 1, "PATH", nullptr, [](const Args& a) { return fileutil::GetShortFileName(a[0]); }},
-    {"CreateTopTcl", 1, "ROOT", [](const Args& a) -> long { return config::CreateTopTcl(a[0]); }, nullptr},
-    {"SetEnvVariable", 2, "NAME VALUE",
-     [](const Args& a) -> long { return fileutil::SetEnvVariable(a[0], a[1]); }, nullptr},
-    {"RenDirectory", 2, "OLD NEW", [](const Args& a) -> long { return fileutil::RenDirectory(a[0], a[1]); },
-     nullptr},
-    {"GetManifestFile", 2, "PACKAGE DIR",
-     [](const Args& a) -> long { return packages::GetManifestFile(a[0], a[1]); }, nullptr},
-    {"MyRenameFile", 2, "OLD NEW", [](const Args& a) -> long { return fileutil::MyRenameFile(a[0], a[1]); },
-     nullptr},
-    {"MyDeleteFile", 1, "PATH", [](const Args& a) -> long { return fileutil::MyDeleteFile(a[0]); }, nullptr},
-    {"GetReInstallPackageList", 1, "ROOT",
-     [](const Args& a) -> long { return packages::GetReInstallPackageList(a[0]); }, nullptr},
-    {"ClearPackageList", 0, "", [](const Args&) -> long { return packages::ClearPackageList(); }, nullptr},
-    {"MyFileCompare", 2, "A B", [](const Args& a) -> long { return fileutil::MyFileCompare(a[0], a[1]); },
-     nullptr},
-    {"MyCopyFiles", 3, "SRC DST PATTERN",
-     [](const Args& a) -> long { return fileutil::MyCopyFiles(a[0], a[1], a[2]); }, nullptr},
-};
+// Each export calls the operation of the same name in its subsystem.
+#define QM_CLI_EXPORT(ordinal, name, convention, subsystem, result, types, count, synopsis)  \
+    {#name, Call<result types>::args, synopsis, [](const Args& a) {                           \
+         return Call<result types>::run([](auto... v) { return ::qm::subsystem::name(v...); }, a); \
+     }},
+const Export kExports[] = {QM_EXPORT_TABLE(QM_CLI_EXPORT)};
+#undef QM_CLI_EXPORT
 
 const Export* find(const char* name) {
     for (const Export& e : kExports)
@@ -102,15 +127,13 @@ int run_call(int argc, char** argv) {
         const Args args(c.begin() + 1, c.end());
         std::printf("%s(", e->name);
         for (size_t i = 0; i < args.size(); ++i) std::printf("%s\"%s\"", i ? ", " : "", args[i]);
-        if (e->call_text) {
-            const char* t = e->call_text(args);
-            if (t)
-                std::printf(") = \"%s\"\n", t);
-            else
-                std::printf(") = NULL\n");
-        } else {
-            std::printf(") = %ld\n", e->call(args));
-        }
+        const Outcome r = e->call(args);
+        if (!r.is_text)
+            std::printf(") = %ld\n", r.value);
+        else if (r.text)
+            std::printf(") = \"%s\"\n", r.text);
+        else
+            std::printf(") = NULL\n");
         std::fflush(stdout);
     }
     return 0;

@@ -6,12 +6,13 @@
 
 #include "cli.h"
 #include "packages/check.h"
+#include "platform/calendar.h"
 
 namespace qm::cli {
 namespace {
 
 using qm::packages::CheckedMember;
-using qm::packages::CheckPackage;
+using qm::packages::check_package;
 using qm::packages::CheckReport;
 using qm::packages::MemberAction;
 
@@ -27,11 +28,7 @@ std::string time_text(int64_t t) {
     if (t < 0) return "----------- --:--";
     const time_t tt = static_cast<time_t>(t);
     struct tm tmv;
-#ifdef _WIN32
-    if (localtime_s(&tmv, &tt) != 0) return "----------- --:--";
-#else
-    if (!localtime_r(&tt, &tmv)) return "----------- --:--";
-#endif
+    if (!qm::plat::local_calendar(tt, &tmv)) return "----------- --:--";
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tmv);
     return buf;
@@ -40,7 +37,7 @@ std::string time_text(int64_t t) {
 void print_member(const CheckedMember& m, bool with_action) {
     std::printf("%s %d/%d %10lld %s %s", mode_text(m).c_str(), m.uid, m.gid, static_cast<long long>(m.size),
                 time_text(m.mtime).c_str(), m.name.c_str());
-    if (with_action) std::printf("  [%s]", qm::packages::ActionText(m.action));
+    if (with_action) std::printf("  [%s]", qm::packages::action_text(m.action));
     std::printf("\n");
 }
 
@@ -59,7 +56,7 @@ int print_findings(const std::vector<std::string>& findings) {
 namespace {
 
 int run_list(int, char** argv) {
-    const CheckReport r = CheckPackage(argv[0]);
+    const CheckReport r = check_package(argv[0]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
         return 1;
@@ -69,7 +66,7 @@ int run_list(int, char** argv) {
 }
 
 int run_check(int, char** argv) {
-    const CheckReport r = CheckPackage(argv[0]);
+    const CheckReport r = check_package(argv[0]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", argv[0], r.error.c_str());
         return 1;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "platform/errors.h"
 #include "platform/fault.h"
@@ -67,10 +68,8 @@ bool move_across_volumes(const NativePath& from, const NativePath& to) noexcept 
 
 int compare_file_time(uint64_t a, uint64_t b) noexcept { return a < b ? -1 : (a > b ? 1 : 0); }
 
-bool ExclusiveFile::Traits::close(intptr_t h) noexcept { return ::close(static_cast<int>(h)) == 0; }
-
 bool ExclusiveFile::open(const char* path, Access) noexcept {
-    handle_.reset();
+    file_.reset();
     if (!path) return false;
     NativePath p(path);
     struct stat st;
@@ -78,13 +77,13 @@ bool ExclusiveFile::open(const char* path, Access) noexcept {
     // A descriptor open for reading is enough to set the times of a file one owns.
     unique_fd fd = open_regular(p.c_str(), &st);
     if (!fd) return false;
-    handle_.reset(fd.release());
+    file_ = std::move(fd);
     return true;
 }
 
 bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
-    if (!handle_) return false;
-    const int fd = static_cast<int>(handle_.get());
+    if (!file_) return false;
+    const int fd = file_.get();
     out->creation = 0;
     // One statx gives all three where it can; fstat where it cannot.
     struct statx sx;
@@ -103,10 +102,10 @@ bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
 }
 
 bool ExclusiveFile::set_times(const FileTimes& t) noexcept {
-    if (!handle_) return false;
+    if (!file_) return false;
     if (fault::check(fault::Op::SetTime) != 0) return false;
     const struct timespec times[2] = {from_filetime(t.access), from_filetime(t.write)};
-    return ::futimens(static_cast<int>(handle_.get()), times) == 0;
+    return ::futimens(file_.get(), times) == 0;
 }
 
 bool copy_file_replace(const char* from, const char* to) noexcept {

@@ -111,7 +111,7 @@ int remove_file(const char* path) noexcept {
     return ::unlink(p.c_str()) == 0 ? 0 : err();
 }
 
-bool FdTraits::close(int fd) noexcept { return ::close(fd) == 0; }
+bool close_descriptor(int fd) noexcept { return ::close(fd) == 0; }
 
 
 int InFile::open(const char* path) noexcept {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "common/alloc.h"
+#include "platform/alloc.h"
 #include "platform/fs.h"
 #include "platform/ini.h"
 #include "platform/posix/paths.h"

@@ -11,9 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/alloc.h"
+#include "platform/alloc.h"
 #include "platform/posix/paths.h"
 #include "platform/process.h"
+#include "platform/unique_handle.h"
 
 extern char** environ;
 
@@ -82,30 +83,27 @@ unsigned from_exec_errno(int e) noexcept {
 unsigned spawn_detached(const char* program, char* const* argv) noexcept {
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) return kLaunchNoResources;
+    unique_fd read_end(report[0]), write_end(report[1]);
     const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(report[0]);
-        ::close(report[1]);
-        return kLaunchNoResources;
-    }
+    if (child < 0) return kLaunchNoResources;
     if (child == 0) {
-        // Only async-signal-safe calls from here on. The middle process ends at once, so
-        // the program is adopted by init and never becomes our zombie.
-        ::close(report[0]);
+        // Only async-signal-safe calls from here on (a close is one). The middle process
+        // ends at once, so the program is adopted by init and never becomes our zombie.
+        read_end.reset();
         const pid_t grandchild = ::fork();
         if (grandchild == 0) {
             ::execve(program, argv, environ);
             const int e = errno;
-            (void)!::write(report[1], &e, sizeof e);
+            (void)!::write(write_end.get(), &e, sizeof e);
             ::_exit(127);
         }
         if (grandchild < 0) {
             const int e = errno;
-            (void)!::write(report[1], &e, sizeof e);
+            (void)!::write(write_end.get(), &e, sizeof e);
         }
         ::_exit(0);
     }
-    ::close(report[1]);
+    write_end.reset();
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
@@ -113,9 +111,9 @@ unsigned spawn_detached(const char* program, char* const* argv) noexcept {
     int e = 0;
     ssize_t got;
     do {
-        got = ::read(report[0], &e, sizeof e);
+        got = ::read(read_end.get(), &e, sizeof e);
     } while (got < 0 && errno == EINTR);
-    ::close(report[0]);
+    read_end.reset();
     if (got == 0) return kLaunchStarted;
     return got == static_cast<ssize_t>(sizeof e) ? from_exec_errno(e) : kLaunchNoResources;
 }

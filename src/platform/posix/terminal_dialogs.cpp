@@ -7,15 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/dialog_ids.h"
 #include "platform/dirsearch.h"
-#include "platform/memory_list_box.h"
+#include "platform/stand_in/memory_list_box.h"
 #include "platform/unique_handle.h"
 
 namespace qm::plat {
 
 namespace {
-
-constexpr int kOk = 1, kCancel = 2, kSelectAll = 1001, kUnselectAll = 1002;
 
 void show(FILE* out, const char* caption, const MemoryListBox& list) noexcept {
     std::fprintf(out, "\n%s\n", caption);
@@ -72,7 +71,7 @@ int ask(FILE* in, FILE* out, const char* caption, const char* ok, MemoryListBox&
         char line[1024];
         if (!std::fgets(line, sizeof line, in)) {
             std::fprintf(out, "\n");
-            return kCancel;
+            return IDC_CANCEL;
         }
         if (!std::strchr(line, '\n')) {  // drop the rest of an overlong line
             int c;
@@ -80,10 +79,10 @@ int ask(FILE* in, FILE* out, const char* caption, const char* ok, MemoryListBox&
             }
         }
         trim(line);
-        if (line[0] == '\0') return kOk;
-        if (!std::strcmp(line, "q") || !std::strcmp(line, "Q")) return kCancel;
-        if (!std::strcmp(line, "all")) return kSelectAll;
-        if (!std::strcmp(line, "none")) return kUnselectAll;
+        if (line[0] == '\0') return IDC_OK;
+        if (!std::strcmp(line, "q") || !std::strcmp(line, "Q")) return IDC_CANCEL;
+        if (!std::strcmp(line, "all")) return IDC_SELECT_ALL;
+        if (!std::strcmp(line, "none")) return IDC_UNSELECT_ALL;
         if (!toggle(line, list)) std::fprintf(out, "Not an item number: %s\n", line);
     }
 }
@@ -108,26 +107,21 @@ private:
     int result_ = 0;
 };
 
-struct StreamTraits {
-    using pointer = FILE*;
-    static FILE* invalid() noexcept { return nullptr; }
-    static bool is_valid(FILE* f) noexcept { return f != nullptr; }
-    static bool close(FILE* f) noexcept { return std::fclose(f) == 0; }
-};
-using Stream = unique_handle<StreamTraits>;
+using Stream = unique_stream;
 
 // The controlling terminal, for reading and for writing; both empty without one.
 struct Terminal {
     Stream in, out;
     Terminal() noexcept {
-        const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) return;
-        const int fd2 = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        in.reset(::fdopen(fd, "r"));
-        if (!in) ::close(fd);
-        if (fd2 >= 0) {
-            out.reset(::fdopen(fd2, "w"));
-            if (!out) ::close(fd2);
+        unique_fd fd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!fd) return;
+        unique_fd fd2(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+        // Each stream owns its descriptor once it exists.
+        in.reset(::fdopen(fd.get(), "r"));
+        if (in) fd.release();
+        if (fd2) {
+            out.reset(::fdopen(fd2.get(), "w"));
+            if (out) fd2.release();
         }
     }
     bool ok() const noexcept { return in && out; }
@@ -161,11 +155,11 @@ bool choose_package_files_on(FILE* in, FILE* out, const char* dir, char* selecti
     std::snprintf(caption, sizeof caption, "Select Package (%s)", dir);
     while (true) {
         const int id = ask(in, out, caption, "Open", list);
-        if (id == kSelectAll || id == kUnselectAll) {
-            list.select_all(id == kSelectAll);
+        if (id == IDC_SELECT_ALL || id == IDC_UNSELECT_ALL) {
+            list.select_all(id == IDC_SELECT_ALL);
             continue;
         }
-        if (id == kCancel || list.selected_count() == 0) return false;
+        if (id == IDC_CANCEL || list.selected_count() == 0) return false;
         break;
     }
     const size_t dlen = std::strlen(dir);

@@ -41,7 +41,7 @@ unique_fd open_text_file(const char* path, int flags) noexcept {
 
 bool TextIn::open(const char* path) noexcept {
     stream_.reset();
-    eof_ = false;
+    state_.eof = false;
     unique_fd fd = open_text_file(path, O_RDONLY);
     FILE* f = fd ? ::fdopen(fd.get(), "r") : nullptr;
     if (!f) return false;
@@ -53,14 +53,14 @@ bool TextIn::open(const char* path) noexcept {
 size_t TextIn::read(char* buffer, size_t size) noexcept {
     FILE* f = stream_.get();
     size_t got = 0;
-    while (got < size && !eof_) {
+    while (got < size && !state_.eof) {
         int c = getc_unlocked(f);
         if (c == EOF) {
-            eof_ = !std::ferror(f);
+            state_.eof = !std::ferror(f);
             break;
         }
         if (c == 0x1A) {
-            eof_ = true;
+            state_.eof = true;
             break;
         }
         if (c == '\r') {
@@ -75,7 +75,7 @@ size_t TextIn::read(char* buffer, size_t size) noexcept {
     return got;
 }
 
-bool TextIn::eof() const noexcept { return eof_; }
+bool TextIn::eof() const noexcept { return state_.eof; }
 bool TextIn::identity(FileId* out) const noexcept { return identity_of(stream_.get(), out); }
 
 bool TextAppend::open(const char* path) noexcept {

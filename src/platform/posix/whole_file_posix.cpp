@@ -22,6 +22,7 @@
 #include "platform/fault.h"
 #include "platform/posix/filetime.h"
 #include "platform/posix/paths.h"
+#include "platform/unique_handle.h"
 #include "platform/whole_file.h"
 #include "platform/whole_file_internal.h"
 
@@ -53,11 +54,11 @@ void directory_of(const char* path, char* out, size_t size) noexcept {
 // The umask, for a file that could not be created with the default mode; read without
 // changing it where /proc tells it.
 mode_t current_umask() noexcept {
-    int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
+    unique_fd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    if (fd) {
         char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-        ::close(fd);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf - 1);
+        fd.reset();
         if (n > 0) {
             buf[n] = '\0';
             if (const char* u = std::strstr(buf, "\nUmask:")) return static_cast<mode_t>(std::strtoul(u + 7, nullptr, 8));
@@ -94,14 +95,12 @@ int rename_new(int dir_fd, const char* from, const char* to) noexcept {
 // A temporary that nobody holds is what a killed run left: removed. One that its writer
 // still holds (locked) stays. True when the name is free now.
 bool remove_if_stale(int dir_fd, const char* temp) noexcept {
-    const int fd = ::openat(dir_fd, temp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT;
+    const unique_fd fd(::openat(dir_fd, temp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) return errno == ENOENT;
     struct stat held, named;
-    const bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-                       ::fstatat(dir_fd, temp, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
-                       held.st_ino == named.st_ino && ::unlinkat(dir_fd, temp, 0) == 0;
-    ::close(fd);
-    return stale;
+    return ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(fd.get(), &held) == 0 && S_ISREG(held.st_mode) &&
+           ::fstatat(dir_fd, temp, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino && ::unlinkat(dir_fd, temp, 0) == 0;
 }
 
 // Within a scope, the directory last written into, relative to the current directory,
@@ -197,11 +196,10 @@ int write_fully(int fd, const char* p, size_t size) noexcept {
 void flush_directory(const char* path) noexcept {
     char dir[4096];
     directory_of(path, dir, sizeof dir);
-    const int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+    const unique_fd fd(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return;
     // A failure here no longer puts the content at risk: not reported.
-    (void)::fsync(fd);
-    ::close(fd);
+    (void)::fsync(fd.get());
 }
 
 }  // namespace

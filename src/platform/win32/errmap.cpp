@@ -6,6 +6,9 @@
 
 namespace qm::plat {
 
+// The runtime here is the one whose numbering the library speaks.
+int from_native_errno(int e) noexcept { return e; }
+
 int crt_error_from_win32(unsigned long code) noexcept {
     switch (code) {
         case ERROR_FILE_NOT_FOUND:

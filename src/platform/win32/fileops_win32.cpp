@@ -9,8 +9,6 @@ namespace qm::plat {
 
 namespace {
 
-HANDLE as_handle(intptr_t h) noexcept { return reinterpret_cast<HANDLE>(h); }
-
 uint64_t from_filetime(const FILETIME& f) noexcept {
     return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
@@ -29,23 +27,19 @@ int compare_file_time(uint64_t a, uint64_t b) noexcept {
     return static_cast<int>(CompareFileTime(&fa, &fb));
 }
 
-bool ExclusiveFile::Traits::close(intptr_t h) noexcept { return CloseHandle(as_handle(h)) != 0; }
-
 bool ExclusiveFile::open(const char* path, Access access) noexcept {
-    handle_.reset();
+    file_.reset();
     if (!path) return false;
     // Setting times needs no more than the right to write attributes, so a read-only
     // file's times can be set too.
     const DWORD rights = access == Access::Read ? GENERIC_READ : FILE_WRITE_ATTRIBUTES;
-    HANDLE h = CreateFileA(path, rights, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    handle_.reset(reinterpret_cast<intptr_t>(h));
-    return true;
+    file_.reset(CreateFileA(path, rights, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file_);
 }
 
 bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!handle_ || !GetFileInformationByHandle(as_handle(handle_.get()), &info)) return false;
+    if (!file_ || !GetFileInformationByHandle(file_.get(), &info)) return false;
     out->creation = from_filetime(info.ftCreationTime);
     out->access = from_filetime(info.ftLastAccessTime);
     // A file a write never completed is older than any source.
@@ -58,19 +52,16 @@ bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
 
 bool ExclusiveFile::set_times(const FileTimes& t) noexcept {
     const FILETIME c = to_filetime(t.creation), a = to_filetime(t.access), w = to_filetime(t.write);
-    return handle_ && SetFileTime(as_handle(handle_.get()), &c, &a, &w) != 0;
+    return file_ && SetFileTime(file_.get(), &c, &a, &w) != 0;
 }
 
 namespace {
 
 // Volume and index of an existing file or directory, whoever else holds it open.
 bool identity(const char* path, BY_HANDLE_FILE_INFORMATION* out) noexcept {
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    const bool ok = GetFileInformationByHandle(h, out) != 0;
-    CloseHandle(h);
-    return ok;
+    const unique_handle h(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return h && GetFileInformationByHandle(h.get(), out) != 0;
 }
 
 bool same_file(const char* a, const char* b) noexcept {
@@ -83,10 +74,10 @@ bool same_file(const char* a, const char* b) noexcept {
 
 bool copy_file_replace(const char* from, const char* to) noexcept {
     if (!from || !to) return false;
-    HANDLE in = CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                            nullptr);
-    if (in == INVALID_HANDLE_VALUE) return false;
-    unique_handle<ExclusiveFile::Traits> source(reinterpret_cast<intptr_t>(in));
+    const unique_handle source(CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) return false;
+    const HANDLE in = source.get();
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(in, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
 

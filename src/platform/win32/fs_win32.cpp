@@ -110,7 +110,7 @@ int change_dir(const char* path) noexcept { return ::_chdir(path) == 0 ? 0 : err
 
 int remove_file(const char* path) noexcept { return ::_unlink(path) == 0 ? 0 : err(); }
 
-bool FdTraits::close(int fd) noexcept { return ::_close(fd) == 0; }
+bool close_descriptor(int fd) noexcept { return ::_close(fd) == 0; }
 
 int InFile::open(const char* path) noexcept {
     int fd = ::_open(path, _O_RDONLY | _O_BINARY);

@@ -2,14 +2,12 @@
 // that hands the opening and every command to the library's dialog logic.
 #include <windows.h>
 
+#include "platform/dialog_ids.h"
 #include "platform/dialogs.h"
 
 namespace qm::plat {
 
 namespace {
-
-constexpr int kTemplateId = 101;
-constexpr int kListId = 1000;
 
 // The logic of the dialog being shown. The dialog is modal and its initial parameter is
 // 0, so the procedure finds its logic here.
@@ -46,7 +44,7 @@ public:
 
 private:
     LRESULT send(UINT msg, WPARAM wp, LPARAM lp) noexcept {
-        return SendDlgItemMessageA(dialog_, kListId, msg, wp, lp);
+        return SendDlgItemMessageA(dialog_, IDC_PACKAGE_LIST, msg, wp, lp);
     }
     HWND dialog_;
 };
@@ -105,7 +103,7 @@ int show_list_dialog(void* owner, ListDialogLogic& logic) noexcept {
     if (!module) return -1;
     ListDialogLogic* outer = g_logic;
     g_logic = &logic;
-    const INT_PTR r = DialogBoxParamA(module, MAKEINTRESOURCEA(kTemplateId), static_cast<HWND>(owner),
+    const INT_PTR r = DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_PACKAGE_SELECTION), static_cast<HWND>(owner),
                                       PackageSelectionDialogProc, 0);
     g_logic = outer;
     return static_cast<int>(r);

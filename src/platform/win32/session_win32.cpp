@@ -4,18 +4,9 @@
 #include <cstring>
 
 #include "platform/session.h"
-#include "platform/unique_handle.h"
+#include "platform/side.h"
 
 namespace qm::plat {
-
-namespace {
-struct FileTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool is_valid(pointer h) noexcept { return h != INVALID_HANDLE_VALUE; }
-    static bool close(pointer h) noexcept { return CloseHandle(h) != 0; }
-};
-}  // namespace
 
 bool live_env(const char* name, char* out, size_t size) noexcept {
     if (size == 0) return false;
@@ -54,9 +45,8 @@ bool interactive_station_visible() noexcept {
 }
 
 bool append_line(const char* path, const char* text, size_t len) noexcept {
-    unique_handle<FileTraits> file(CreateFileA(path, GENERIC_WRITE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_handle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     char line[4100];
     if (len > sizeof line - 2) len = sizeof line - 2;

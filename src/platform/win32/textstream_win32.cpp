@@ -46,17 +46,14 @@ bool TextAppend::open(const char* path) noexcept {
     if (!path) return false;
     // Opened in binary mode first (so the runtime's own handling of the mark cannot run
     // a second time), then switched to text mode for the stream.
-    const int fd = _sopen(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _SH_DENYNO,
-                          _S_IREAD | _S_IWRITE);
-    if (fd < 0) return false;
-    remove_trailing_eof_mark(fd);
-    _setmode(fd, _O_TEXT);
-    FILE* f = _fdopen(fd, "a+");
-    if (!f) {
-        _close(fd);
-        return false;
-    }
-    stream_.reset(f);
+    unique_fd fd(_sopen(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE));
+    if (!fd) return false;
+    remove_trailing_eof_mark(fd.get());
+    _setmode(fd.get(), _O_TEXT);
+    // The stream owns the descriptor once it exists.
+    stream_.reset(_fdopen(fd.get(), "a+"));
+    if (!stream_) return false;
+    fd.release();
     return true;
 }
 

@@ -1,4 +1,4 @@
-#include "platform/memory_list_box.h"
+#include "platform/stand_in/memory_list_box.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,6 +3,8 @@
 // before digits before letters, hyphens and apostrophes counting only between texts that
 // are otherwise equal), case-insensitive prefix search from the top, extended selection.
 // The terminal host of the list dialog shows one; tests drive the dialog logic with one.
+// Portable, like everything in stand_in/: what stands in for a platform object where a
+// side has none (POSIX has no list box) or a test wants one it can see into.
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "platform/dirsearch.h"
+#include "platform/posix/wildcard.h"
 
 namespace qm::plat {
 

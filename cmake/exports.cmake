@@ -1,0 +1,96 @@
+# Reads the export table (src/boundary/exports.list) and writes what is made from it:
+#   quillmar.def                 the DLL's exports: undecorated names at fixed ordinals
+#   quillmar-implib.def          the import library's: the names a C compiler refers to
+#   boundary/exports_table.h     QM_EXPORT_TABLE(X), one X(...) per export, for C++
+# Files are rewritten only when their text changes, so a reconfigure rebuilds nothing.
+
+function(qm_write_if_changed path text)
+  if(EXISTS "${path}")
+    file(READ "${path}" old)
+    if(old STREQUAL text)
+      return()
+    endif()
+  endif()
+  file(WRITE "${path}" "${text}")
+endfunction()
+
+function(qm_generate_export_table list_file out_dir)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${list_file}")
+  file(STRINGS "${list_file}" lines)
+  set(def "; Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.\nLIBRARY \"quillmar.dll\"\nEXPORTS\n")
+  set(implib "; Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.\nLIBRARY \"quillmar.dll\"\nEXPORTS\n")
+  set(table "")
+  set(seen_names "")
+  set(seen_ordinals "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[ \t]*(#|$)")
+      continue()
+    endif()
+    if(NOT line MATCHES "^([0-9]+)[ \t]+(callee|caller)[ \t]+([a-z]+)[ \t]+(.*[* \t])([A-Za-z_][A-Za-z0-9_]*)\\((.*)\\)[ \t]*$")
+      message(FATAL_ERROR "${list_file}: not an export: ${line}")
+    endif()
+    set(ordinal ${CMAKE_MATCH_1})
+    set(convention ${CMAKE_MATCH_2})
+    set(subsystem ${CMAKE_MATCH_3})
+    string(STRIP "${CMAKE_MATCH_4}" result)
+    set(name ${CMAKE_MATCH_5})
+    string(STRIP "${CMAKE_MATCH_6}" params)
+    if(name IN_LIST seen_names OR ordinal IN_LIST seen_ordinals)
+      message(FATAL_ERROR "${list_file}: ${name} @${ordinal} repeats a name or an ordinal")
+    endif()
+    list(APPEND seen_names ${name})
+    list(APPEND seen_ordinals ${ordinal})
+
+    # Each parameter is "type name"; the types make the C++ signature, the names the
+    # tools' synopsis (a window owner is not something a caller without a window gives).
+    set(types "")
+    set(synopsis "")
+    set(count 0)
+    if(NOT params STREQUAL "" AND NOT params STREQUAL "void")
+      string(REPLACE "," ";" param_list "${params}")
+      foreach(param IN LISTS param_list)
+        string(STRIP "${param}" param)
+        if(NOT param MATCHES "^(.*[* \t])([A-Za-z_][A-Za-z0-9_]*)$")
+          message(FATAL_ERROR "${list_file}: ${name}: parameter \"${param}\" needs a type and a name")
+        endif()
+        string(STRIP "${CMAKE_MATCH_1}" type)
+        set(pname ${CMAKE_MATCH_2})
+        if(NOT type MATCHES "\\*$" AND NOT type STREQUAL "int")
+          message(FATAL_ERROR "${list_file}: ${name}: ${type} is not 32 bits wide on the stack")
+        endif()
+        list(APPEND types "${type}")
+        if(NOT type STREQUAL "void*")
+          string(TOUPPER "${pname}" upper)
+          list(APPEND synopsis "${upper}")
+        endif()
+        math(EXPR count "${count} + 1")
+      endforeach()
+    endif()
+    list(JOIN types ", " types)
+    list(JOIN synopsis " " synopsis)
+    math(EXPR bytes "${count} * 4")
+
+    if(convention STREQUAL "callee")
+      string(APPEND def "    ${name} = ${name}@${bytes} @${ordinal}\n")
+      string(APPEND implib "    ${name}@${bytes} @${ordinal}\n")
+    else()
+      string(APPEND def "    ${name} @${ordinal}\n")
+      string(APPEND implib "    ${name} @${ordinal}\n")
+    endif()
+    string(APPEND table "    X(${ordinal}, ${name}, ${convention}, ${subsystem}, ${result}, (${types}), ${count}, \"${synopsis}\") \\\n")
+  endforeach()
+
+  qm_write_if_changed("${out_dir}/quillmar.def" "${def}")
+  qm_write_if_changed("${out_dir}/quillmar-implib.def" "${implib}")
+  qm_write_if_changed("${out_dir}/boundary/exports_table.h" "\
+// Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.
+#pragma once
+
+// X(ordinal, name, convention, subsystem, result, (parameter types), parameter count,
+//   \"SYNOPSIS\") once per export, in ordinal order. convention is callee or caller;
+// subsystem names the namespace qm::<subsystem> whose operation the export forwards to;
+// the synopsis names the parameters other than a window owner.
+#define QM_EXPORT_TABLE(X) \\
+${table}
+")
+endfunction()

@@ -1,0 +1,31 @@
+// What the Windows side's handles are, and the state its objects keep between calls.
+// Portable headers reach this file as "platform/side.h", which the build points at the
+// side it compiles (as it picks that side's sources). It does not include <windows.h>:
+// a HANDLE is a void*, and side.cpp checks that the two agree.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/unique_handle.h"
+
+namespace qm::plat {
+
+using Handle = void*;  // HANDLE
+bool close_handle(Handle h) noexcept;  // CloseHandle
+bool close_find(Handle h) noexcept;    // FindClose
+inline Handle no_handle() noexcept { return reinterpret_cast<Handle>(static_cast<intptr_t>(-1)); }  // INVALID_HANDLE_VALUE
+using unique_handle = unique_any<Handle, close_handle, no_handle>;
+using unique_find = unique_any<Handle, close_find, no_handle>;
+
+// An open file is a HANDLE here.
+using unique_file = unique_handle;
+
+// A directory search is the system's own (FindFirstFileA): it matches the pattern.
+struct DirSearchState {
+    unique_find find;
+};
+
+// The C runtime here ends a text read at a 0x1A itself.
+struct TextInState {};
+
+}  // namespace qm::plat
