@@ -259,9 +259,7 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
     switch (assumed.fate) {
         case Fate::Refuse:
         case Fate::Fail:
-            if (assumed.error != 0) session::fail_crt(assumed.error);
-            std::memcpy(message, assumed.message, kMessageSize);
-            return Extracted::Failed;
+            return act(e, OnDisk{}, assumed, message, kAgain);  // the header alone decides
         case Fate::Write: {
             // A failure a test has injected into the create meets the step-by-step way.
             if (plat::fault::armed(plat::fault::Op::Create)) break;

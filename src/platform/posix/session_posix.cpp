@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <ctime>
 
 #include "platform/errors.h"
 #include "platform/session.h"
+
+extern char** environ;
 
 namespace qm::plat {
 
@@ -28,6 +31,12 @@ bool live_env(const char* name, char* out, size_t size) noexcept {
     if (size == 0) return false;
     out[0] = '\0';
     const char* v = std::getenv(name);
+    if (!v) {
+        // Names are matched without regard to case, as on Windows.
+        const size_t n = std::strlen(name);
+        for (char** e = environ; e && *e && !v; ++e)
+            if (strncasecmp(*e, name, n) == 0 && (*e)[n] == '=') v = *e + n + 1;
+    }
     if (!v) return false;
     std::snprintf(out, size, "%s", v);
     return true;

@@ -4,41 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/posix/paths.h"
 #include "platform/sys.h"
 
-extern char** environ;
-
 namespace qm::plat {
-
-namespace {
-struct LoadTimeRoot {
-    char value[32768];
-    bool defined = false;
-    LoadTimeRoot() noexcept {
-        value[0] = '\0';
-        // Environment names are matched without regard to case, as on Windows.
-        for (char** e = environ; e && *e; ++e) {
-            if (strncasecmp(*e, "NMSROOT=", 8) == 0) {
-                std::snprintf(value, sizeof value, "%s", *e + 8);
-                defined = true;
-                return;
-            }
-        }
-    }
-};
-const LoadTimeRoot g_root;
-}  // namespace
 
 int set_env(const char* name, const char* value) noexcept {
     if (!name || !*name || std::strchr(name, '=')) return 0;
     if (!value) return ::unsetenv(name) == 0 ? 1 : 0;
     return ::setenv(name, value, 1) == 0 ? 1 : 0;
 }
-
-const char* nmsroot_at_load() noexcept { return g_root.defined ? g_root.value : nullptr; }
 
 unsigned windows_dir(char* out, size_t size) noexcept {
     char buf[4096];
