@@ -2,6 +2,8 @@
 #   quillmar.def                 the DLL's exports: undecorated names at fixed ordinals
 #   quillmar-implib.def          the import library's: the names a C compiler refers to
 #   boundary/exports_table.h     QM_EXPORT_TABLE(X), one X(...) per export, for C++
+#   include/quillmar.nsh         a macro per export for NSIS installers (System plugin),
+#                                into include/quillmar.nsh.in's text
 # Files are rewritten only when their text changes, so a reconfigure rebuilds nothing.
 
 function(qm_write_if_changed path text)
@@ -20,6 +22,7 @@ function(qm_generate_export_table list_file out_dir)
   set(def "; Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.\nLIBRARY \"quillmar.dll\"\nEXPORTS\n")
   set(implib "; Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.\nLIBRARY \"quillmar.dll\"\nEXPORTS\n")
   set(table "")
+  set(nsh "")
   set(seen_names "")
   set(seen_ordinals "")
   foreach(line IN LISTS lines)
@@ -45,6 +48,9 @@ function(qm_generate_export_table list_file out_dir)
     # tools' synopsis (a window owner is not something a caller without a window gives).
     set(types "")
     set(synopsis "")
+    set(nsis_types "")
+    set(nsis_names "")
+    set(nsis_pushes "")
     set(count 0)
     if(NOT params STREQUAL "" AND NOT params STREQUAL "void")
       string(REPLACE "," ";" param_list "${params}")
@@ -59,6 +65,18 @@ function(qm_generate_export_table list_file out_dir)
           message(FATAL_ERROR "${list_file}: ${name}: ${type} is not 32 bits wide on the stack")
         endif()
         list(APPEND types "${type}")
+        # NSIS's System plugin: texts as ANSI strings (m), so Unicode installers call
+        # it too; a window owner as a pointer.
+        if(type STREQUAL "const char*")
+          list(APPEND nsis_types "m s")
+        elseif(type STREQUAL "int")
+          list(APPEND nsis_types "i s")
+        else()
+          list(APPEND nsis_types "p s")
+        endif()
+        string(TOUPPER "${pname}" nsis_name)
+        list(APPEND nsis_names "${nsis_name}")
+        set(nsis_pushes "  Push \"\${${nsis_name}}\"\n${nsis_pushes}")
         if(NOT type STREQUAL "void*")
           string(TOUPPER "${pname}" upper)
           list(APPEND synopsis "${upper}")
@@ -77,9 +95,38 @@ function(qm_generate_export_table list_file out_dir)
       string(APPEND def "    ${name} @${ordinal}\n")
       string(APPEND implib "    ${name} @${ordinal}\n")
     endif()
+    # The last argument is pushed first; the caller-cleans exports take "?c", and "?e"
+    # pushes the last error, which Exch puts below the result.
+    list(JOIN nsis_types ", " nsis_types)
+    list(JOIN nsis_names " " nsis_names)
+    if(NOT nsis_names STREQUAL "")
+      set(nsis_names " ${nsis_names}")
+    endif()
+    if(result STREQUAL "const char*")
+      set(nsis_result m)
+    else()
+      set(nsis_result i)
+    endif()
+    if(convention STREQUAL "caller")
+      set(nsis_options "?ce")
+    else()
+      set(nsis_options "?e")
+    endif()
+    string(APPEND nsh "!macro Quillmar${name}${nsis_names}\n${nsis_pushes}\
+  System::Call '\${QUILLMAR_DLL}::${name}(${nsis_types}) ${nsis_result} .s ${nsis_options}'
+  Exch  ; the result above the last error
+!macroend
+!define Quillmar${name} \"!insertmacro Quillmar${name}\"
+
+")
     string(APPEND table "    X(${ordinal}, ${name}, ${convention}, ${subsystem}, ${result}, (${types}), ${count}, \"${synopsis}\") \\\n")
   endforeach()
 
+  get_filename_component(source_dir "${list_file}/../../.." ABSOLUTE)
+  file(READ "${source_dir}/include/quillmar.nsh.in" nsh_text)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source_dir}/include/quillmar.nsh.in")
+  string(REPLACE "@QM_NSIS_MACROS@\n" "${nsh}" nsh_text "${nsh_text}")
+  qm_write_if_changed("${out_dir}/include/quillmar.nsh" "${nsh_text}")
   qm_write_if_changed("${out_dir}/quillmar.def" "${def}")
   qm_write_if_changed("${out_dir}/quillmar-implib.def" "${implib}")
   qm_write_if_changed("${out_dir}/boundary/exports_table.h" "\

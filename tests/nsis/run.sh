@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds tests/nsis/install.nsi with makensis against the built quillmar.dll and
-# include/quillmar.nsh, runs it silently under Wine, and checks what it recorded.
+# Builds tests/nsis/install.nsi with makensis against the built quillmar.dll and the
+# quillmar.nsh the build made from the export table, runs it silently under Wine, and
+# checks what it recorded.
 #   run.sh attended|unattended BUILD_DIR SOURCE_DIR
 # attended: under the caller's display (Xvfb), QUILLMAR_LOG set, the mode off at the start
 # (the script turns it on before the steps that would ask the user). unattended: no
@@ -27,7 +28,7 @@ echo a > "$work/tree/a.txt" && ln -s a.txt "$work/tree/link"
 tar --format=ustar -C "$work/tree" -cf "$work/pkgs/refused.pkg" a.txt link
 for p in switch.pkg hub.pkg kynms.pkg; do cp "$work/pkgs/router.pkg" "$work/pkgs/$p"; done
 
-makensis -V2 -DQM_DLL="$build/quillmar.dll" -DQM_INCLUDE="$src/include" \
+makensis -V2 -DQM_DLL="$build/quillmar.dll" -DQM_INCLUDE="$build/generated/include" \
   -DQM_OUTFILE="$work/install.exe" "$src/tests/nsis/install.nsi" > "$work/makensis.txt" 2>&1
 check "makensis builds the installer" $? "$(tail -5 "$work/makensis.txt")"
 [ -f "$work/install.exe" ] || finish
