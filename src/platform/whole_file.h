@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "platform/fileops.h"
+#include "platform/side.h"
 
 namespace qm::plat {
 
@@ -87,20 +88,16 @@ public:
     void discard() noexcept;
 
 private:
-    void close_handle() noexcept;
     WholeFileResult place(const WholeFileEnd& end, bool replacing) noexcept;
     WholeFileResult write_in_place(const WholeFileEnd& end) noexcept;  // Windows
     int dir() const noexcept;                                           // POSIX
 
-    intptr_t handle_ = -1;  // POSIX descriptor or Windows HANDLE; -1 when none
-    int crt_fd_ = -1;       // Windows: the runtime's descriptor over handle_
+    WholeFileHandles handles_;  // the side's own: the file and what its names are relative to
     Intent intent_ = Intent::New;
     bool unnamed_ = false;     // POSIX: the file has no name yet
     bool temp_named_ = false;  // a temporary of that name exists: temp_
     bool fallback_ = false;    // POSIX: no unnamed files on this file system
     bool timed_ = false;       // the end's times are on the file (a commit that found the name taken)
-    int dir_fd_ = -1;          // POSIX: the directory the names are relative to, or none
-    bool own_dir_fd_ = false;  // POSIX: dir_fd_ is this write's own, not the scope's
     // Filled by begin before any use; left uninitialised, since clearing 8 KiB per file
     // shows in an expansion of many small files.
     char path_[4096];

@@ -11,6 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/session.h"
+#include "platform/unique_handle.h"
 
 extern char** environ;
 
@@ -18,13 +19,6 @@ namespace qm::plat {
 
 namespace {
 thread_local unsigned long t_last_error = 0;
-
-struct Fd {
-    int fd;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 }  // namespace
 
 bool live_env(const char* name, char* out, size_t size) noexcept {
@@ -43,18 +37,18 @@ bool live_env(const char* name, char* out, size_t size) noexcept {
 }
 
 bool interactive_station_visible() noexcept {
-    const Fd tty{::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)};
-    return tty.fd >= 0;
+    const unique_fd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    return static_cast<bool>(tty);
 }
 
 bool append_line(const char* path, const char* text, size_t len) noexcept {
-    const Fd log{::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666)};
-    if (log.fd < 0) return false;
+    const unique_fd log(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!log) return false;
     char line[4100];
     if (len > sizeof line - 1) len = sizeof line - 1;
     std::memcpy(line, text, len);
     line[len] = '\n';
-    return ::write(log.fd, line, len + 1) == static_cast<ssize_t>(len + 1);
+    return ::write(log.get(), line, len + 1) == static_cast<ssize_t>(len + 1);
 }
 
 bool temp_dir(char* out, size_t size) noexcept {

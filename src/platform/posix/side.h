@@ -23,6 +23,14 @@ struct DirSearchState {
     char pattern[260] = {};    // the pattern for its entries
 };
 
+// A whole-file write's descriptors: the file, and the directory its names are relative
+// to, either the write's own or borrowed from the scope that keeps it open.
+struct WholeFileHandles {
+    unique_fd file;
+    unique_fd own_dir;
+    int dir = -1;  // own_dir's or the scope's; -1: names as given
+};
+
 // A text read stops at a 0x1A, which the C runtime here does not do.
 struct TextInState {
     bool eof = false;  // the end of the file, or a 0x1A

@@ -108,15 +108,14 @@ bool remove_if_stale(int dir_fd, const char* temp) noexcept {
 // then looked up from it alone.
 struct OpenDirectory {
     char path[4096] = "";
-    int fd = -1;
+    unique_fd fd;
     // The mode a new file gets there (umask, default ACL), once the first one showed it.
     mode_t new_mode = 0;
     bool new_mode_known = false;
 } g_directory;
 
 void forget_directory() noexcept {
-    if (g_directory.fd >= 0) ::close(g_directory.fd);
-    g_directory.fd = -1;
+    g_directory.fd.reset();
     g_directory.path[0] = '\0';
     g_directory.new_mode_known = false;
 }
@@ -126,15 +125,15 @@ void forget_directory() noexcept {
 int open_way_without_links(const char* dir) noexcept {
     constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     char part[4096];
-    int at = AT_FDCWD;
+    unique_fd way;  // the directory reached so far; none: the current one
     const char* p = dir;
-    int fd = -1;
     do {
         const char* end = std::strchr(p, '/');
         const size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        const int at = way ? way.get() : AT_FDCWD;
+        int fd = -1;
         if (n >= sizeof part) {
             errno = ENAMETOOLONG;
-            fd = -1;
         } else if (n > 0) {
             std::memcpy(part, p, n);
             part[n] = '\0';
@@ -143,20 +142,19 @@ int open_way_without_links(const char* dir) noexcept {
             fd = ::openat(at, ".", kFlags);
         }
         const int saved = errno;
-        if (at != AT_FDCWD) ::close(at);
+        way.reset(fd);
         errno = saved;
         if (fd < 0) return -1;
-        at = fd;
         p = end ? end + 1 : nullptr;
     } while (p && *p);
-    return fd;
+    return way.release();
 }
 
 // dir opened refusing a link on the way (where the system can tell), so that nothing
 // is written through one, however the way changes afterwards. *own: the caller closes it.
 int open_directory(const char* dir, bool* own) noexcept {
     *own = false;
-    if (g_directory.fd >= 0 && std::strcmp(g_directory.path, dir) == 0) return g_directory.fd;
+    if (g_directory.fd && std::strcmp(g_directory.path, dir) == 0) return g_directory.fd.get();
     constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     static bool have_openat2 = true;
     long fd = -1;
@@ -174,9 +172,9 @@ int open_directory(const char* dir, bool* own) noexcept {
         return static_cast<int>(fd);
     }
     forget_directory();
-    g_directory.fd = static_cast<int>(fd);
+    g_directory.fd.reset(static_cast<int>(fd));
     std::snprintf(g_directory.path, sizeof g_directory.path, "%s", dir);
-    return g_directory.fd;
+    return g_directory.fd.get();
 }
 
 int write_fully(int fd, const char* p, size_t size) noexcept {
@@ -213,28 +211,22 @@ bool whole_file_remove_stale(const char* path) noexcept {
 
 WholeFile::~WholeFile() { discard(); }
 
-int WholeFile::dir() const noexcept { return dir_fd_ >= 0 ? dir_fd_ : AT_FDCWD; }
+int WholeFile::dir() const noexcept { return handles_.dir >= 0 ? handles_.dir : AT_FDCWD; }
 
 // A name as the calls take it: relative to the open directory, or as given.
 static const char* as_named(const char* path, int dir_fd) noexcept {
     return dir_fd >= 0 ? path + base_offset(path) : path;
 }
 
-void WholeFile::close_handle() noexcept {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-    handle_ = -1;
-}
-
 void WholeFile::discard() noexcept {
-    if (temp_named_) ::unlinkat(dir(), as_named(temp_, dir_fd_), 0);
-    close_handle();
+    if (temp_named_) ::unlinkat(dir(), as_named(temp_, handles_.dir), 0);
+    handles_.file.reset();
     temp_named_ = unnamed_ = fallback_ = timed_ = false;
-    if (own_dir_fd_) ::close(dir_fd_);
-    own_dir_fd_ = false;
-    dir_fd_ = -1;
+    handles_.own_dir.reset();
+    handles_.dir = -1;
 }
 
-bool WholeFile::holds_content() const noexcept { return handle_ >= 0 && (unnamed_ || temp_named_); }
+bool WholeFile::holds_content() const noexcept { return handles_.file && (unnamed_ || temp_named_); }
 
 int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) noexcept {
     discard();
@@ -248,17 +240,18 @@ int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) 
 
     char dir_path[sizeof path_];
     directory_of(path_, dir_path, sizeof dir_path);
-    dir_fd_ = -1;
     if (no_links_on_the_way && path_[0] != '/') {
-        dir_fd_ = open_directory(dir_path, &own_dir_fd_);
-        if (dir_fd_ < 0) return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
+        bool own = false;
+        handles_.dir = open_directory(dir_path, &own);
+        if (handles_.dir < 0) return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
+        if (own) handles_.own_dir.reset(handles_.dir);
     }
     // 0666: the file has no name, so nobody can open it, and its mode tells the default
     // a new file gets (umask, default ACL).
-    int fd = dir_fd_ >= 0 ? ::openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
-                          : ::open(dir_path, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    int fd = handles_.dir >= 0 ? ::openat(handles_.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                               : ::open(dir_path, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
-        handle_ = fd;
+        handles_.file.reset(fd);
         unnamed_ = true;
         return 0;
     }
@@ -270,24 +263,24 @@ int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) 
     for (unsigned k = 0; k < 16; ++k) {
         if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            fd = ::openat(dir_fd_ >= 0 ? dir_fd_ : AT_FDCWD, as_named(temp_, dir_fd_),
+            fd = ::openat(dir(), as_named(temp_, handles_.dir),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 (void)::flock(fd, LOCK_EX | LOCK_NB);
-                handle_ = fd;
+                handles_.file.reset(fd);
                 temp_named_ = true;
                 return 0;
             }
             if (errno != EEXIST) return err();
-            if (!remove_if_stale(dir(), as_named(temp_, dir_fd_))) break;
+            if (!remove_if_stale(dir(), as_named(temp_, handles_.dir))) break;
         }
     }
     return kEEXIST;
 }
 
 int WholeFile::write(const void* data, size_t size) noexcept {
-    if (handle_ < 0) return kEBADF;
-    return write_fully(static_cast<int>(handle_), static_cast<const char*>(data), size);
+    if (!handles_.file) return kEBADF;
+    return write_fully(handles_.file.get(), static_cast<const char*>(data), size);
 }
 
 WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept {
@@ -300,8 +293,8 @@ WholeFileResult WholeFile::commit_replacing(const WholeFileEnd& end) noexcept {
 }
 
 WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexcept {
-    if (handle_ < 0) return {WholeFileStep::Write, kEBADF};
-    const int fd = static_cast<int>(handle_);
+    if (!handles_.file) return {WholeFileStep::Write, kEBADF};
+    const int fd = handles_.file.get();
     auto fail = [this](WholeFileStep step, int e) {
         discard();
         return WholeFileResult{step, e};
@@ -310,16 +303,16 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
     // What the name holds now: a regular file's identity is kept; a link, or anything
     // else, is replaced by the file and never followed.
     struct stat old;
-    const bool have_old = replacing && ::fstatat(dir(), as_named(path_, dir_fd_), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+    const bool have_old = replacing && ::fstatat(dir(), as_named(path_, handles_.dir), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
     // The file as created: its mode is the default a new file gets, the same for every
     // one in the directory a scope keeps open; owner and group matter only to a replacement.
     struct stat cur;
-    const bool known = !replacing && dir_fd_ >= 0 && dir_fd_ == g_directory.fd && g_directory.new_mode_known;
+    const bool known = !replacing && handles_.dir >= 0 && handles_.dir == g_directory.fd.get() && g_directory.new_mode_known;
     if (known) {
         cur.st_mode = g_directory.new_mode;
     } else {
         if (::fstat(fd, &cur) != 0) return fail(WholeFileStep::Mode, err());
-        if (dir_fd_ >= 0 && dir_fd_ == g_directory.fd && unnamed_ && !fallback_) {
+        if (handles_.dir >= 0 && handles_.dir == g_directory.fd.get() && unnamed_ && !fallback_) {
             g_directory.new_mode = cur.st_mode & 07777;
             g_directory.new_mode_known = true;
         }
@@ -370,8 +363,8 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
 
     if (int e = again ? 0 : fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
     if (!replacing) {
-        const int e = unnamed_ ? link_unnamed(fd, dir(), as_named(path_, dir_fd_))
-                               : rename_new(dir(), as_named(temp_, dir_fd_), as_named(path_, dir_fd_));
+        const int e = unnamed_ ? link_unnamed(fd, dir(), as_named(path_, handles_.dir))
+                               : rename_new(dir(), as_named(temp_, handles_.dir), as_named(path_, handles_.dir));
         if (e == EEXIST) return {WholeFileStep::Place, kEEXIST};  // the content stays for commit_replacing
         if (e != 0) return fail(WholeFileStep::Place, err(e));
         unnamed_ = temp_named_ = false;
@@ -383,7 +376,7 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
             int e = EEXIST;
             for (unsigned k = 0; k < 16 && e == EEXIST; ++k) {
                 if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return fail(WholeFileStep::Place, kENAMETOOLONG);
-                const char* name = as_named(temp_, dir_fd_);
+                const char* name = as_named(temp_, handles_.dir);
                 e = link_unnamed(fd, dir(), name);
                 if (e == EEXIST && remove_if_stale(dir(), name)) e = link_unnamed(fd, dir(), name);
             }
@@ -391,13 +384,12 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
             unnamed_ = false;
             temp_named_ = true;
         }
-        if (::renameat(dir(), as_named(temp_, dir_fd_), dir(), as_named(path_, dir_fd_)) != 0)
+        if (::renameat(dir(), as_named(temp_, handles_.dir), dir(), as_named(path_, handles_.dir)) != 0)
             return fail(WholeFileStep::Place, err());
         temp_named_ = false;
         flush_directory(path_);
     }
-    const int closed = ::close(fd) == 0 ? 0 : err();
-    handle_ = -1;
+    const int closed = handles_.file.reset() ? 0 : err();
     discard();
     if (closed != 0) return {WholeFileStep::Write, closed};
     return {};

@@ -25,6 +25,15 @@ struct DirSearchState {
     unique_find find;
 };
 
+// A whole-file write's file: its handle, owned by the runtime's descriptor made over it
+// (the runtime's calls take the descriptor, the system's the handle) or, until that
+// descriptor exists, by itself.
+struct WholeFileHandles {
+    unique_handle own;
+    unique_fd file;
+    Handle handle = no_handle();
+};
+
 // The C runtime here ends a text read at a 0x1A itself.
 struct TextInState {};
 

@@ -18,6 +18,7 @@
 
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/side.h"
 #include "platform/whole_file.h"
 #include "platform/whole_file_internal.h"
 #include "platform/win32/errmap.h"
@@ -26,8 +27,6 @@
 namespace qm::plat {
 
 namespace {
-
-HANDLE as_handle(intptr_t h) noexcept { return reinterpret_cast<HANDLE>(h); }
 
 FILETIME to_filetime(uint64_t v) noexcept {
     FILETIME f;
@@ -41,9 +40,7 @@ FILETIME to_filetime(uint64_t v) noexcept {
 void keep_letter_case(char* path, size_t size) noexcept {
     if (std::strpbrk(path, "*?")) return;
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(path, &found);
-    if (h == INVALID_HANDLE_VALUE) return;
-    FindClose(h);
+    if (!unique_find(FindFirstFileA(path, &found))) return;
     char* base = std::strrchr(path, '\\');
     base = base ? base + 1 : path;
     const size_t at = static_cast<size_t>(base - path), n = std::strlen(found.cFileName);
@@ -56,13 +53,11 @@ bool exists_error(DWORD e) noexcept { return e == ERROR_FILE_EXISTS || e == ERRO
 // One that its writer still holds (without sharing) cannot be opened and stays. True
 // when the name is free now.
 bool remove_if_stale(const char* temp) noexcept {
-    HANDLE h = CreateFileA(temp, DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    set_attributes_on(h, FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
-    const bool gone = set_delete_pending(h, true);
-    CloseHandle(h);
-    return gone;
+    const unique_handle h(CreateFileA(temp, DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    set_attributes_on(h.get(), FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
+    return set_delete_pending(h.get(), true);  // gone once closed
 }
 
 // An unfinished file at path is removed when what left it has ended. One that its writer
@@ -72,9 +67,9 @@ bool remove_if_stale(const char* temp) noexcept {
 bool take_unfinished(const char* path) noexcept {
     constexpr DWORD kPollMs = 10, kWaitMs = 60 * 1000;
     for (DWORD waited = 0;; waited += kPollMs) {
-        HANDLE h = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
+        const unique_handle h(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h) {
             const DWORD e = GetLastError();
             if (e == ERROR_FILE_NOT_FOUND) return true;
             if (e != ERROR_SHARING_VIOLATION || waited >= kWaitMs || !unfinished(path)) {
@@ -86,12 +81,11 @@ bool take_unfinished(const char* path) noexcept {
         }
         // Looked at through the handle: nobody can finish it between the look and the removal.
         BY_HANDLE_FILE_INFORMATION info;
-        const bool left = GetFileInformationByHandle(h, &info) &&
+        const bool left = GetFileInformationByHandle(h.get(), &info) &&
                           unfinished(info.dwFileAttributes,
                                      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
                                      info.ftCreationTime, info.ftLastWriteTime);
-        const bool gone = left && set_attributes_on(h, FILE_ATTRIBUTE_NORMAL) && set_delete_pending(h, true);
-        CloseHandle(h);
+        const bool gone = left && set_attributes_on(h.get(), FILE_ATTRIBUTE_NORMAL) && set_delete_pending(h.get(), true);
         if (!gone) SetLastError(ERROR_FILE_EXISTS);
         return gone;
     }
@@ -140,22 +134,15 @@ bool whole_file_remove_stale(const char* path) noexcept { return remove_if_stale
 
 WholeFile::~WholeFile() { discard(); }
 
-void WholeFile::close_handle() noexcept {
-    if (crt_fd_ >= 0)
-        ::_close(crt_fd_);  // closes handle_ with it
-    else if (handle_ != -1)
-        CloseHandle(as_handle(handle_));
-    crt_fd_ = -1;
-    handle_ = -1;
-}
-
 void WholeFile::discard() noexcept {
     // A temporary is marked for deletion: closing it removes it. A new file is marked now.
-    if (handle_ != -1 && intent_ == Intent::New) {
-        set_attributes_on(as_handle(handle_), FILE_ATTRIBUTE_NORMAL);
-        set_delete_pending(as_handle(handle_), true);
+    if (handles_.handle != no_handle() && intent_ == Intent::New) {
+        set_attributes_on(handles_.handle, FILE_ATTRIBUTE_NORMAL);
+        set_delete_pending(handles_.handle, true);
     }
-    close_handle();
+    handles_.file.reset();  // closes the handle with it
+    handles_.own.reset();
+    handles_.handle = no_handle();
     temp_named_ = false;
 }
 
@@ -191,14 +178,18 @@ int WholeFile::begin(const char* path, Intent intent, bool) noexcept {
     }
     // A temporary is removed should the process end before it is complete.
     if (intent == Intent::Replace) (void)set_delete_pending(h, true);
-    handle_ = reinterpret_cast<intptr_t>(h);
-    crt_fd_ = ::_open_osfhandle(handle_, _O_BINARY | _O_WRONLY);
-    return crt_fd_ < 0 ? kEMFILE : 0;
+    handles_.own.reset(h);
+    handles_.handle = h;
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
+    if (fd < 0) return kEMFILE;
+    (void)handles_.own.release();  // the descriptor closes it now
+    handles_.file.reset(fd);
+    return 0;
 }
 
 int WholeFile::write(const void* data, size_t size) noexcept {
-    if (handle_ == -1) return kEBADF;
-    return write_handle(as_handle(handle_), static_cast<const char*>(data), size);
+    if (handles_.handle == no_handle()) return kEBADF;
+    return write_handle(handles_.handle, static_cast<const char*>(data), size);
 }
 
 WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept { return place(end, intent_ == Intent::Replace); }
@@ -209,13 +200,13 @@ WholeFileResult WholeFile::commit_replacing(const WholeFileEnd&) noexcept {
 }
 
 WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexcept {
-    if (handle_ == -1) return {WholeFileStep::Write, kEBADF};
-    const HANDLE h = as_handle(handle_);
+    if (!handles_.file) return {WholeFileStep::Write, kEBADF};
+    const HANDLE h = handles_.handle;
     auto fail = [this](WholeFileStep step, int e) {
         discard();
         return WholeFileResult{step, e};
     };
-    if (int e = apply_times(crt_fd_, h, end)) return fail(WholeFileStep::Time, e);
+    if (int e = apply_times(handles_.file.get(), h, end)) return fail(WholeFileStep::Time, e);
     const DWORD attributes = end_attributes(end);
     if (int e = fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
 
@@ -225,10 +216,9 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
         // alone leave the same file. The path is tried where the open file refuses.
         // Taking the unfinished attributes away puts the file in place.
         const bool set = set_attributes_on(h, attributes);
-        const bool closed = ::_close(crt_fd_) == 0;
+        const bool closed = handles_.file.reset();
         const int close_error = closed ? 0 : last_crt_error();
-        crt_fd_ = -1;
-        handle_ = -1;
+        handles_.handle = no_handle();
         if (!set && !SetFileAttributesA(path_, attributes)) {
             const int e = last_win32_error();
             SetFileAttributesA(path_, FILE_ATTRIBUTE_NORMAL);
@@ -242,9 +232,8 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
     // The content reaches the disk before it takes the old file's place.
     if (!FlushFileBuffers(h)) return fail(WholeFileStep::Write, last_win32_error());
     if (!set_delete_pending(h, false)) return fail(WholeFileStep::Place, last_win32_error());
-    const bool closed = ::_close(crt_fd_) == 0;
-    crt_fd_ = -1;
-    handle_ = -1;
+    const bool closed = handles_.file.reset();
+    handles_.handle = no_handle();
     if (!closed) {
         (void)remove_if_stale(temp_);
         temp_named_ = false;
@@ -285,16 +274,17 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
 // into it in place; otherwise it stays as it was, and the error is that open's, the one
 // the runtime's "wb" gives.
 WholeFileResult WholeFile::write_in_place(const WholeFileEnd& end) noexcept {
-    HANDLE old = CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (old == INVALID_HANDLE_VALUE) return {WholeFileStep::Place, last_win32_error()};
-    const int old_fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(old), _O_BINARY | _O_WRONLY);
-    if (old_fd < 0) {
-        CloseHandle(old);
-        return {WholeFileStep::Place, kEMFILE};
-    }
-    HANDLE src = CreateFileA(temp_, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    int e = src == INVALID_HANDLE_VALUE ? last_win32_error() : 0;
+    unique_handle old_own(CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!old_own) return {WholeFileStep::Place, last_win32_error()};
+    const HANDLE old = old_own.get();
+    const unique_fd old_fd(::_open_osfhandle(reinterpret_cast<intptr_t>(old), _O_BINARY | _O_WRONLY));
+    if (!old_fd) return {WholeFileStep::Place, kEMFILE};
+    (void)old_own.release();  // old_fd closes it now
+    const unique_handle source(
+        CreateFileA(temp_, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const HANDLE src = source.get();
+    int e = source ? 0 : last_win32_error();
     LARGE_INTEGER size = {}, old_size = {}, zero = {};
     if (!e && (!GetFileSizeEx(src, &size) || !GetFileSizeEx(old, &old_size))) e = last_win32_error();
     // Room first: a disk that cannot hold the new length refuses before a byte of the
@@ -313,11 +303,9 @@ WholeFileResult WholeFile::write_in_place(const WholeFileEnd& end) noexcept {
     if (!e && (!SetFilePointerEx(old, size, nullptr, FILE_BEGIN) || !SetEndOfFile(old))) e = last_win32_error();
     WholeFileResult r{e ? WholeFileStep::Write : WholeFileStep::None, e};
     if (!e) {
-        if (int te = apply_times(old_fd, old, end)) r = {WholeFileStep::Time, te};
+        if (int te = apply_times(old_fd.get(), old, end)) r = {WholeFileStep::Time, te};
         else if (!FlushFileBuffers(old)) r = {WholeFileStep::Write, last_win32_error()};
     }
-    if (src != INVALID_HANDLE_VALUE) CloseHandle(src);
-    ::_close(old_fd);
     return r;
 }
 
