@@ -22,4 +22,8 @@ void set_notice_hook(NoticeHook hook) noexcept;
 // The platform default: MessageBoxA(NULL, text, "Error", MB_OK) on Windows, stderr on POSIX.
 void default_notifier(const char* text) noexcept;
 
+// Whether the standard error stream is a terminal (the command-line tool writes its
+// progress there only then).
+bool stderr_is_terminal() noexcept;
+
 }  // namespace qm::plat

@@ -1,9 +1,3 @@
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -48,13 +42,7 @@ Registrar::Registrar(const Command& c) noexcept {
 
 bool failure_reported() noexcept { return g_failed; }
 
-bool stderr_is_terminal() noexcept {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(fileno(stderr)) != 0;
-#endif
-}
+bool stderr_is_terminal() noexcept { return plat::stderr_is_terminal(); }
 
 }  // namespace qm::cli
 

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/notify.h"
@@ -7,5 +9,7 @@ namespace qm::plat {
 void default_notifier(const char* text) noexcept {
     std::fprintf(stderr, "Error: %s\n", text);
 }
+
+bool stderr_is_terminal() noexcept { return ::isatty(fileno(stderr)) != 0; }
 
 }  // namespace qm::plat

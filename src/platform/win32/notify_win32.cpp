@@ -1,4 +1,7 @@
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include "platform/notify.h"
 
@@ -7,5 +10,7 @@ namespace qm::plat {
 void default_notifier(const char* text) noexcept {
     MessageBoxA(nullptr, text, "Error", MB_OK);
 }
+
+bool stderr_is_terminal() noexcept { return ::_isatty(::_fileno(stderr)) != 0; }
 
 }  // namespace qm::plat
