@@ -104,8 +104,7 @@ bool make_way(const TarEntry& e, int from, char* message) noexcept {
     for_each_way_component(e, [&](const char* path, const char*, int index) {
         if (index < from) return true;
         if (int me = make_dir_once(path)) {
-            session::fail_crt(me);
-            TarFormat(message, text::kMkdir, path, me, etext(me));
+            failed(message, text::kMkdir, path, me);
             ok = false;
         }
         return ok;
