@@ -21,12 +21,13 @@
 #include "common/plan_cases.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
-#include "packages/author.h"
-#include "packages/check.h"
+#include "authoring/author.h"
+#include "authoring/check.h"
 #include "packages/expand.h"
-#include "packages/pack.h"
+#include "authoring/pack.h"
 
-using namespace qm::packages;
+using namespace qm::authoring;
+using qm::packages::ExpandPackage;
 using qm::test::Member;
 using qm::test::TarBuilder;
 using qm::test::TempDir;

@@ -10,16 +10,16 @@
 #include <system_error>
 
 #include "cli.h"
-#include "packages/author.h"
-#include "packages/check.h"
-#include "packages/pack.h"
+#include "authoring/author.h"
+#include "authoring/check.h"
+#include "authoring/pack.h"
 #include "platform/calendar.h"
 
 namespace qm::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace qm::packages;
+using namespace qm::authoring;
 
 std::string json_string(const std::string& s) {
     std::string out = "\"";

@@ -5,16 +5,16 @@
 #include <string>
 
 #include "cli.h"
-#include "packages/check.h"
+#include "authoring/check.h"
 #include "platform/calendar.h"
 
 namespace qm::cli {
 namespace {
 
-using qm::packages::CheckedMember;
-using qm::packages::check_package;
-using qm::packages::CheckReport;
-using qm::packages::MemberAction;
+using qm::authoring::CheckedMember;
+using qm::authoring::check_package;
+using qm::authoring::CheckReport;
+using qm::authoring::MemberAction;
 
 std::string mode_text(const CheckedMember& m) {
     const bool dir = m.type == '5' || (!m.name.empty() && m.name.back() == '/');
@@ -37,7 +37,7 @@ std::string time_text(int64_t t) {
 void print_member(const CheckedMember& m, bool with_action) {
     std::printf("%s %d/%d %10lld %s %s", mode_text(m).c_str(), m.uid, m.gid, static_cast<long long>(m.size),
                 time_text(m.mtime).c_str(), m.name.c_str());
-    if (with_action) std::printf("  [%s]", qm::packages::action_text(m.action));
+    if (with_action) std::printf("  [%s]", qm::authoring::action_text(m.action));
     std::printf("\n");
 }
 

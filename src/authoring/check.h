@@ -9,7 +9,7 @@
 
 #include "extract/verdict.h"
 
-namespace qm::packages {
+namespace qm::authoring {
 
 enum class MemberAction {
     Write,      // written as a file
@@ -48,4 +48,4 @@ CheckReport check_package(const char* path);
 
 const char* action_text(MemberAction a) noexcept;
 
-}  // namespace qm::packages
+}  // namespace qm::authoring

@@ -1,4 +1,4 @@
-#include "packages/check.h"
+#include "authoring/check.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -7,11 +7,11 @@
 #include <set>
 
 #include "extract/verdict.h"
-#include "packages/author_walk.h"
+#include "authoring/author_walk.h"
 #include "packages/expand.h"
 #include "tar/tar.h"
 
-namespace qm::packages {
+namespace qm::authoring {
 
 namespace {
 
@@ -105,7 +105,7 @@ const char* action_text(MemberAction a) noexcept {
 CheckReport check_package(const char* path) {
     CheckReport r;
     char base[256];
-    split_file_name(path, base, sizeof base);
+    packages::split_file_name(path, base, sizeof base);
     r.manifest_pattern = lower(std::string(base) + ".mfs");
 
     TarContextPtr c = open_to_read(path, &r.error);
@@ -212,4 +212,4 @@ CheckReport check_package(const char* path) {
     return r;
 }
 
-}  // namespace qm::packages
+}  // namespace qm::authoring

@@ -1,4 +1,4 @@
-#include "packages/author.h"
+#include "authoring/author.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "extract/extract.h"
-#include "packages/author_walk.h"
+#include "authoring/author_walk.h"
 #include "platform/errors.h"
 #include "platform/fs.h"
 
-namespace qm::packages {
+namespace qm::authoring {
 
 namespace {
 
@@ -296,4 +296,4 @@ VerifyReport verify_install(const char* package, const char* target) {
     return r;
 }
 
-}  // namespace qm::packages
+}  // namespace qm::authoring

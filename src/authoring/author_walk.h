@@ -6,7 +6,7 @@
 
 #include "tar/tar.h"
 
-namespace qm::packages {
+namespace qm::authoring {
 
 // The package at path, loaded with its first header current; null with *error set when
 // there is nothing to walk.
@@ -18,4 +18,4 @@ std::string single_line(const char* text);
 // The target's path for a member name.
 std::string under_target(const std::string& target, const char* name);
 
-}  // namespace qm::packages
+}  // namespace qm::authoring

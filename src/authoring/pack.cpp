@@ -1,4 +1,4 @@
-#include "packages/pack.h"
+#include "authoring/pack.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include "platform/whole_file.h"
 #include "tar/tar.h"
 
-namespace qm::packages {
+namespace qm::authoring {
 
 namespace {
 
@@ -235,4 +235,4 @@ PackReport pack_tree(const char* tree, const char* package, const PackOptions& o
     return r;
 }
 
-}  // namespace qm::packages
+}  // namespace qm::authoring

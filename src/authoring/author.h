@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qm::packages {
+namespace qm::authoring {
 
 enum class PlanAction { Write, Replace, KeepNewer, Directory, Refuse, Fail, NotReached };
 
@@ -56,4 +56,4 @@ VerifyReport verify_install(const char* package, const char* target);
 // "ok", "missing", "modified", "kept-newer".
 const char* verify_state_name(VerifyState s) noexcept;
 
-}  // namespace qm::packages
+}  // namespace qm::authoring

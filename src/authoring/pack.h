@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace qm::packages {
+namespace qm::authoring {
 
 struct PackOptions {
     bool has_mtime = false;  // the package time is given; otherwise the tree's newest
@@ -35,4 +35,4 @@ PackReport pack_tree(const char* tree, const char* package, const PackOptions& o
 // time "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS]", "YYYY-MM-DDTHH:MM[:SS]", a final "Z" allowed.
 bool parse_pack_time(const char* text, int64_t* out);
 
-}  // namespace qm::packages
+}  // namespace qm::authoring
