@@ -17,7 +17,7 @@ namespace {
 using namespace qm::tar;
 using extract::DiskEntry;
 using extract::DiskKind;
-using extract::Fate;
+using extract::Outcome;
 
 // A path as one key: doubled and trailing "/" do not make another name.
 std::string key_of(const char* path) {
@@ -39,65 +39,25 @@ std::string against(int64_t disk, const TarEntry& e) {
     return time_text(disk) + " against the member's " + time_text(e.status.mtime);
 }
 
-bool stops(Fate f) { return f == Fate::Refuse || f == Fate::Fail; }
-
-// The target as a plan sees it: what is on disk, overlaid with what the members planned
-// so far would have made.
-struct Picture {
-    std::string target;
-    std::map<std::string, DiskEntry> made;
-
-    static DiskEntry at(void* self, const char* path) noexcept {
-        auto* p = static_cast<Picture*>(self);
-        const auto it = p->made.find(key_of(path));
-        if (it != p->made.end()) return it->second;
-        return extract::DiskProbe().at(nullptr, under_target(p->target, path).c_str());
-    }
-
-    void directory(const std::string& path) { made[key_of(path.c_str())] = DiskEntry{DiskKind::Directory, 0, 0}; }
-
-    // What a verdict would leave behind once extraction has acted on it.
-    void record(const TarEntry& e, const extract::Verdict& v) {
-        if (v.fate == Fate::Directory) directory(e.name);
-        if (v.fate != Fate::Write && v.fate != Fate::Replace) return;
-        if (v.make_dirs) {
-            const std::string name = key_of(e.name);
-            for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
-                directory(name.substr(0, slash));
-        }
-        made[key_of(e.name)] = DiskEntry{DiskKind::File, 0, e.status.mtime};
-    }
-};
-
 std::string plan_reason(const TarEntry& e, const extract::OnDisk& d, const extract::Verdict& v) {
-    switch (v.fate) {
-        case Fate::Write:
+    switch (v.outcome) {
+        case Outcome::Write:
             return v.make_dirs ? "new file; makes the directories from \"" + std::string(d.way_path) + "\" on"
                                : "new file";
-        case Fate::Replace:
+        case Outcome::Replace:
             if (d.at_name.mtime == e.status.mtime) return "the file on disk has the same time";
             return "the file on disk is older: " + against(d.at_name.mtime, e);
-        case Fate::KeepNewer:
+        case Outcome::KeepNewer:
             return "the file on disk is newer: " + against(d.at_name.mtime, e);
-        case Fate::Directory:
+        case Outcome::Directory:
             return v.make_dirs ? "new directory" : "the directory exists";
-        case Fate::Refuse:
-        case Fate::Fail:
+        case Outcome::Refuse:
+        case Outcome::Fail:
             return single_line(v.message);
+        case Outcome::NotReached:
+            break;
     }
     return "";
-}
-
-PlanAction action_of(Fate f) {
-    switch (f) {
-        case Fate::Write: return PlanAction::Write;
-        case Fate::Replace: return PlanAction::Replace;
-        case Fate::KeepNewer: return PlanAction::KeepNewer;
-        case Fate::Directory: return PlanAction::Directory;
-        case Fate::Refuse: return PlanAction::Refuse;
-        case Fate::Fail: return PlanAction::Fail;
-    }
-    return PlanAction::Fail;
 }
 
 // The member at which an expansion stops, for the ones it never reaches.
@@ -126,7 +86,7 @@ VerifiedMember verify_member(const std::string& target, const TarEntry& e) {
     VerifiedMember m;
     m.name = e.name;
     const extract::Verdict header = extract::decide_member(e, extract::OnDisk{});
-    if (stops(header.fate)) {
+    if (extract::stops_expansion(header.outcome)) {
         m.state = VerifyState::Missing;
         m.reason = "never installed: " + single_line(header.message);
         return m;
@@ -190,17 +150,34 @@ std::string under_target(const std::string& target, const char* name) {
     return (last == '/' || last == '\\') ? target + name : target + "/" + name;
 }
 
-const char* plan_action_name(PlanAction a) noexcept {
-    switch (a) {
-        case PlanAction::Write: return "write";
-        case PlanAction::Replace: return "replace";
-        case PlanAction::KeepNewer: return "keep-newer";
-        case PlanAction::Directory: return "directory";
-        case PlanAction::Refuse: return "refuse";
-        case PlanAction::Fail: return "fail";
-        case PlanAction::NotReached: return "not-reached";
-    }
-    return "";
+std::string parent_directory(const char* name) {
+    std::string n = name;
+    while (!n.empty() && n.back() == '/') n.pop_back();
+    const size_t last = n.rfind('/');
+    return last == std::string::npos ? "" : n.substr(0, last);
+}
+
+DiskEntry Picture::at(void* self, const char* path) noexcept {
+    auto* p = static_cast<Picture*>(self);
+    const auto it = p->made_.find(key_of(path));
+    if (it != p->made_.end()) return it->second;
+    if (!p->real_) return DiskEntry{};
+    return extract::DiskProbe().at(nullptr, under_target(p->target_, path).c_str());
+}
+
+void Picture::directory(const std::string& path) {
+    // A directory assumed there has its own way there too.
+    const std::string key = key_of(path.c_str());
+    for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+        made_.emplace(key.substr(0, slash), DiskEntry{DiskKind::Directory, 0, 0});
+    made_[key] = DiskEntry{DiskKind::Directory, 0, 0};
+}
+
+void Picture::record(const TarEntry& e, const extract::Verdict& v) {
+    if (v.outcome == Outcome::Directory) directory(e.name);
+    if (v.outcome != Outcome::Write && v.outcome != Outcome::Replace) return;
+    if (v.make_dirs) directory(parent_directory(e.name));
+    made_[key_of(e.name)] = DiskEntry{DiskKind::File, 0, e.status.mtime};
 }
 
 const char* verify_state_name(VerifyState s) noexcept {
@@ -218,42 +195,20 @@ PlanReport plan_expansion(const char* package, const char* target) {
     TarContextPtr c = open_to_read(package, &r.error);
     if (!c) return r;
     r.readable = true;
-    Picture picture{target, {}};
-    const extract::PathProbe probe{&Picture::at, &picture};
-    std::string stop;
-    TarStep step = TarStep::Member;
-    do {
-        const TarEntry& e = TarCurrent(c.get());
+    Picture picture(target);
+    const Ending end = plan_walk(c.get(), picture, [&](const PlannedStep& s) {
         PlannedMember m;
-        m.name = e.name;
-        if (!stop.empty()) {
-            m.action = PlanAction::NotReached;
-            m.reason = after(stop);
-        } else {
-            const extract::OnDisk d = extract::look_up_member(e, probe);
-            const extract::Verdict v = extract::decide_member(e, d);
-            m.action = action_of(v.fate);
-            m.reason = plan_reason(e, d, v);
-            picture.record(e, v);
-            if (stops(v.fate)) stop = m.name;
-        }
+        m.name = s.entry->name;
+        m.action = s.outcome;
+        m.reason = s.outcome == Outcome::NotReached ? after(s.stop)
+                   : extract::stops_expansion(s.outcome) ? s.message
+                                                         : plan_reason(*s.entry, s.disk, s.verdict);
+        r.runs_to_end = r.runs_to_end && !extract::stops_expansion(s.outcome);
         r.members.push_back(m);
-        step = TarNext(c.get());
-    } while (step == TarStep::Member);
-
-    const TarEnding end = TarWhyEnded(c.get());
-    if (step == TarStep::Stopped) {
-        // The reader refuses the header's type: the walk, and the expansion, stop there.
-        PlannedMember m;
-        m.name = TarStoppedAt(c.get()).name;
-        m.action = stop.empty() ? PlanAction::Refuse : PlanAction::NotReached;
-        m.reason = stop.empty() ? single_line(TarMessage(c.get())) : after(stop);
-        if (stop.empty()) stop = m.name;
-        r.members.push_back(m);
-    } else if (end.kind == TarEnding::Kind::Damaged) {
+    });
+    if (end.kind == Ending::Kind::Damaged)
         r.ending = "a damaged header at offset " + std::to_string(end.offset) + " ends the expansion silently";
-    }
-    if (end.kind != TarEnding::Kind::ImageEnd && end.kind != TarEnding::Kind::RefusedType) {
+    if (end.kind != Ending::Kind::PackageEnd && end.kind != Ending::Kind::RefusedType) {
         char first[kNameSize];
         const int64_t hidden = TarHeadersAfter(c.get(), end.offset, first, sizeof first);
         if (hidden > 0)
@@ -261,7 +216,6 @@ PlanReport plan_expansion(const char* package, const char* target) {
                        "; " + std::to_string(hidden) + " member(s) after it are never installed, the first \"" +
                        first + "\"";
     }
-    r.runs_to_end = stop.empty();
     return r;
 }
 
@@ -274,15 +228,13 @@ VerifyReport verify_install(const char* package, const char* target) {
     // time replaces an earlier one. The entries' data stays in the loaded package.
     std::vector<TarEntry> kept;
     std::map<std::string, size_t> index;
-    TarStep step = TarStep::Member;
-    do {
-        const TarEntry& e = TarCurrent(c.get());
+    const Ending end = walk_package(c.get(), [&](const TarEntry& e) {
         const auto [it, fresh] = index.emplace(key_of(e.name), kept.size());
         if (fresh) kept.push_back(e);
         else if (e.status.mtime >= kept[it->second].status.mtime) kept[it->second] = e;
-        step = TarNext(c.get());
-    } while (step == TarStep::Member);
-    if (step == TarStep::Stopped) {
+        return true;
+    });
+    if (end.stopped()) {
         VerifiedMember m;
         m.name = TarStoppedAt(c.get()).name;
         m.state = VerifyState::Missing;
@@ -291,7 +243,7 @@ VerifyReport verify_install(const char* package, const char* target) {
     }
     for (const TarEntry& e : kept) r.members.push_back(verify_member(target, e));
     // The refused header was met last; it is reported in member order.
-    if (step == TarStep::Stopped) std::rotate(r.members.begin(), r.members.begin() + 1, r.members.end());
+    if (end.stopped()) std::rotate(r.members.begin(), r.members.begin() + 1, r.members.end());
     for (const VerifiedMember& m : r.members) r.all_ok = r.all_ok && m.state == VerifyState::Ok;
     return r;
 }

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-namespace qm::authoring {
+#include "extract/verdict.h"
 
-enum class PlanAction { Write, Replace, KeepNewer, Directory, Refuse, Fail, NotReached };
+namespace qm::authoring {
 
 struct PlannedMember {
     std::string name;
-    PlanAction action = PlanAction::Write;
+    extract::Outcome action = extract::Outcome::Write;
     std::string reason;  // for Refuse and Fail: the text the user would be shown
 };
 
@@ -29,9 +29,6 @@ struct PlanReport {
 // order, the verdict extraction would act on, against the target as the members before
 // would have left it.
 PlanReport plan_expansion(const char* package, const char* target);
-
-// "write", "replace", "keep-newer", "directory", "refuse", "fail", "not-reached".
-const char* plan_action_name(PlanAction a) noexcept;
 
 enum class VerifyState { Ok, Missing, Modified, KeptNewer };
 

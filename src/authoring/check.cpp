@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <set>
 
 #include "extract/verdict.h"
 #include "authoring/author_walk.h"
@@ -55,49 +54,17 @@ CheckedMember describe(const TarEntry& e) {
     return m;
 }
 
-// Directories the expansion itself creates, so a later member may rely on them.
-void note_directories(const TarEntry& e, std::set<std::string>& made) {
-    const std::string name = e.name;
-    if (TarIsDirectory(e)) {
-        made.insert(trim_slashes(name));
-        return;
-    }
-    const size_t last = name.rfind('/');
-    if (last == std::string::npos) return;
-    const std::string dir = name.substr(0, last);
-    if (dir.find('/') == std::string::npos) return;  // one "/": nothing is created
-    std::string path;
-    size_t at = 0;
-    while (at <= dir.size()) {
-        size_t next = dir.find('/', at);
-        if (next == std::string::npos) next = dir.size();
-        if (next > at) {
-            path += (path.empty() ? "" : "/") + dir.substr(at, next - at);
-            made.insert(path);
-        }
-        at = next + 1;
-    }
-}
-
-// A member whose directory the expansion does not create: it must exist on the target.
-std::string needs_directory(const TarEntry& e, const std::set<std::string>& made) {
-    const std::string name = trim_slashes(e.name);
-    const size_t last = name.rfind('/');
-    if (last == std::string::npos || last == 0) return "";
-    const std::string dir = name.substr(0, last);
-    if (!TarIsDirectory(e) && dir.find('/') != std::string::npos) return "";
-    if (made.count(trim_slashes(dir))) return "";
-    return dir;
-}
-
 }  // namespace
 
-const char* action_text(MemberAction a) noexcept {
+const char* action_text(extract::Outcome a) noexcept {
     switch (a) {
-        case MemberAction::Write: return "written";
-        case MemberAction::Directory: return "directory";
-        case MemberAction::Stops: return "stops the expansion";
-        case MemberAction::NotReached: return "not reached";
+        case extract::Outcome::Write:
+        case extract::Outcome::Replace: return "written";
+        case extract::Outcome::KeepNewer: return "kept (an earlier copy is newer)";
+        case extract::Outcome::Directory: return "directory";
+        case extract::Outcome::Refuse:
+        case extract::Outcome::Fail: return "stops the expansion";
+        case extract::Outcome::NotReached: return "not reached";
     }
     return "";
 }
@@ -113,33 +80,24 @@ CheckReport check_package(const char* path) {
     r.readable = true;
     r.size = TarPackageSize(c.get());
 
-    std::set<std::string> made;
+    // The plan against a target that holds nothing: what the package itself makes, and
+    // the directories it relies on the target to have.
+    Picture nothing;
     std::map<std::string, int> seen;
-    bool stopped = false;
     bool manifest_done = false;
-    TarStep step = TarStep::Member;
-    do {
-        const TarEntry& e = TarCurrent(c.get());
+    const Ending end = plan_walk(c.get(), nothing, [&](const PlannedStep& s) {
+        const TarEntry& e = *s.entry;
         CheckedMember m = describe(e);
-        // What the header alone decides; the target is not known here.
-        const extract::Verdict v = extract::decide_member(e, extract::OnDisk{});
-        m.fate = v.fate;
-        if (stopped) {
-            m.action = MemberAction::NotReached;
-        } else if (v.fate == extract::Fate::Refuse || v.fate == extract::Fate::Fail) {
-            m.action = MemberAction::Stops;
-            m.why = single_line(v.message);
-            stopped = true;
+        m.action = s.outcome;
+        m.why = s.message;
+        r.members.push_back(m);
+        if (s.reader_refused) return;  // the ending below tells of it
+        if (extract::stops_expansion(s.outcome))
             r.findings.push_back(format("member \"%s\" stops the expansion: %s", m.name.c_str(), m.why.c_str()));
-        } else {
-            m.action = v.fate == extract::Fate::Directory ? MemberAction::Directory : MemberAction::Write;
-            const std::string dir = needs_directory(e, made);
-            if (!dir.empty())
-                r.findings.push_back(format("member \"%s\" needs the directory \"%s\" on the target: no earlier "
-                                            "member creates it (a name with one \"/\" gets no directory made)",
-                                            m.name.c_str(), dir.c_str()));
-            note_directories(e, made);
-        }
+        if (!s.assumed_directory.empty())
+            r.findings.push_back(format("member \"%s\" needs the directory \"%s\" on the target: no earlier "
+                                        "member creates it (a name with one \"/\" gets no directory made)",
+                                        m.name.c_str(), s.assumed_directory.c_str()));
         if (strnlen(reinterpret_cast<const char*>(e.header->name), 100) == 100)
             r.findings.push_back(format("member \"%s\" fills all 100 bytes of the name field: a longer name "
                                         "would have been cut or split by its writer",
@@ -152,30 +110,22 @@ CheckReport check_package(const char* path) {
             r.manifest_member = m.name;
             manifest_done = true;
         }
-        r.members.push_back(m);
-        step = TarNext(c.get());
-    } while (step == TarStep::Member);
+    });
 
     // Why the walk ended.
-    const TarEnding end = TarWhyEnded(c.get());
-    if (step == TarStep::Stopped) {
-        CheckedMember m = describe(TarStoppedAt(c.get()));
-        m.action = stopped ? MemberAction::NotReached : MemberAction::Stops;
-        m.fate = extract::Fate::Refuse;
-        m.why = TarMessage(c.get());
-        if (!stopped)
+    if (end.stopped()) {
+        if (r.members.back().action == extract::Outcome::Refuse)
             r.findings.push_back(format("member \"%s\" has a type this library refuses ('%c'): the expansion "
                                         "stops there with an error",
-                                        m.name.c_str(), m.type ? m.type : '0'));
-        r.members.push_back(m);
+                                        r.members.back().name.c_str(), r.members.back().type ? r.members.back().type : '0'));
     } else if (end.block) {
         const std::string name = block_name(*end.block);
-        if (end.kind == TarEnding::Kind::Damaged) {
+        if (end.kind == Ending::Kind::Damaged) {
             r.findings.push_back(format("damaged header at offset %lld (checksum mismatch%s%s%s): the expansion "
                                         "ends there silently",
                                         static_cast<long long>(end.offset), name.empty() ? "" : ", name \"",
                                         name.c_str(), name.empty() ? "" : "\""));
-        } else if (end.kind == TarEnding::Kind::EmptyName) {
+        } else if (end.kind == Ending::Kind::Nameless) {
             r.findings.push_back(format("header with an empty name at offset %lld: the expansion ends there",
                                         static_cast<long long>(end.offset)));
         }

@@ -11,13 +11,6 @@
 
 namespace qm::authoring {
 
-enum class MemberAction {
-    Write,      // written as a file
-    Directory,  // created as a directory (or found)
-    Stops,      // the expansion stops at this member, with a message to the user
-    NotReached  // after a member that stops the expansion
-};
-
 struct CheckedMember {
     std::string name;
     char type = 0;
@@ -27,9 +20,10 @@ struct CheckedMember {
     int64_t size = 0;
     int64_t mtime = 0;
     int64_t offset = 0;  // of its header block in the package
-    MemberAction action = MemberAction::Write;
-    extract::Fate fate = extract::Fate::Write;  // what the header alone decides
-    std::string why;     // for Stops: what the user would be shown
+    // As the plan decides it against a target that holds nothing but the directories
+    // the package relies on.
+    extract::Outcome action = extract::Outcome::Write;
+    std::string why;     // for Refuse and Fail: what the user would be shown
 };
 
 struct CheckReport {
@@ -46,6 +40,7 @@ struct CheckReport {
 // (only for memory exhaustion).
 CheckReport check_package(const char* path);
 
-const char* action_text(MemberAction a) noexcept;
+// "written", "directory", "stops the expansion", "not reached", as the listing says it.
+const char* action_text(extract::Outcome a) noexcept;
 
 }  // namespace qm::authoring

@@ -98,7 +98,7 @@ std::string refusal(const Item& item) {
     e.status.size = item.size;
     e.available = item.size;
     const extract::Verdict v = extract::decide_member(e, extract::OnDisk{});
-    if (v.fate != extract::Fate::Refuse && v.fate != extract::Fate::Fail) return "";
+    if (!extract::stops_expansion(v.outcome)) return "";
     std::string text = v.message;
     while (!text.empty() && text.back() == '\n') text.pop_back();
     return text;

@@ -9,14 +9,14 @@
 
 #include "extract/messages.h"
 #include "platform/errors.h"
-#include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/whole_file.h"
-#include "session/session.h"
 
 namespace qm::extract {
 
 namespace {
+
+static_assert(sizeof(session::Status{}.message) == kMessageSize, "a member's message fits the status");
 
 // How often a name that another writer took meanwhile sends a member back to the look-up.
 constexpr int kAgain = 2;
@@ -91,30 +91,25 @@ int make_dir_once(const char* path) noexcept {
     return e;
 }
 
-Extracted failed(char* message, const char* format, const char* name, int err) noexcept {
-    session::fail_crt(err);  // the failing call's own code for the export's last error
-    TarFormat(message, format, name, err, etext(err));
-    return Extracted::Failed;
+// Records a failed step: the runtime call's error and the text the user is shown.
+// False, for the caller to return.
+bool failed(Extraction& x, const char* format, const char* name, int err) noexcept {
+    x.outcome = Outcome::Fail;
+    x.status.code = session::code_from_crt(err);
+    TarFormat(x.status.message, format, name, err, etext(err));
+    return false;
 }
 
 // The missing directories on the way to e's name, from the first one the look-up found
 // missing.
-bool make_way(const TarEntry& e, int from, char* message) noexcept {
+bool make_way(const TarEntry& e, int from, Extraction& x) noexcept {
     bool ok = true;
     for_each_way_component(e, [&](const char* path, const char*, int index) {
         if (index < from) return true;
-        if (int me = make_dir_once(path)) {
-            failed(message, text::kMkdir, path, me);
-            ok = false;
-        }
+        if (int me = make_dir_once(path)) ok = failed(x, text::kMkdir, path, me);
         return ok;
     });
     return ok;
-}
-
-Extracted make_member_dir(const TarEntry& e, char* message) noexcept {
-    if (int me = make_dir_once(e.name)) return failed(message, text::kExtractDir, e.name, me);
-    return Extracted::Written;
 }
 
 // The writing of a file member: its data, then its mode and time, and only then its
@@ -131,96 +126,114 @@ plat::WholeFileEnd member_end(const TarEntry& e) noexcept {
     return end;
 }
 
-Extracted write_data(const TarEntry& e, plat::WholeFile& out, char* message) noexcept {
-    if (e.status.size <= 0) return Extracted::Written;
+bool write_data(const TarEntry& e, plat::WholeFile& out, Extraction& x) noexcept {
+    if (e.status.size <= 0) return true;
     const int err = out.write(e.data, static_cast<size_t>(e.status.size));
-    if (err == 0) return Extracted::Written;
+    if (err == 0) return true;
     out.discard();
-    return failed(message, text::kWriteFile, e.name, err);
+    return failed(x, text::kWriteFile, e.name, err);
 }
 
-Extracted committed(const TarEntry& e, const plat::WholeFileResult& r, char* message) noexcept {
+bool committed(const TarEntry& e, const plat::WholeFileResult& r, Extraction& x) noexcept {
     switch (r.step) {
-        case plat::WholeFileStep::None: return Extracted::Written;
-        case plat::WholeFileStep::Mode: return failed(message, text::kSetMode, e.name, r.error);
-        case plat::WholeFileStep::Time: return failed(message, text::kSetTime, e.name, r.error);
-        case plat::WholeFileStep::Write: return failed(message, text::kWriteFile, e.name, r.error);
-        default: return failed(message, text::kCreateFile, e.name, r.error);
+        case plat::WholeFileStep::None: return true;
+        case plat::WholeFileStep::Mode: return failed(x, text::kSetMode, e.name, r.error);
+        case plat::WholeFileStep::Time: return failed(x, text::kSetTime, e.name, r.error);
+        case plat::WholeFileStep::Write: return failed(x, text::kWriteFile, e.name, r.error);
+        default: return failed(x, text::kCreateFile, e.name, r.error);
     }
 }
 
 // A file about to be replaced is made writable first, as the runtime's step does; a
 // link is not, since that would change what it points to.
-Extracted make_writable(const TarEntry& e, bool link_at_name, char* message) noexcept {
-    if (link_at_name) return Extracted::Written;
-    if (int ce = plat::change_mode(e.name, e.status.mode | 0222u)) return failed(message, text::kChmod, e.name, ce);
-    return Extracted::Written;
+bool make_writable(const TarEntry& e, bool link_at_name, Extraction& x) noexcept {
+    if (link_at_name) return true;
+    if (int ce = plat::change_mode(e.name, e.status.mode | 0222u)) return failed(x, text::kChmod, e.name, ce);
+    return true;
 }
 
-Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again) noexcept;
+void act(const TarEntry& e, const OnDisk& d, const Verdict& v, Extraction& x, int again, int create_error) noexcept;
 
 // Something took the name while the new file was made (another expansion into the same
 // target): what the look-up finds there now decides. The content already written
 // serves where the member replaces it.
-Extracted decide_again(const TarEntry& e, plat::WholeFile& out, char* message, int again) noexcept {
+void decide_again(const TarEntry& e, plat::WholeFile& out, Extraction& x, int again) noexcept {
     const OnDisk d = look_up_member(e, DiskProbe());
     const Verdict v = decide_member(e, d);
-    if (v.fate == Fate::Replace && out.holds_content()) {
-        if (make_writable(e, d.at_name.kind == DiskKind::Link, message) != Extracted::Written)
-            return Extracted::Failed;
-        return committed(e, out.commit_replacing(member_end(e)), message);
+    if (v.outcome == Outcome::Replace && out.holds_content()) {
+        x.outcome = Outcome::Replace;
+        if (make_writable(e, d.at_name.kind == DiskKind::Link, x)) committed(e, out.commit_replacing(member_end(e)), x);
+        return;
     }
     out.discard();
-    return act(e, d, v, message, again - 1);
+    act(e, d, v, x, again - 1, 0);
 }
 
 // The data and end of a new file whose write has begun.
-Extracted finish_new(const TarEntry& e, plat::WholeFile& out, char* message, int again) noexcept {
-    if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
+void finish_new(const TarEntry& e, plat::WholeFile& out, Extraction& x, int again) noexcept {
+    if (!write_data(e, out, x)) return;
     const plat::WholeFileResult r = out.commit(member_end(e));
     if (r.error == plat::kEEXIST && r.step == plat::WholeFileStep::Place && again > 0)
-        return decide_again(e, out, message, again);
-    return committed(e, r, message);
+        return decide_again(e, out, x, again);
+    committed(e, r, x);
 }
 
-Extracted write_new(const TarEntry& e, char* message, int again) noexcept {
+// create_error: how creating the file already failed, for a failure the look-up could
+// not explain (no room, no right to create): writing the member again would meet it
+// again, so it is the member's failure; 0 to try.
+void write_new(const TarEntry& e, Extraction& x, int again, int create_error) noexcept {
     plat::WholeFile out;
-    const int ce = out.begin(e.name, plat::WholeFile::Intent::New, true);
-    if (ce == plat::kEEXIST && again > 0) return decide_again(e, out, message, again);
-    if (ce) return failed(message, text::kCreateFile, e.name, ce);
-    return finish_new(e, out, message, again);
+    const int ce = create_error ? create_error : out.begin(e.name, plat::WholeFile::Intent::New, true);
+    if (ce == plat::kEEXIST && again > 0) return decide_again(e, out, x, again);
+    if (ce) {
+        failed(x, text::kCreateFile, e.name, ce);
+        return;
+    }
+    finish_new(e, out, x, again);
 }
 
-Extracted write_replacing(const TarEntry& e, bool link_at_name, char* message) noexcept {
-    if (make_writable(e, link_at_name, message) != Extracted::Written) return Extracted::Failed;
+void write_replacing(const TarEntry& e, bool link_at_name, Extraction& x, int create_error) noexcept {
+    if (!make_writable(e, link_at_name, x)) return;
     plat::WholeFile out;
-    if (int ce = out.begin(e.name, plat::WholeFile::Intent::Replace, true))
-        return failed(message, text::kCreateFile, e.name, ce);
-    if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
-    return committed(e, out.commit(member_end(e)), message);
+    if (int ce = create_error ? create_error : out.begin(e.name, plat::WholeFile::Intent::Replace, true)) {
+        failed(x, text::kCreateFile, e.name, ce);
+        return;
+    }
+    if (write_data(e, out, x)) committed(e, out.commit(member_end(e)), x);
 }
 
 // What the verdict of a look-up says, done. again bounds how often a name taken
 // meanwhile sends the member back to the look-up.
-Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again) noexcept {
-    switch (v.fate) {
-        case Fate::Refuse:
-        case Fate::Fail:
-            if (v.error != 0) session::fail_crt(v.error);
-            std::memcpy(message, v.message, kMessageSize);
-            return Extracted::Failed;
-        case Fate::KeepNewer:
-            std::memcpy(message, v.message, kMessageSize);
-            return Extracted::KeptNewer;
-        case Fate::Directory:
-            return v.make_dirs ? make_member_dir(e, message) : Extracted::Written;
-        case Fate::Write:
-            if (v.make_dirs && !make_way(e, d.way_index, message)) return Extracted::Failed;
-            return write_new(e, message, again);
-        case Fate::Replace:
-            return write_replacing(e, d.at_name.kind == DiskKind::Link, message);
+void act(const TarEntry& e, const OnDisk& d, const Verdict& v, Extraction& x, int again, int create_error) noexcept {
+    x.outcome = v.outcome;
+    switch (v.outcome) {
+        case Outcome::Refuse:
+        case Outcome::Fail:
+            x.status.code = v.error != 0 ? session::code_from_crt(v.error) : plat::win32::kInvalidData;
+            std::memcpy(x.status.message, v.message, kMessageSize);
+            return;
+        case Outcome::KeepNewer:
+            std::memcpy(x.status.message, v.message, kMessageSize);
+            return;
+        case Outcome::Directory:
+            if (!v.make_dirs) return;
+            if (int me = make_dir_once(e.name)) failed(x, text::kExtractDir, e.name, me);
+            return;
+        case Outcome::Write:
+            if (v.make_dirs && !make_way(e, d.way_index, x)) return;
+            return write_new(e, x, again, create_error);
+        case Outcome::Replace:
+            return write_replacing(e, d.at_name.kind == DiskKind::Link, x, create_error);
+        case Outcome::NotReached:
+            return;
     }
-    return Extracted::Failed;
+}
+
+// Whether the look-up can tell why an exclusive create failed: something at the name or
+// on its way. Anything else (no room, no right) is the create's own failure.
+bool look_up_explains(int create_error) noexcept {
+    return create_error == plat::kEEXIST || create_error == plat::kENOENT || create_error == plat::kENOTDIR ||
+           create_error == plat::kEISDIR || create_error == plat::kENAMETOOLONG;
 }
 
 }  // namespace
@@ -248,32 +261,48 @@ OnDisk look_up_member(const TarEntry& e, const PathProbe& probe) noexcept {
     return d;
 }
 
-Extracted TarExtract(const TarEntry& e, char* message) noexcept {
-    message[0] = '\0';
+Extraction TarExtract(const TarEntry& e) noexcept {
+    Extraction x;
     // First on the header alone, the disk taken to be as it mostly is: nothing at the
     // name, every directory on its way there. An exclusive create (or a mkdir) that
     // succeeds proves it and saves the look-up; anything else there makes it fail, and
     // the look-up finds out what and decides again.
     const Verdict assumed = decide_member(e, OnDisk{});
-    switch (assumed.fate) {
-        case Fate::Refuse:
-        case Fate::Fail:
-            return act(e, OnDisk{}, assumed, message, kAgain);  // the header alone decides
-        case Fate::Write: {
-            // A failure a test has injected into the create meets the step-by-step way.
-            if (plat::fault::armed(plat::fault::Op::Create)) break;
+    int create_error = 0;
+    switch (assumed.outcome) {
+        case Outcome::Refuse:
+        case Outcome::Fail:
+            act(e, OnDisk{}, assumed, x, kAgain, 0);  // the header alone decides
+            return x;
+        case Outcome::Write: {
             plat::WholeFile out;
-            if (out.begin(e.name, plat::WholeFile::Intent::New, true) != 0) break;
-            return finish_new(e, out, message, kAgain);
+            const int ce = out.begin(e.name, plat::WholeFile::Intent::New, true);
+            if (ce == 0) {
+                finish_new(e, out, x, kAgain);
+                return x;
+            }
+            if (!look_up_explains(ce)) create_error = ce;
+            break;
         }
-        case Fate::Directory:
-            if (plat::make_dir(e.name) == 0) return Extracted::Written;
+        case Outcome::Directory:
+            x.outcome = Outcome::Directory;
+            if (plat::make_dir(e.name) == 0) return x;
             break;
         default:
             break;
     }
     const OnDisk d = look_up_member(e, DiskProbe());
-    return act(e, d, decide_member(e, d), message, kAgain);
+    act(e, d, decide_member(e, d), x, kAgain, create_error);
+    return x;
+}
+
+int extraction_result(Outcome o) noexcept {
+    switch (o) {
+        case Outcome::KeepNewer: return 2;
+        case Outcome::Refuse:
+        case Outcome::Fail: return -1;
+        default: return 0;
+    }
 }
 
 }  // namespace qm::extract

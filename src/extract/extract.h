@@ -4,6 +4,7 @@
 #pragma once
 
 #include "extract/verdict.h"
+#include "session/status.h"
 #include "tar/tar.h"
 
 namespace qm::extract {
@@ -19,14 +20,19 @@ PathProbe DiskProbe() noexcept;
 // What is at e's name, and, when nothing is, on its way there (see OnDisk).
 OnDisk look_up_member(const tar::TarEntry& e, const PathProbe& probe) noexcept;
 
-enum class Extracted {
-    Written = 0,    // the file is written, or the directory made or found
-    KeptNewer = 2,  // a newer file on disk stays; message holds the warning
-    Failed = -1,    // message says why; the expansion stops
+// What extracting one member came to: the outcome extraction acted on (Write, Replace,
+// Directory, KeepNewer, Refuse or Fail) and, for Refuse and Fail, the failure; for
+// KeepNewer the warning is in status.message with no code (an expansion does not show it).
+struct Extraction {
+    Outcome outcome = Outcome::Write;
+    session::Status status;
 };
 
-// Writes e relative to the current directory. message (kMessageSize bytes) is emptied
-// first and holds the text of anything but Written.
-Extracted TarExtract(const tar::TarEntry& e, char* message) noexcept;
+// Writes e relative to the current directory.
+Extraction TarExtract(const tar::TarEntry& e) noexcept;
+
+// The reader family's result for an extraction: 0 extracted, 2 passed over (a newer
+// file on disk), -1 failed.
+int extraction_result(Outcome o) noexcept;
 
 }  // namespace qm::extract

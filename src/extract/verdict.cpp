@@ -17,9 +17,9 @@ using tar::TarFormat;
 
 const char* etext(int e) noexcept { return plat::error_text_or_null(e); }
 
-Verdict stop(Fate fate) noexcept {
+Verdict stop(Outcome outcome) noexcept {
     Verdict v;
-    v.fate = fate;
+    v.outcome = outcome;
     return v;
 }
 
@@ -31,7 +31,7 @@ enum class Parents { None, MustExist, Made };
 // A member whose way passes through a link, or a directory member whose name is one,
 // would be written wherever the link points: refused like the other unsafe names.
 Verdict refuse_link(const char* name) noexcept {
-    Verdict v = stop(Fate::Fail);
+    Verdict v = stop(Outcome::Fail);
     TarFormat(v.message, text::kUnsafeName, name, "link in the path");
     return v;
 }
@@ -46,29 +46,29 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
     const char* name = e.name;
     const int64_t size = e.status.size;
     if (size < 0 || size > INT32_MAX) {
-        Verdict v = stop(Fate::Refuse);
+        Verdict v = stop(Outcome::Refuse);
         TarFormat(v.message, text::kInvalidSize, name);
         return v;
     }
     if (size > e.available) {
-        Verdict v = stop(Fate::Refuse);
+        Verdict v = stop(Outcome::Refuse);
         TarFormat(v.message, text::kCutShort, name,
                   static_cast<long long>(e.available < 0 ? 0 : e.available), static_cast<long long>(size));
         return v;
     }
     if (name[0] == '\0') {
         // There is no file to create under an empty name.
-        Verdict v = stop(Fate::Fail);
+        Verdict v = stop(Outcome::Fail);
         TarFormat(v.message, text::kCreateFile, name, plat::kENOENT, etext(plat::kENOENT));
         v.error = plat::kENOENT;
         return v;
     }
-    if (!d.looked) return stop(Fate::Write);
+    if (!d.looked) return stop(Outcome::Write);
     if (d.link_on_way) return refuse_link(name);
 
     switch (d.at_name.kind) {
         case DiskKind::Unknown: {
-            Verdict v = stop(Fate::Fail);
+            Verdict v = stop(Outcome::Fail);
             TarFormat(v.message, text::kStatFile, name, d.at_name.error, etext(d.at_name.error));
             v.error = d.at_name.error;
             return v;
@@ -76,7 +76,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
         case DiskKind::File:
         case DiskKind::Directory: {
             if (e.status.mtime < d.at_name.mtime) {
-                Verdict v = stop(Fate::KeepNewer);
+                Verdict v = stop(Outcome::KeepNewer);
                 char member_time[64], disk_time[64];
                 TarTimeText(e.status.mtime, member_time, sizeof member_time);
                 TarTimeText(d.at_name.mtime, disk_time, sizeof disk_time);
@@ -85,34 +85,35 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
             }
             if (d.at_name.kind == DiskKind::Directory) {
                 // The runtime cannot open a directory for writing.
-                Verdict v = stop(Fate::Fail);
+                Verdict v = stop(Outcome::Fail);
                 TarFormat(v.message, text::kCreateFile, name, plat::kEACCES, etext(plat::kEACCES));
                 v.error = plat::kEACCES;
                 return v;
             }
-            return stop(Fate::Replace);
+            return stop(Outcome::Replace);
         }
         case DiskKind::Link:
             // Replaced by the file, whatever it points to and whenever it was made.
-            return stop(Fate::Replace);
+            return stop(Outcome::Replace);
         case DiskKind::Absent:
             break;
     }
 
     const Parents parents = parents_of(name);
-    if (parents == Parents::None || d.way.kind == DiskKind::Directory) return stop(Fate::Write);
-    Verdict v = stop(Fate::Fail);
+    if (parents == Parents::None || d.way.kind == DiskKind::Directory) return stop(Outcome::Write);
+    Verdict v = stop(Outcome::Fail);
     if (parents == Parents::MustExist) {
         // Nothing is made for such a name, so its creation fails as the runtime reports
         // a path whose directory is not there (a file in its place included).
         const int err = d.way.kind == DiskKind::Unknown ? d.way.error : plat::kENOENT;
         TarFormat(v.message, text::kCreateFile, name, err, etext(err));
         v.error = err;
+        v.needs_parent = d.way.kind == DiskKind::Absent;
         return v;
     }
     switch (d.way.kind) {
         case DiskKind::Absent:
-            v.fate = Fate::Write;
+            v.outcome = Outcome::Write;
             v.make_dirs = true;
             break;
         case DiskKind::Unknown:
@@ -132,21 +133,21 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
     const char* name = e.name;
     if (name[0] == '\0') {
         // There is no directory to make under an empty name.
-        Verdict v = stop(Fate::Fail);
+        Verdict v = stop(Outcome::Fail);
         TarFormat(v.message, text::kExtractDir, name, plat::kENOENT, etext(plat::kENOENT));
         v.error = plat::kENOENT;
         return v;
     }
     if (!d.looked) {
-        Verdict v = stop(Fate::Directory);
+        Verdict v = stop(Outcome::Directory);
         v.make_dirs = true;
         return v;
     }
     if (d.link_on_way || d.at_name.kind == DiskKind::Link) return refuse_link(name);
-    Verdict v = stop(Fate::Fail);
+    Verdict v = stop(Outcome::Fail);
     switch (d.at_name.kind) {
         case DiskKind::Directory:
-            return stop(Fate::Directory);
+            return stop(Outcome::Directory);
         case DiskKind::File:
             TarFormat(v.message, text::kCollision, name);
             return v;
@@ -159,13 +160,14 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
             break;
     }
     if (d.way.kind == DiskKind::Directory) {
-        v.fate = Fate::Directory;
+        v.outcome = Outcome::Directory;
         v.make_dirs = true;
         return v;
     }
     const int err = d.way.kind == DiskKind::Unknown ? d.way.error : plat::kENOENT;
     TarFormat(v.message, text::kExtractDir, name, err, etext(err));
     v.error = err;
+    v.needs_parent = d.way.kind == DiskKind::Absent;
     return v;
 }
 
@@ -175,7 +177,7 @@ Verdict decide_member(const TarEntry& e, const OnDisk& d) noexcept {
     const char* name = e.name;
     if (e.type != 'L' && name[0] != '\0') {
         if (const char* why = TarUnsafeNameReason(name)) {
-            Verdict v = stop(Fate::Refuse);
+            Verdict v = stop(Outcome::Refuse);
             TarFormat(v.message, text::kUnsafeName, name, why);
             return v;
         }
@@ -186,26 +188,27 @@ Verdict decide_member(const TarEntry& e, const OnDisk& d) noexcept {
         case '5':
             return tar::TarIsDirectory(e) ? decide_directory(e, d) : decide_file(e, d);
         case 'L': {
-            Verdict v = stop(Fate::Refuse);
+            Verdict v = stop(Outcome::Refuse);
             TarFormat(v.message, text::kLongName, name);
             return v;
         }
         default: {
-            Verdict v = stop(Fate::Refuse);
+            Verdict v = stop(Outcome::Refuse);
             TarFormat(v.message, text::kInvalidType, name, e.type);
             return v;
         }
     }
 }
 
-const char* fate_name(Fate f) noexcept {
-    switch (f) {
-        case Fate::Write: return "write";
-        case Fate::Replace: return "replace";
-        case Fate::KeepNewer: return "keep-newer";
-        case Fate::Directory: return "directory";
-        case Fate::Refuse: return "refuse";
-        case Fate::Fail: return "fail";
+const char* outcome_name(Outcome o) noexcept {
+    switch (o) {
+        case Outcome::Write: return "write";
+        case Outcome::Replace: return "replace";
+        case Outcome::KeepNewer: return "keep-newer";
+        case Outcome::Directory: return "directory";
+        case Outcome::Refuse: return "refuse";
+        case Outcome::Fail: return "fail";
+        case Outcome::NotReached: return "not-reached";
     }
     return "";
 }

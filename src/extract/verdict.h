@@ -50,17 +50,26 @@ struct OnDisk {
     bool link_on_way = false;
 };
 
-enum class Fate {
-    Write,      // a new file
-    Replace,    // a file of the same or an older time is replaced
-    KeepNewer,  // a newer file on disk stays; the expansion goes on
-    Directory,  // a directory, made or already there
-    Refuse,     // the header alone stops the expansion, with message
-    Fail,       // what is on disk stops the expansion, with message
+// What becomes of a member: the one model that extraction acts on and that the checker,
+// the plan and verify report.
+enum class Outcome {
+    Write,       // a new file
+    Replace,     // a file of the same or an older time is replaced
+    KeepNewer,   // a newer file on disk stays; the expansion goes on
+    Directory,   // a directory, made or already there
+    Refuse,      // the header alone stops the expansion, with message
+    Fail,        // what is on disk stops the expansion, with message
+    NotReached,  // an earlier member stopped the expansion
 };
 
+// "write", "replace", "keep-newer", "directory", "refuse", "fail", "not-reached".
+const char* outcome_name(Outcome o) noexcept;
+
+// Whether the expansion stops at a member with this outcome.
+constexpr bool stops_expansion(Outcome o) noexcept { return o == Outcome::Refuse || o == Outcome::Fail; }
+
 struct Verdict {
-    Fate fate = Fate::Write;
+    Outcome outcome = Outcome::Write;
     // Refuse and Fail: what the user is shown. KeepNewer: the warning extraction leaves
     // (an expansion does not show it).
     char message[kMessageSize] = "";
@@ -70,12 +79,13 @@ struct Verdict {
     // Fail: the runtime's error number the failure stands for, when there is one (the
     // export's last error is made of it); 0 for a refusal.
     int error = 0;
+    // Fail: only because the directory the name's single "/" leads into is not there
+    // (nothing is made for such a name). The checker, which cannot see the target,
+    // reports it as a need of the package instead.
+    bool needs_parent = false;
 };
 
 Verdict decide_member(const tar::TarEntry& e, const OnDisk& disk) noexcept;
-
-// "write", "replace", "keep-newer", "directory", "refuse", "fail".
-const char* fate_name(Fate f) noexcept;
 
 // Why a member name must not be written (it would land outside the target directory,
 // in another file's stream, or on a device), or null when it is safe.

@@ -5,18 +5,18 @@
 
 #include "platform/errors.h"
 #include "platform/fs.h"
-#include "platform/notify.h"
 #include "platform/whole_file.h"
 #include "extract/extract.h"
 #include "session/session.h"
 #include "tar/tar.h"
+#include "tar/walk.h"
 
 namespace qm::packages {
 
 namespace {
 
 using namespace qm::tar;
-using extract::Extracted;
+using extract::Outcome;
 
 void lower_ascii(char* s) noexcept {
     for (; *s; ++s)
@@ -63,7 +63,7 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
     if (!c) {
         session::fail(win32::kNotEnoughMemory);
         TarFormat(text, "ERROR: out of memory. %s", what_not);
-        plat::notify_error(text);
+        session::show_error(text);
         if (outcome) {
             outcome->load = TarLoad::NoMemory;
             std::snprintf(outcome->message, sizeof outcome->message, "%s", text);
@@ -83,32 +83,41 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
         // Too large for this process: the one load failure the user is told of.
         TarFormat(text, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package,
                   static_cast<long long>(TarPackageSize(c.get())), what_not);
-        plat::notify_error(text);
+        session::show_error(text);
     }
     return load == TarLoad::Loaded;
 }
 
+// The reader refused a header's type: the walk, and the operation, stop with its text.
+void report_reader_stop(const TarContext* c) noexcept {
+    session::Status st;
+    st.code = win32::kInvalidData;
+    std::snprintf(st.message, sizeof st.message, "%s", TarMessage(c));
+    session::report(st);
+}
+
 // Where and why the walk ended, for the log; a damaged header is a failure of the call.
-void describe_ending(const TarContext* c, char* out, size_t size) noexcept {
-    const TarEnding end = TarWhyEnded(c);
+void describe_ending(const TarContext* c, const Ending& end, char* out, size_t size) noexcept {
     const long long at = static_cast<long long>(end.offset);
     switch (end.kind) {
-        case TarEnding::Kind::ImageEnd:
+        case Ending::Kind::Halted:
+            return;  // the member that halted it says why
+        case Ending::Kind::PackageEnd:
             std::snprintf(out, size, "ended at the end of the package (offset %lld)", at);
             return;
-        case TarEnding::Kind::Blank:
+        case Ending::Kind::EndBlock:
             std::snprintf(out, size, "ended at the end-of-archive block (offset %lld)", at);
             return;
-        case TarEnding::Kind::RefusedType:
+        case Ending::Kind::RefusedType:
             std::snprintf(out, size, "stopped at a refused header type (offset %lld)", at);
             return;
-        case TarEnding::Kind::Damaged:
-        case TarEnding::Kind::EmptyName: {
+        case Ending::Kind::Damaged:
+        case Ending::Kind::Nameless: {
             session::fail(win32::kInvalidData);
             char first[kNameSize] = "";
             const int64_t after = TarHeadersAfter(c, end.offset, first, sizeof first);
             std::snprintf(out, size, "ended at a %s header (offset %lld); %lld member(s) after it never reached",
-                          end.kind == TarEnding::Kind::Damaged ? "damaged" : "nameless", at,
+                          end.kind == Ending::Kind::Damaged ? "damaged" : "nameless", at,
                           static_cast<long long>(after));
             return;
         }
@@ -145,32 +154,26 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
     if (!open_package(c, package, "Package not expanded.", outcome)) return 0;
     int64_t members = 0, written = 0, kept = 0;
     int refused = 0;
-    char message[kMessageSize];
     char stopped[kNameSize + 96] = "";
-    TarStep step = TarStep::Member;
-    do {
-        const TarEntry& e = TarCurrent(c.get());
+    const Ending end = walk_package(c.get(), [&](const TarEntry& e) {
         if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
         // A newer file kept on disk goes on silently.
-        const Extracted x = extract::TarExtract(e, message);
-        if (x == Extracted::Failed) {
-            // A step of the write has recorded its own code; what is left is a refusal.
-            session::fail(win32::kInvalidData);
+        const extract::Extraction x = extract::TarExtract(e);
+        if (extract::stops_expansion(x.outcome)) {
             refused = 1;
             std::snprintf(stopped, sizeof stopped, "stopped at member \"%s\" (offset %lld)", e.name,
                           static_cast<long long>(e.offset));
-            plat::notify_error(message);
-            break;
+            session::report(x.status);
+            return false;
         }
-        ++(x == Extracted::KeptNewer ? kept : written);
-        step = TarNext(c.get());
-        if (step == TarStep::Stopped) {
-            session::fail(win32::kInvalidData);
-            refused = 1;
-            plat::notify_error(TarMessage(c.get()));
-        }
-    } while (step == TarStep::Member);
-    if (!stopped[0]) describe_ending(c.get(), stopped, sizeof stopped);
+        ++(x.outcome == Outcome::KeepNewer ? kept : written);
+        return true;
+    });
+    if (end.stopped()) {
+        refused = 1;
+        report_reader_stop(c.get());
+    }
+    describe_ending(c.get(), end, stopped + std::strlen(stopped), sizeof stopped - std::strlen(stopped));
     session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s",
                   package, static_cast<long long>(written), static_cast<long long>(kept), refused, stopped);
     return 0;
@@ -193,28 +196,22 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
     TarContextPtr c;
     if (!open_package(c, package, "Manifest not extracted.", outcome)) return 0;
     lower_ascii(manifest);
-    char message[kMessageSize];
     const char* what = nullptr;
-    while (!TarAtEnd(c.get())) {
+    const Ending end = walk_package(c.get(), [&](const TarEntry& member) {
+        // A nameless first header leaves nothing to look at.
+        if (member.name[0] == '\0') return false;
         // The member is extracted under its lower-cased name.
-        TarEntry e = TarCurrent(c.get());
+        TarEntry e = member;
         lower_ascii(e.name);
-        if (std::strstr(e.name, manifest)) {
-            // Only the first match counts, even when a newer file on disk kept it.
-            const Extracted x = extract::TarExtract(e, message);
-            what = x == Extracted::Written ? "written" : x == Extracted::KeptNewer ? "kept (newer on disk)" : "refused";
-            if (x == Extracted::Failed) {
-                session::fail(win32::kInvalidData);
-                plat::notify_error(message);
-            }
-            break;
-        }
-        if (TarNext(c.get()) == TarStep::Stopped) {
-            session::fail(win32::kInvalidData);
-            plat::notify_error(TarMessage(c.get()));
-            break;
-        }
-    }
+        if (!std::strstr(e.name, manifest)) return true;
+        // Only the first match counts, even when a newer file on disk kept it.
+        const extract::Extraction x = extract::TarExtract(e);
+        what = x.outcome == Outcome::KeepNewer ? "kept (newer on disk)"
+               : extract::stops_expansion(x.outcome) ? "refused" : "written";
+        session::report(x.status);
+        return false;
+    });
+    if (end.stopped()) report_reader_stop(c.get());
     if (!what) session::fail(win32::kFileNotFound);
     session::note("manifest \"%s\" of \"%s\": %s", manifest, package, what ? what : "not in the package");
     return 0;

@@ -14,16 +14,15 @@ void disarm_all() noexcept;
 
 // 0 when the operation may go ahead, otherwise the error number it must fail with.
 int check(Op op) noexcept;
+// The operation check() let go ahead failed on its own: it does not count as one of the
+// successful ones that `pass` waits for.
+void refund(Op op) noexcept;
 
 // A test's look at the moment an operation is about to happen (for instance to see
 // what a half-written file looks like to others, or to end the process there): called
 // before every operation of every kind while set. Null removes it.
 using Hook = void (*)(Op op, void* context);
 void set_hook(Hook hook, void* context) noexcept;
-
-// Whether a failure of kind op is still to come. A short cut that would step around the
-// operation (a create tried the quick way first) stands aside while one is.
-bool armed(Op op) noexcept;
 
 // What another process might do just before make_dir makes a directory: action is
 // called with the path first (null: nothing). For races that a test cannot time.

@@ -1,5 +1,5 @@
-// The one way a user-visible failure leaves the library: a message box titled "Error"
-// in the DLL, stderr in the CLI, a capture in tests.
+// Where a user-visible failure is shown: a message box titled "Error" in the DLL, stderr
+// in the CLI, a capture in tests. The session (src/session) decides whether to show it.
 #pragma once
 
 namespace qm::plat {
@@ -12,12 +12,8 @@ void notify_error(const char* text) noexcept;
 // Replaces the notifier (null restores the platform default); returns the previous one.
 Notifier set_notifier(Notifier n) noexcept;
 
-// Sees every text before it is shown, and whether it would be a box (false when a
-// notifier set above takes it: the tool's stderr or a test's capture, which is always
-// called); true when the box must not reach the screen (an unattended call: the text
-// went to the log instead).
-using NoticeHook = bool (*)(const char* text, bool box);
-void set_notice_hook(NoticeHook hook) noexcept;
+// Whether a notifier set above takes the texts instead of the platform's box.
+bool notifier_replaced() noexcept;
 
 // The platform default: MessageBoxA(NULL, text, "Error", MB_OK) on Windows, stderr on POSIX.
 void default_notifier(const char* text) noexcept;

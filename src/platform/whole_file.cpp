@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/dirsearch.h"
+#include "platform/fault.h"
 #include "platform/whole_file_internal.h"
 
 namespace qm::plat {
@@ -55,6 +56,17 @@ void whole_file_sweep_once(const char* path) noexcept {
         const int n = std::snprintf(found, sizeof found, "%.*s%s", static_cast<int>(dir_len), path, s.name());
         if (n > 0 && static_cast<size_t>(n) < sizeof found) (void)whole_file_remove_stale(found);
     } while (s.next());
+}
+
+int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) noexcept {
+    discard();
+    intent_ = intent;
+    if (int e = fault::check(fault::Op::Create)) return e;
+    const int e = open_side(path, intent, no_links_on_the_way);
+    // An injected failure counts successful creates only, so that a test can name the
+    // member whose create fails however often a name is tried.
+    if (e != 0) fault::refund(fault::Op::Create);
+    return e;
 }
 
 bool whole_file_temp_name(const char* path, unsigned k, char* out, size_t size) noexcept {

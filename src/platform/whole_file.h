@@ -88,6 +88,7 @@ public:
     void discard() noexcept;
 
 private:
+    int open_side(const char* path, Intent intent, bool no_links_on_the_way) noexcept;
     WholeFileResult place(const WholeFileEnd& end, bool replacing) noexcept;
     WholeFileResult write_in_place(const WholeFileEnd& end) noexcept;  // Windows
     int dir() const noexcept;                                           // POSIX

@@ -67,15 +67,6 @@ void find_log(bool unattended, char* out, size_t size) noexcept {
     if (n < 0 || static_cast<size_t>(n) >= size) out[0] = '\0';
 }
 
-// Every box passes here first: the log hears of it, and in unattended mode nobody is
-// shown it. A text the tool prints on stderr is reported, not shown or hidden.
-bool box_hook(const char* text, bool box) noexcept {
-    const bool hide = box && unattended();
-    note("%s: %s", !box ? "reported" : hide ? "not shown (unattended) \"Error\" box" : "shown \"Error\" box",
-         text);
-    return hide;
-}
-
 bool env_turns_on(const char* value) noexcept {
     return value && value[0] != '\0' && std::strcmp(value, "0") != 0;
 }
@@ -90,6 +81,21 @@ bool unattended() noexcept { return t_current && t_current->unattended_; }
 
 void fail(unsigned long code) noexcept {
     if (t_current && t_current->code_ == 0) t_current->code_ = code;
+}
+
+void show_error(const char* text) noexcept {
+    const char* t = text ? text : "";
+    // A text the tool prints on stderr, or a test captures, is reported, never hidden.
+    const bool box = !plat::notifier_replaced();
+    const bool hide = box && unattended();
+    note("%s: %s", !box ? "reported" : hide ? "not shown (unattended) \"Error\" box" : "shown \"Error\" box", t);
+    if (!hide) plat::notify_error(t);
+}
+
+void report(const Status& status) noexcept {
+    if (!status.failed()) return;
+    fail(status.code);
+    if (status.message[0] != '\0') show_error(status.message);
 }
 
 void fail_platform() noexcept { fail(plat::failed_call_error()); }
@@ -127,7 +133,6 @@ Call::Call(const char* name, int) noexcept : name_(name), outer_(t_current) {
     // The window station is asked only when the variable leaves the question open.
     unattended_ = env_turns_on(v) || decide_unattended(v, plat::interactive_station_visible());
     find_log(unattended_, log_, sizeof log_);
-    plat::set_notice_hook(&box_hook);
     t_current = this;
 }
 

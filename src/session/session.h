@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "platform/session.h"
+#include "session/status.h"
 
 namespace qm::session {
 
@@ -36,6 +37,16 @@ void fail(unsigned long code) noexcept;
 void fail_platform() noexcept;
 // fail() with a C runtime error number.
 void fail_crt(int number) noexcept;
+
+// Shows text to the user in the "Error" box, or, in an unattended call, keeps it off
+// the screen; the log hears of it either way. Where the tool or a test has replaced the
+// notifier, the text goes there (the log calls it reported).
+void show_error(const char* text) noexcept;
+
+// What the caller is to see of a failed step: its code for the last error (the first
+// failure of a call wins) and its message shown as show_error() does. Nothing for a
+// status that did not fail.
+void report(const Status& status) noexcept;
 
 // One line in the log (when there is one): the time, the process, the current call's
 // name, then the text. Control characters are written as <0A>, so a line stays a line.

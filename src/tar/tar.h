@@ -136,13 +136,24 @@ const TarEntry& TarCurrent(const TarContext* c) noexcept;
 // The last message, never null; empty when there is none.
 const char* TarMessage(const TarContext* c) noexcept;
 
-// Where and why the walk ended (valid once TarNext gave End or Stopped).
-struct TarEnding {
-    enum class Kind { ImageEnd, Blank, Damaged, EmptyName, RefusedType } kind = Kind::ImageEnd;
-    int64_t offset = 0;                     // of the block the walk stopped at
-    const TarHeaderBlock* block = nullptr;  // that block; null at ImageEnd
+// Why a walk ended.
+struct Ending {
+    enum class Kind {
+        PackageEnd,   // no whole block left after the last member
+        EndBlock,     // a blank block: the end-of-archive marker
+        Damaged,      // a header whose checksum does not match
+        Nameless,     // a header with an empty name
+        RefusedType,  // a header type the reader refuses: the walk stops with a message
+        Halted,       // the walker stopped at the current member (walk.h)
+    };
+    Kind kind = Kind::PackageEnd;
+    int64_t offset = 0;                     // of the block the walk ended at (Halted: the member's header)
+    const TarHeaderBlock* block = nullptr;  // that block; null at PackageEnd
+    // Whether the walk ended with the reader's message to the user (TarMessage).
+    bool stopped() const noexcept { return kind == Kind::RefusedType; }
 };
-TarEnding TarWhyEnded(const TarContext* c) noexcept;
+// Where and why the walk ended (valid once TarNext gave End or Stopped).
+Ending TarWhyEnded(const TarContext* c) noexcept;
 // The header whose refused type stopped the walk, decoded as read (with its offset); a
 // cleared entry when the walk did not stop so.
 TarEntry TarStoppedAt(const TarContext* c) noexcept;

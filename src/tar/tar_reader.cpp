@@ -28,7 +28,7 @@ struct TarContext {
     std::unique_ptr<unsigned char, FreeDeleter> image;
     const unsigned char* cursor = nullptr;  // the header block read last
     bool ended = false;
-    TarEnding ending;
+    Ending ending;
 };
 
 namespace {
@@ -49,12 +49,12 @@ const TarHeaderBlock* block_at(const unsigned char* p) noexcept {
     return reinterpret_cast<const TarHeaderBlock*>(p);
 }
 
-void end_walk(TarContext* c, TarEnding::Kind kind) noexcept {
+void end_walk(TarContext* c, Ending::Kind kind) noexcept {
     c->current = TarEntry{};
     c->ended = true;
     c->ending.kind = kind;
     c->ending.offset = c->cursor ? c->cursor - c->image.get() : 0;
-    c->ending.block = kind == TarEnding::Kind::ImageEnd ? nullptr : block_at(c->cursor);
+    c->ending.block = kind == Ending::Kind::PackageEnd ? nullptr : block_at(c->cursor);
 }
 
 // Decodes the block at the cursor as the current header: Member, or how the walk ends
@@ -64,7 +64,7 @@ TarStep read_header(TarContext* c) noexcept {
     const TarHeaderBlock& block = *block_at(c->cursor);
     const TarChecksum sum = TarVerifyChecksum(block);
     if (sum != TarChecksum::Match) {
-        end_walk(c, sum == TarChecksum::Blank ? TarEnding::Kind::Blank : TarEnding::Kind::Damaged);
+        end_walk(c, sum == TarChecksum::Blank ? Ending::Kind::EndBlock : Ending::Kind::Damaged);
         return TarStep::End;
     }
     switch (block.typeflag) {
@@ -78,7 +78,7 @@ TarStep read_header(TarContext* c) noexcept {
         default:
             TarFormat(c->message, "WARNING:\"%s\" has invalid file type. offset:%d",
                       c->archiveName.get(), static_cast<int>(c->cursor - c->image.get()));
-            end_walk(c, TarEnding::Kind::RefusedType);
+            end_walk(c, Ending::Kind::RefusedType);
             return TarStep::Stopped;
     }
     TarEntry& e = c->current;
@@ -89,7 +89,7 @@ TarStep read_header(TarContext* c) noexcept {
     e.available = static_cast<int64_t>(image_end(c) - e.data);
     if (e.name[0] == '\0') {
         c->ended = true;
-        c->ending.kind = TarEnding::Kind::EmptyName;
+        c->ending.kind = Ending::Kind::Nameless;
         c->ending.offset = e.offset;
         c->ending.block = &block;
         return TarStep::End;
@@ -185,7 +185,7 @@ TarLoad TarOpen(TarContext* c, const char* path) noexcept {
         case TarStep::End:
             // A first header with an empty name is still a member to extract; a blank
             // or damaged first block leaves nothing.
-            if (c->ending.kind == TarEnding::Kind::EmptyName) return TarLoad::Loaded;
+            if (c->ending.kind == Ending::Kind::Nameless) return TarLoad::Loaded;
             break;
     }
     c->stream = plat::InFile();
@@ -208,7 +208,7 @@ TarStep TarNext(TarContext* c) noexcept {
     const int64_t move = blocks * kBlock;
     if (move + kBlock > remaining(c)) {
         c->cursor = image_end(c);
-        end_walk(c, TarEnding::Kind::ImageEnd);
+        end_walk(c, Ending::Kind::PackageEnd);
         return TarStep::End;
     }
     c->cursor += move;
@@ -223,11 +223,11 @@ const TarEntry& TarCurrent(const TarContext* c) noexcept { return c->current; }
 
 const char* TarMessage(const TarContext* c) noexcept { return c->message; }
 
-TarEnding TarWhyEnded(const TarContext* c) noexcept { return c->ending; }
+Ending TarWhyEnded(const TarContext* c) noexcept { return c->ending; }
 
 TarEntry TarStoppedAt(const TarContext* c) noexcept {
     TarEntry e;
-    if (!c->ended || c->ending.kind != TarEnding::Kind::RefusedType) return e;
+    if (!c->ended || c->ending.kind != Ending::Kind::RefusedType) return e;
     TarDecodeHeader(*c->ending.block, &e);
     e.header = c->ending.block;
     e.offset = c->ending.offset;

@@ -14,6 +14,7 @@
 #include "platform/notify.h"
 #include "extract/extract.h"
 #include "tar/tar.h"
+#include "tar/walk.h"
 
 namespace {
 
@@ -67,12 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     qm::tar::TarContextPtr c = qm::tar::TarCreate();
     if (c && qm::tar::TarOpen(c.get(), s.package.c_str()) == qm::tar::TarLoad::Loaded) {
-        char message[qm::tar::kMessageSize];
-        for (int i = 0; i < 4096; ++i) {
-            if (qm::extract::TarExtract(qm::tar::TarCurrent(c.get()), message) == qm::extract::Extracted::Failed)
-                break;
-            if (qm::tar::TarNext(c.get()) != qm::tar::TarStep::Member) break;
-        }
+        int members = 0;
+        qm::tar::walk_package(c.get(), [&](const qm::tar::TarEntry& e) {
+            return ++members < 4096 && !qm::extract::stops_expansion(qm::extract::TarExtract(e).outcome);
+        });
     }
     c.reset();
 

@@ -67,8 +67,8 @@ TEST(Check, CleanPackageHasNoFindings) {
     EXPECT_TRUE(r.findings.empty()) << all(r);
     EXPECT_EQ(r.manifest_member, "etc/dorva/devices/router.mfs");
     ASSERT_EQ(r.members.size(), 5u);
-    EXPECT_EQ(r.members[0].action, MemberAction::Directory);
-    EXPECT_EQ(r.members[4].action, MemberAction::Write);
+    EXPECT_EQ(r.members[0].action, qm::extract::Outcome::Directory);
+    EXPECT_EQ(r.members[4].action, qm::extract::Outcome::Write);
     EXPECT_EQ(r.members[4].offset, 5 * 512);  // three directories, the manifest and its data
 }
 
@@ -187,14 +187,14 @@ TEST(Check, PredictionAgreesWithTheExpansion) {
     ExpandPackage((t / "pkg.pkg").string().c_str(), (t / "out").string().c_str());
     for (const CheckedMember& m : r.members) {
         const bool on_disk = fs::exists(t / "out" / m.name);
-        if (m.action == MemberAction::Write || m.action == MemberAction::Directory) {
+        if (m.action == qm::extract::Outcome::Write || m.action == qm::extract::Outcome::Directory) {
             EXPECT_TRUE(on_disk) << m.name;
         } else if (!m.name.empty()) {
             EXPECT_FALSE(on_disk) << m.name;
         }
     }
     ASSERT_EQ(cap.shown().size(), 1u);
-    EXPECT_EQ(r.members.back().action, MemberAction::Stops);
+    EXPECT_EQ(r.members.back().action, qm::extract::Outcome::Refuse);
     EXPECT_EQ(r.members.back().why, cap.shown()[0]);
 }
 
@@ -228,7 +228,7 @@ TEST(Plan, EveryRowIsBorneOutByARealExpansionOfTheSameTarget) {
         ASSERT_TRUE(plan.readable) << k.what << ": " << plan.error;
         EXPECT_EQ(snapshot(target), before) << k.what << ": the plan changed the target";
         std::vector<qm::test::PlanRow> rows;
-        for (const PlannedMember& m : plan.members) rows.push_back({m.name, plan_action_name(m.action), m.reason});
+        for (const PlannedMember& m : plan.members) rows.push_back({m.name, qm::extract::outcome_name(m.action), m.reason});
 
         qm::test::NotifyCapture cap;
         ExpandPackage(package.c_str(), target.string().c_str());

@@ -112,7 +112,7 @@ TEST(Session, ATextIsLoggedAndTheNotifierStillHearsIt) {
     qm::test::NotifyCapture capture;
     {
         const Call c("Boxed");
-        qm::plat::notify_error("ERROR: something");
+        qm::session::show_error("ERROR: something");
     }
     ASSERT_EQ(capture.shown().size(), 1u);
     // The capture stands where the tool's stderr would: no box, so reported as such.
@@ -125,7 +125,7 @@ TEST(Session, AnUnwritableLogChangesNothing) {
     qm::test::NotifyCapture capture;
     {
         const Call c("Quiet");
-        qm::plat::notify_error("shown anyway");
+        qm::session::show_error("shown anyway");
         qm::session::fail(win32::kInvalidData);
     }
     EXPECT_EQ(capture.shown().size(), 1u);

@@ -210,7 +210,7 @@ TEST(Walk, LastMemberEndingAtEndOfFileEndsSilently) {
     EXPECT_EQ(TarNext(c.get()), TarStep::End);
     EXPECT_STREQ(TarMessage(c.get()), "");
     EXPECT_TRUE(TarAtEnd(c.get()));
-    EXPECT_EQ(TarWhyEnded(c.get()).kind, TarEnding::Kind::ImageEnd);
+    EXPECT_EQ(TarWhyEnded(c.get()).kind, Ending::Kind::PackageEnd);
 }
 
 TEST(Walk, CursorExactlyOneBlockBeforeEndIsNotAtEnd) {

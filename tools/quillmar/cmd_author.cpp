@@ -74,7 +74,7 @@ int run_plan(int argc, char** argv) {
     }
     if (!json) std::printf("%s into %s:\n", argv[0], argv[1]);
     for (const PlannedMember& m : r.members) {
-        const std::string action = json ? "\"" + std::string(plan_action_name(m.action)) + "\"" : plan_action_name(m.action);
+        const std::string action = json ? "\"" + std::string(qm::extract::outcome_name(m.action)) + "\"" : qm::extract::outcome_name(m.action);
         print_row(json, "action", m.name, action.c_str(), m.reason);
     }
     if (!json) {

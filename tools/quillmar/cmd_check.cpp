@@ -14,7 +14,6 @@ namespace {
 using qm::authoring::CheckedMember;
 using qm::authoring::check_package;
 using qm::authoring::CheckReport;
-using qm::authoring::MemberAction;
 
 std::string mode_text(const CheckedMember& m) {
     const bool dir = m.type == '5' || (!m.name.empty() && m.name.back() == '/');
@@ -73,8 +72,8 @@ int run_check(int, char** argv) {
     }
     int files = 0, dirs = 0;
     for (const CheckedMember& m : r.members) {
-        files += m.action == MemberAction::Write;
-        dirs += m.action == MemberAction::Directory;
+        files += m.action == qm::extract::Outcome::Write;
+        dirs += m.action == qm::extract::Outcome::Directory;
     }
     std::printf("%s: %lld bytes, %zu members (%d files, %d directories)\n", argv[0],
                 static_cast<long long>(r.size), r.members.size(), files, dirs);

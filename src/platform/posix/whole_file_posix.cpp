@@ -228,10 +228,7 @@ void WholeFile::discard() noexcept {
 
 bool WholeFile::holds_content() const noexcept { return handles_.file && (unnamed_ || temp_named_); }
 
-int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) noexcept {
-    discard();
-    intent_ = intent;
-    if (int e = fault::check(fault::Op::Create)) return e;
+int WholeFile::open_side(const char* path, Intent intent, bool no_links_on_the_way) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
     std::memcpy(path_, p.c_str(), std::strlen(p.c_str()) + 1);  // both hold any native path

@@ -148,10 +148,7 @@ void WholeFile::discard() noexcept {
 
 bool WholeFile::holds_content() const noexcept { return false; }
 
-int WholeFile::begin(const char* path, Intent intent, bool) noexcept {
-    discard();
-    intent_ = intent;
-    if (int e = fault::check(fault::Op::Create)) return e;
+int WholeFile::open_side(const char* path, Intent intent, bool) noexcept {
     const int n = std::snprintf(path_, sizeof path_, "%s", path);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path_) return kENAMETOOLONG;
     whole_file_sweep_once(path_);
