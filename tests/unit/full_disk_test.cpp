@@ -24,6 +24,9 @@
 #include "packages/expand.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/session.h"
+#include "platform/sys.h"
+#include "session/session.h"
 
 namespace fs = std::filesystem;
 using qm::plat::fault::Op;
@@ -51,6 +54,18 @@ TarBuilder version(bool newer) {
 std::string package(const TempDir& t, const char* name, const TarBuilder& b) {
     qm::test::write_bytes(t / name, b.bytes());
     return (t / name).string();
+}
+
+// The expansion as an export makes it, so that its last error is the one the script sees.
+// Its log goes beside the target, never to a shared default.
+void expand_as_export(const std::string& package, const std::string& target) {
+    const std::string log = target + ".log";
+    qm::plat::set_env("QUILLMAR_LOG", log.c_str());
+    {
+        const qm::session::Call call("ExpandPackage");
+        qm::packages::ExpandPackage(package.c_str(), target.c_str());
+    }
+    qm::plat::set_env("QUILLMAR_LOG", nullptr);
 }
 
 bool temporary_files_left(const fs::path& dir) {
@@ -85,10 +100,11 @@ TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
     ASSERT_TRUE(cap.shown().empty());
 
     qm::plat::fault::arm(op, failing, qm::plat::kENOSPC);
-    qm::packages::ExpandPackage(package(t, "v2.pkg", version(true)).c_str(), target.c_str());
+    expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
 
     ASSERT_EQ(cap.shown().size(), 1u);
+    EXPECT_EQ(qm::plat::last_error(), qm::plat::win32::kDiskFull) << "the failing member's code";
     EXPECT_NE(cap.shown()[0].find(std::string("\"") + kNames[failing] + "\" failed. rc=28 No space left on device"),
               std::string::npos)
         << cap.shown()[0];
@@ -113,9 +129,10 @@ TEST_P(FullDiskFresh, InstallLeavesNoHalfWrittenFile) {
     fs::create_directories(target);
     NotifyCapture cap;
     qm::plat::fault::arm(op, failing, qm::plat::kENOSPC);
-    qm::packages::ExpandPackage(package(t, "v2.pkg", version(true)).c_str(), target.c_str());
+    expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
     ASSERT_EQ(cap.shown().size(), 1u);
+    EXPECT_EQ(qm::plat::last_error(), qm::plat::win32::kDiskFull) << "the failing member's code";
     for (int i = 0; i < kMembers; ++i) {
         const fs::path f = t / "nms" / kNames[i];
         if (i < failing)

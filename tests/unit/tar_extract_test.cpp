@@ -796,3 +796,78 @@ TEST(WhileWritten, NobodyCanOpenTheNewFileAndTheOldOneStaysWhole) {
 #endif
 
 }  // namespace
+
+// The verdict on its own, a row per member kind and situation on disk: what extraction
+// acts on and what the checker and the plan report, so a change of rule shows here first.
+namespace {
+
+struct VerdictRow {
+    const char* name;
+    char type;
+    bool looked;
+    DiskKind at_name;
+    int64_t disk_mtime;        // at the name
+    DiskKind way;              // the first component on the way that is not a directory
+    bool link_on_way;
+    Outcome outcome;
+    bool make_dirs;
+    bool needs_parent;
+    int error;
+    const char* message_start;  // "" for none
+};
+
+const VerdictRow kVerdicts[] = {
+    // name       type look   at name             time    way                 link   outcome              dirs   parent error                    message
+    {"a", '0', false, DiskKind::Absent, 0, DiskKind::Directory, false, Outcome::Write, false, false, 0, ""},
+    {"a", '0', true, DiskKind::Absent, 0, DiskKind::Directory, false, Outcome::Write, false, false, 0, ""},
+    {"a", '0', true, DiskKind::File, kT - 1, DiskKind::Directory, false, Outcome::Replace, false, false, 0, ""},
+    {"a", '0', true, DiskKind::File, kT, DiskKind::Directory, false, Outcome::Replace, false, false, 0, ""},
+    {"a", '0', true, DiskKind::File, kT + 1, DiskKind::Directory, false, Outcome::KeepNewer, false, false, 0, "WARNING: file:\"a\" on disk has newer mtime"},
+    {"a", '0', true, DiskKind::Directory, kT - 1, DiskKind::Directory, false, Outcome::Fail, false, false, qm::plat::kEACCES, "ERROR:create file:\"a\" failed. rc=13"},
+    {"a", '0', true, DiskKind::Link, kT + 99, DiskKind::Directory, false, Outcome::Replace, false, false, 0, ""},
+    {"a", '0', true, DiskKind::Unknown, 0, DiskKind::Directory, false, Outcome::Fail, false, false, qm::plat::kEACCES, "ERROR:stat file:\"a\" failed. rc=13"},
+    {"d/a", '0', true, DiskKind::File, kT - 1, DiskKind::Directory, true, Outcome::Fail, false, false, 0, "ERROR:File \"d/a\" unsafe name (link in the path)"},
+    {"d/a", '0', true, DiskKind::Absent, 0, DiskKind::Absent, false, Outcome::Fail, false, true, qm::plat::kENOENT, "ERROR:create file:\"d/a\" failed. rc=2"},
+    {"d/a", '0', true, DiskKind::Absent, 0, DiskKind::File, false, Outcome::Fail, false, false, qm::plat::kENOENT, "ERROR:create file:\"d/a\" failed. rc=2"},
+    {"x/y/a", '0', true, DiskKind::Absent, 0, DiskKind::Absent, false, Outcome::Write, true, false, 0, ""},
+    {"x/y/a", '0', true, DiskKind::Absent, 0, DiskKind::File, false, Outcome::Fail, false, false, qm::plat::kENOTDIR, "ERROR: x is not a directory. Extract x/y/a failed."},
+    {"x/y/a", '0', true, DiskKind::Absent, 0, DiskKind::Unknown, false, Outcome::Fail, false, false, qm::plat::kEACCES, "ERROR: stat(x) failed 13"},
+    {"", '0', false, DiskKind::Absent, 0, DiskKind::Directory, false, Outcome::Fail, false, false, qm::plat::kENOENT, "ERROR:create file:\"\" failed. rc=2"},
+    {"d/", '5', false, DiskKind::Absent, 0, DiskKind::Directory, false, Outcome::Directory, true, false, 0, ""},
+    {"d/", '5', true, DiskKind::Directory, kT + 1, DiskKind::Directory, false, Outcome::Directory, false, false, 0, ""},
+    {"d/", '5', true, DiskKind::File, kT, DiskKind::Directory, false, Outcome::Fail, false, false, 0, "ERROR: name collision. \"d/\" on disk is a file."},
+    {"d/", '5', true, DiskKind::Link, kT, DiskKind::Directory, false, Outcome::Fail, false, false, 0, "ERROR:File \"d/\" unsafe name (link in the path)"},
+    {"d/", '5', true, DiskKind::Unknown, 0, DiskKind::Directory, false, Outcome::Fail, false, false, qm::plat::kEACCES, "ERROR: verify dir \"d/\" failed. rc=13"},
+    {"p/d/", '5', true, DiskKind::Absent, 0, DiskKind::Absent, false, Outcome::Fail, false, true, qm::plat::kENOENT, "ERROR: extract dir \"p/d/\" failed. rc=2"},
+    {"long", 'L', true, DiskKind::Absent, 0, DiskKind::Directory, false, Outcome::Refuse, false, false, 0, "WARNING: File:\"long\" long file name detected in tar."},
+    {"s", '2', true, DiskKind::Absent, 0, DiskKind::Directory, false, Outcome::Refuse, false, false, 0, "ERROR:File \"s\" invalid type: 2."},
+    {"../x", '0', true, DiskKind::Absent, 0, DiskKind::Directory, false, Outcome::Refuse, false, false, 0, "ERROR:File \"../x\" unsafe name ("},
+};
+
+TEST(Verdict, EachMemberKindAgainstEachSituationOnDisk) {
+    for (const VerdictRow& row : kVerdicts) {
+        TarEntry e;
+        std::snprintf(e.name, sizeof e.name, "%s", row.name);
+        e.type = row.type;
+        e.status.mtime = kT;
+        OnDisk d;
+        d.looked = row.looked;
+        d.at_name = DiskEntry{row.at_name, row.at_name == DiskKind::Unknown ? qm::plat::kEACCES : 0, row.disk_mtime};
+        d.way = DiskEntry{row.way, row.way == DiskKind::Unknown ? qm::plat::kEACCES : 0, 0};
+        std::snprintf(d.way_component, sizeof d.way_component, "x");
+        d.link_on_way = row.link_on_way;
+        const Verdict v = decide_member(e, d);
+        const std::string where = std::string(row.name) + " " + row.type + " row " +
+                                  std::to_string(&row - kVerdicts);
+        EXPECT_EQ(outcome_name(v.outcome), std::string(outcome_name(row.outcome))) << where;
+        EXPECT_EQ(v.make_dirs, row.make_dirs) << where;
+        EXPECT_EQ(v.needs_parent, row.needs_parent) << where;
+        EXPECT_EQ(v.error, row.error) << where;
+        EXPECT_EQ(std::string(v.message).rfind(row.message_start, 0), 0u) << where << ": " << v.message;
+        if (!*row.message_start) {
+            EXPECT_STREQ(v.message, "") << where;
+        }
+    }
+}
+
+}  // namespace
