@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds one flavour: native | win32 | asan. Output in build/<flavour>.
+# Configures and builds one flavour: native | win32 | asan | tsan. Output in build/<flavour>.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 flavour="${1:-native}"
@@ -10,6 +10,7 @@ case "$flavour" in
   win32)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake"
                 -DQM_WINE_EMULATED="$(bash "$root/scripts/wine-emulated.sh" && echo ON || echo OFF)") ;;
   asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  tsan)   args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TSAN=ON -DQM_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
   *) echo "build.sh: unknown flavour $flavour" >&2; exit 2 ;;
 esac
 cmake -S "$root" -B "$dir" "${args[@]}" >/dev/null

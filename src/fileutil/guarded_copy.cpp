@@ -6,6 +6,7 @@
 #include "fileutil/install_log.h"
 #include "platform/dirsearch.h"
 #include "platform/fileops.h"
+#include "platform/pipeline.h"
 #include "platform/whole_file.h"
 #include "session/session.h"
 
@@ -64,22 +65,53 @@ int CopyFileTimes(const char* source, const char* destination) noexcept {
     return 1;
 }
 
-CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
+namespace {
+
+// One entry of a guarded copy: what a worker does with it (the age test, then the copy
+// and its times), and what the walking thread then reports, in the search's order.
+struct CopyJob {
+    char name[261];  // as the search gives it (MAX_PATH)
+    char source[kMaxPath + 1];
+    char destination[kMaxPath + 1];
+    bool fits;
+    bool is_dir;
+    CopyOutcome outcome;
+    unsigned long code;  // NotCopied: the failing call's
+};
+
+// The age test, then the copy and its times; Refused here is not logged yet.
+CopyOutcome copy_unlogged(const char* source, const char* destination) noexcept {
     unsigned long missing_destination = 0;  // the usual case of a copy, no failure
-    if (compare_write_times(source, destination, &missing_destination) == 1) {
-        char line[kMaxLogLine + 1];
-        const int n = std::snprintf(line, sizeof line, "%s is older than %s\n", source, destination);
-        // A line cut short would name a file that was never refused: it stays unwritten,
-        // as when the log cannot be opened. The refusal stands either way.
-        session::note("not copied: \"%s\" is older than \"%s\"", source, destination);
-        if (n < 0 || static_cast<size_t>(n) >= sizeof line) return CopyOutcome::RefusedUnlogged;
-        return AppendInstallLog(line) ? CopyOutcome::Refused : CopyOutcome::RefusedUnlogged;
-    }
+    if (compare_write_times(source, destination, &missing_destination) == 1) return CopyOutcome::Refused;
     // The times go only onto a copy that was made: stamped on a destination the copy
     // could not replace, they would make its old content pass for the source's.
     if (!plat::copy_file_replace(source, destination)) return CopyOutcome::NotCopied;
     (void)CopyFileTimes(source, destination);
     return CopyOutcome::Copied;
+}
+
+void copy_one(CopyJob& j, void*) noexcept {
+    j.outcome = j.fits ? copy_unlogged(j.source, j.destination) : CopyOutcome::Skipped;
+    // The failing call's code is this thread's, just now.
+    j.code = j.outcome == CopyOutcome::NotCopied ? plat::failed_call_error() : 0;
+}
+
+// A refusal's line in the install log, in the walk's order.
+CopyOutcome log_refusal(const char* source, const char* destination) noexcept {
+    char line[kMaxLogLine + 1];
+    const int n = std::snprintf(line, sizeof line, "%s is older than %s\n", source, destination);
+    // A line cut short would name a file that was never refused: it stays unwritten,
+    // as when the log cannot be opened. The refusal stands either way.
+    session::note("not copied: \"%s\" is older than \"%s\"", source, destination);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof line) return CopyOutcome::RefusedUnlogged;
+    return AppendInstallLog(line) ? CopyOutcome::Refused : CopyOutcome::RefusedUnlogged;
+}
+
+}  // namespace
+
+CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
+    const CopyOutcome o = copy_unlogged(source, destination);
+    return o == CopyOutcome::Refused ? log_refusal(source, destination) : o;
 }
 
 int GuardedCopyFile(const char* source, const char* destination) noexcept {
@@ -104,26 +136,37 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         return 0;
     }
     const plat::WholeFileDirectoryScope writes;
-    do {
-        char source[kMaxPath + 1], destination[kMaxPath + 1];
-        // Both joins always run, so the observer sees whichever path did fit.
-        const bool src_fits = join_path(source_dir, found.name(), source, sizeof source);
-        const bool dst_fits = join_path(destination_dir, found.name(), destination, sizeof destination);
-        const CopyOutcome outcome =
-            (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
+    // The files are copied side by side; what the caller sees of each (the install log's
+    // line, the session's note, the observer) comes in the search's order.
+    plat::Pipeline<CopyJob> copies(plat::writing_threads(), &copy_one, nullptr);
+    const auto report = [&] {
+        CopyJob& j = copies.take();
+        CopyOutcome outcome = j.outcome;
+        if (outcome == CopyOutcome::Refused) outcome = log_refusal(j.source, j.destination);
         // A directory is never copied (".", ".." and subdirectories match a pattern too):
         // that is no failure of the call.
-        if (outcome == CopyOutcome::NotCopied && !found.is_dir()) {
-            const unsigned long code = plat::failed_call_error();  // the copy's, just now
-            session::fail(code);
-            session::note("copy of \"%s\" to \"%s\" failed: error %lu", source, destination, code);
+        if (outcome == CopyOutcome::NotCopied && !j.is_dir) {
+            session::fail(j.code);
+            session::note("copy of \"%s\" to \"%s\" failed: error %lu", j.source, j.destination, j.code);
         }
-        if (outcome == CopyOutcome::Skipped && !found.is_dir()) {
+        if (outcome == CopyOutcome::Skipped && !j.is_dir) {
             session::fail(plat::win32::kFilenameTooLong);
-            session::note("\"%s\" not copied: its path is too long", found.name());
+            session::note("\"%s\" not copied: its path is too long", j.name);
         }
-        if (observer) observer->entry(CopyEvent{found.name(), found.is_dir(), source, destination, outcome});
+        if (observer) observer->entry(CopyEvent{j.name, j.is_dir, j.source, j.destination, outcome});
+    };
+    do {
+        if (copies.full()) report();
+        CopyJob& j = copies.next();
+        std::snprintf(j.name, sizeof j.name, "%s", found.name());
+        // Both joins always run, so the observer sees whichever path did fit.
+        const bool src_fits = join_path(source_dir, found.name(), j.source, sizeof j.source);
+        const bool dst_fits = join_path(destination_dir, found.name(), j.destination, sizeof j.destination);
+        j.fits = src_fits && dst_fits;
+        j.is_dir = found.is_dir();
+        copies.give();
     } while (found.next());
+    while (!copies.empty()) report();
     (void)found.close();
     return 1;
 }

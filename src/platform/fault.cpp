@@ -1,5 +1,7 @@
 #include "platform/fault.h"
 
+#include <atomic>
+
 namespace qm::plat::fault {
 
 namespace {
@@ -10,7 +12,18 @@ struct Slot {
     int times = 0;
 };
 Slot g_slots[static_cast<int>(Op::Count_)];
-bool g_any = false;
+// Set while a test arms anything: the disarmed check costs one load. Staging threads
+// check while the test's thread arms, so the slots are taken in turn.
+std::atomic<bool> g_any{false};
+std::atomic_flag g_busy = ATOMIC_FLAG_INIT;
+
+struct Turn {
+    Turn() noexcept {
+        while (g_busy.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~Turn() { g_busy.clear(std::memory_order_release); }
+};
 Hook g_hook = nullptr;
 void* g_hook_context = nullptr;
 
@@ -29,6 +42,7 @@ void run_before_make_dir(const char* path) noexcept {
 }
 
 void arm(Op op, int pass, int error, int times) noexcept {
+    const Turn turn;
     Slot& s = g_slots[static_cast<int>(op)];
     s.armed = true;
     s.pass = pass;
@@ -38,12 +52,14 @@ void arm(Op op, int pass, int error, int times) noexcept {
 }
 
 void disarm_all() noexcept {
+    const Turn turn;
     for (Slot& s : g_slots) s = Slot{};
     g_any = g_hook != nullptr;
     g_before_make_dir = nullptr;
 }
 
 void set_hook(Hook hook, void* context) noexcept {
+    const Turn turn;
     g_hook = hook;
     g_hook_context = context;
     g_any = hook != nullptr || any_slot_armed();
@@ -51,6 +67,8 @@ void set_hook(Hook hook, void* context) noexcept {
 
 int check(Op op) noexcept {
     if (!g_any) return 0;
+    // The hook too: a test's look at the disk sees one step at a time.
+    const Turn turn;
     if (g_hook) g_hook(op, g_hook_context);
     Slot& s = g_slots[static_cast<int>(op)];
     if (!s.armed) return 0;
@@ -65,6 +83,7 @@ int check(Op op) noexcept {
 
 void refund(Op op) noexcept {
     if (!g_any) return;
+    const Turn turn;
     Slot& s = g_slots[static_cast<int>(op)];
     // Still to fail, so the check that let this one go ahead took a pass.
     if (s.armed && s.times != 0) ++s.pass;

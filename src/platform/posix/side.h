@@ -4,6 +4,8 @@
 #pragma once
 
 #include <dirent.h>
+#include <pthread.h>
+#include <semaphore.h>
 
 #include "platform/unique_handle.h"
 
@@ -15,6 +17,19 @@ using unique_dir = unique_any<DIR*, close_dir, no_dir>;
 
 // An open file is a descriptor here.
 using unique_file = unique_fd;
+
+// A thread of the library's own, and what it runs.
+struct ThreadState {
+    pthread_t id{};
+    bool started = false;
+    void (*body)(void*) noexcept = nullptr;
+    void* context = nullptr;
+};
+
+struct SemaphoreState {
+    sem_t sem;
+    bool ok = false;
+};
 
 // A directory search reads the directory entry by entry and matches the pattern itself.
 struct DirSearchState {

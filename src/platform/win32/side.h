@@ -17,6 +17,20 @@ inline Handle no_handle() noexcept { return reinterpret_cast<Handle>(static_cast
 using unique_handle = unique_any<Handle, close_handle, no_handle>;
 using unique_find = unique_any<Handle, close_find, no_handle>;
 
+// Threads and semaphores answer NULL, not INVALID_HANDLE_VALUE, when there is none.
+constexpr Handle null_handle() noexcept { return nullptr; }
+using unique_sync = unique_any<Handle, close_handle, null_handle>;
+
+struct ThreadState {
+    unique_sync thread;
+    void (*body)(void*) noexcept = nullptr;
+    void* context = nullptr;
+};
+
+struct SemaphoreState {
+    unique_sync semaphore;
+};
+
 // An open file is a HANDLE here.
 using unique_file = unique_handle;
 

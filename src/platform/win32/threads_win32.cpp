@@ -1,0 +1,63 @@
+#include "platform/threads.h"
+
+#include <windows.h>
+#include <process.h>
+
+namespace qm::plat {
+
+namespace {
+
+// The thread's start: the state outlives the thread, which join() waits for. Through
+// the runtime's _beginthreadex, so the runtime's per-thread data is set up and freed.
+unsigned __stdcall run(void* state) noexcept {
+    const ThreadState* t = static_cast<const ThreadState*>(state);
+    t->body(t->context);
+    return 0;
+}
+
+}  // namespace
+
+bool Thread::start(Body body, void* context) noexcept {
+    join();
+    state_.body = body;
+    state_.context = context;
+    const uintptr_t h = _beginthreadex(nullptr, 0, &run, &state_, 0, nullptr);
+    if (h == 0) return false;
+    state_.thread.reset(reinterpret_cast<Handle>(h));
+    return true;
+}
+
+void Thread::join() noexcept {
+    if (!state_.thread) return;
+    WaitForSingleObject(state_.thread.get(), INFINITE);
+    state_.thread.reset();
+}
+
+Semaphore::Semaphore(unsigned initial) noexcept {
+    state_.semaphore.reset(CreateSemaphoreA(nullptr, static_cast<LONG>(initial), 0x7FFFFFFF, nullptr));
+}
+
+Semaphore::~Semaphore() = default;
+
+bool Semaphore::ok() const noexcept { return static_cast<bool>(state_.semaphore); }
+
+void Semaphore::post(unsigned count) noexcept {
+    if (count > 0) ReleaseSemaphore(state_.semaphore.get(), static_cast<LONG>(count), nullptr);
+}
+
+void Semaphore::wait() noexcept { WaitForSingleObject(state_.semaphore.get(), INFINITE); }
+
+unsigned processor_count() noexcept {
+    DWORD_PTR process = 0, system = 0;
+    unsigned n = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process; process &= process - 1) ++n;
+    if (n == 0) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        n = info.dwNumberOfProcessors;
+    }
+    return n > 0 ? n : 1u;
+}
+
+}  // namespace qm::plat
