@@ -25,6 +25,18 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 echo "setup: all packages present"
 
+# The Inno Setup compiler for tests/inno: ISCC.exe from the npm package, run under Wine,
+# kept out of the repository. Without npm or the registry the Inno Setup tests say so and
+# are skipped.
+inno=/opt/quillmar/innosetup-6.4.1
+if [ ! -f "$inno/node_modules/innosetup/bin/ISCC.exe" ]; then
+  if command -v npm >/dev/null && mkdir -p "$inno" && npm install --prefix "$inno" --no-audit --no-fund --silent innosetup@6.4.1; then
+    echo "setup: Inno Setup 6.4.1 installed in $inno"
+  else
+    echo "setup: the Inno Setup compiler could not be installed (npm): its tests will be skipped" >&2
+  fi
+fi
+
 # Wine runs the 32-bit programs through the host's 32-bit support. A host kernel that
 # cannot start 32-bit programs at all (some sandboxes) gets them run by qemu's user-mode
 # emulator instead: correct, but many times slower (docs/design.md). wine64 is there for
