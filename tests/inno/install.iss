@@ -27,11 +27,6 @@ begin
   SaveStringToFile(OutDir + '\results.txt', Line + #13#10, True);
 end;
 
-function Text(P: PAnsiChar): String;
-begin
-  Result := P;
-end;
-
 procedure RunSteps();
 begin
   OutDir := GetEnv('QM_OUT');
@@ -44,7 +39,7 @@ begin
   Note('expand', IntToStr(QuillmarExpandPackage(PkgDir + '\router.pkg', Target)));
   Note('expand-missing', IntToStr(QuillmarExpandPackage(PkgDir + '\optional.pkg', Target)));
   Note('reinstall', IntToStr(QuillmarGetReInstallPackageList(Target)));
-  Note('first', Text(QuillmarGetFirstFile()));
+  Note('first', String(QuillmarGetFirstFile()));
   Note('copy', IntToStr(QuillmarMyCopyFiles(Target + '\etc\dorva\devices', OutDir + '\copy', '*.MFS')));
 
   // What follows asks the user. A script that may run without anyone at the screen
@@ -53,9 +48,9 @@ begin
     Note('set-mode', IntToStr(QuillmarSetEnvVariable('QUILLMAR_UNATTENDED', '1')));
   Note('set-select', IntToStr(QuillmarSetEnvVariable('QUILLMAR_SELECT', 'SWITCH.PKG;router.pkg;none.pkg')));
   Note('select', IntToStr(QuillmarDisplayPackageSelectionList(WizardForm.Handle, PkgDir, 1)));
-  Note('select-first', Text(QuillmarGetFirstFile()));
-  Note('select-next', Text(QuillmarGetNextFile()));
-  Note('select-end', Text(QuillmarGetNextFile()));
+  Note('select-first', String(QuillmarGetFirstFile()));
+  Note('select-next', String(QuillmarGetNextFile()));
+  Note('select-end', String(QuillmarGetNextFile()));
   Note('expand-refused', IntToStr(QuillmarExpandPackage(PkgDir + '\refused.pkg', Target)));
   Note('pick', IntToStr(QuillmarGetPackageFile(WizardForm.Handle)));
 
