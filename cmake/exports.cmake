@@ -146,8 +146,8 @@ function(qm_generate_export_table list_file out_dir)
 
 ")
     list(JOIN iss_params "; " iss_params)
-    string(APPEND iss "function Quillmar${name}(${iss_params}): ${iss_result};
-  external '${name}@{#QuillmarDllAt} ${iss_convention} {#QuillmarDllOptions}';
+    string(APPEND iss "function Quillmar@WHEN@${name}(${iss_params}): ${iss_result};
+  external '${name}@@WHERE@ ${iss_convention} @OPTIONS@';
 ")
     string(APPEND table "    X(${ordinal}, ${name}, ${convention}, ${subsystem}, ${result}, (${types}), ${count}, \"${synopsis}\") \\\n")
   endforeach()
@@ -159,7 +159,16 @@ function(qm_generate_export_table list_file out_dir)
   qm_write_if_changed("${out_dir}/include/quillmar.nsh" "${nsh_text}")
   file(READ "${source_dir}/include/quillmar.iss.in" iss_text)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source_dir}/include/quillmar.iss.in")
-  string(REPLACE "@QM_INNO_DECLARATIONS@\n" "${iss}" iss_text "${iss_text}")
+  # Setup's set from the DLL it extracts; the uninstaller's, on request, from {app}. Inno
+  # Setup expands the location at start even for a delayed load, so each set is for one.
+  string(REPLACE "@WHEN@" "" iss_setup "${iss}")
+  string(REPLACE "@WHERE@" "files:quillmar.dll" iss_setup "${iss_setup}")
+  string(REPLACE "@OPTIONS@" "setuponly" iss_setup "${iss_setup}")
+  string(REPLACE "@WHEN@" "Uninstall" iss_uninstall "${iss}")
+  string(REPLACE "@WHERE@" "{#QuillmarUninstallDll}" iss_uninstall "${iss_uninstall}")
+  string(REPLACE "@OPTIONS@" "uninstallonly delayload" iss_uninstall "${iss_uninstall}")
+  string(REPLACE "@QM_INNO_SETUP@\n" "${iss_setup}" iss_text "${iss_text}")
+  string(REPLACE "@QM_INNO_UNINSTALL@\n" "${iss_uninstall}" iss_text "${iss_text}")
   qm_write_if_changed("${out_dir}/include/quillmar.iss" "${iss_text}")
   qm_write_if_changed("${out_dir}/quillmar.def" "${def}")
   qm_write_if_changed("${out_dir}/quillmar-implib.def" "${implib}")

@@ -1,16 +1,21 @@
 ; tests/nsis/install.nsi in Inno Setup's Pascal: the same steps, recorded the same way in
-; QM_OUT\results.txt and in Setup's log. run.sh puts it beside the generated quillmar.iss
-; and the DLL, as an installer author would, and compiles it with ISCC.
+; QM_OUT\results.txt and in Setup's log; and its uninstaller reads the reinstall list
+; through the DLL it installed. run.sh puts it beside the generated quillmar.iss and the
+; DLL, as an installer author would, and compiles it with ISCC.
+#define QuillmarUninstallDll "{app}\quillmar.dll"
 #include "quillmar.iss"
 
 [Setup]
 AppName=quillmar install test
 AppVersion=1.0
-CreateAppDir=no
-Uninstallable=no
+DefaultDirName={%QM_APP}
+DisableDirPage=yes
 PrivilegesRequired=lowest
 OutputDir=.
 OutputBaseFilename=install
+
+[Files]
+Source: "quillmar.dll"; DestDir: "{app}"
 
 [Code]
 var
@@ -61,4 +66,13 @@ procedure CurStepChanged(CurStep: TSetupStep);
 begin
   if CurStep = ssPostInstall then
     RunSteps();
+end;
+
+procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
+begin
+  if CurUninstallStep = usUninstall then begin
+    OutDir := GetEnv('QM_OUT');
+    Note('uninstall-reinstall', IntToStr(QuillmarUninstallGetReInstallPackageList(OutDir + '\target')));
+    UnloadDLL(ExpandConstant('{app}\quillmar.dll'));
+  end;
 end;

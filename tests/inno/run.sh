@@ -2,8 +2,9 @@
 # Compiles tests/inno/install.iss with Inno Setup's ISCC under Wine, beside the built
 # quillmar.dll and the quillmar.iss the build made from the export table as an installer
 # author has them, runs it under Wine and checks what it recorded
-# (tests/common/installer_test.sh): attended /SILENT under the display (the progress
-# window shows), unattended /VERYSILENT /SUPPRESSMSGBOXES with none. Both with /LOG.
+# (tests/common/installer_test.sh), then its uninstaller: attended /SILENT under the
+# display (the progress window shows), unattended /VERYSILENT /SUPPRESSMSGBOXES with
+# none. Both with /LOG.
 #   run.sh attended|unattended BUILD_DIR SOURCE_DIR
 # Exit 77 (skipped) where the compiler is not installed.
 set -u
@@ -23,8 +24,14 @@ check "ISCC compiles the installer" $? "$(tail -5 "$work/iscc.txt")"
 
 switches=(/SILENT)
 [ "$mode" = unattended ] && switches=(/VERYSILENT /SUPPRESSMSGBOXES)
+export QM_APP="$(winpath "$work/app")"
 run_installer "$work" "$work/script/install.exe" "${switches[@]}" "/LOG=$(winpath "$work/out/setup.log")"
 check_run "$work"
 grep -q "quillmar test: pick 0 1223" "$work/out/setup.log" 2>/dev/null
 check "Setup's log has the script's lines" $? "$(tail -5 "$work/out/setup.log" 2>/dev/null)"
+
+# The uninstaller calls the DLL Setup installed, unloads it and removes it with the rest.
+run_installer "$work" "$work/app/unins000.exe" "${switches[@]}" "/LOG=$(winpath "$work/out/uninstall.log")"
+[ "$(tail -1 "$work/out/results.txt" | tr -d '\r')" = "uninstall-reinstall 1 0" ] && [ ! -e "$work/app/quillmar.dll" ]
+check "the uninstaller read the list and removed the DLL" $? "$(tail -1 "$work/out/results.txt"; ls "$work/app" 2>&1)"
 finish
