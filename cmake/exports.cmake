@@ -4,6 +4,8 @@
 #   boundary/exports_table.h     QM_EXPORT_TABLE(X), one X(...) per export, for C++
 #   include/quillmar.nsh         a macro per export for NSIS installers (System plugin),
 #                                into include/quillmar.nsh.in's text
+#   include/quillmar.iss         a Pascal declaration per export for Inno Setup installers,
+#                                into include/quillmar.iss.in's text
 # Files are rewritten only when their text changes, so a reconfigure rebuilds nothing.
 
 function(qm_write_if_changed path text)
@@ -16,6 +18,19 @@ function(qm_write_if_changed path text)
   file(WRITE "${path}" "${text}")
 endfunction()
 
+# snake_case to PascalCase, as Pascal names parameters.
+function(qm_pascal_case out name)
+  string(REPLACE "_" ";" words "${name}")
+  set(result "")
+  foreach(word IN LISTS words)
+    string(SUBSTRING "${word}" 0 1 first)
+    string(SUBSTRING "${word}" 1 -1 rest)
+    string(TOUPPER "${first}" first)
+    string(APPEND result "${first}${rest}")
+  endforeach()
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
 function(qm_generate_export_table list_file out_dir)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${list_file}")
   file(STRINGS "${list_file}" lines)
@@ -23,6 +38,7 @@ function(qm_generate_export_table list_file out_dir)
   set(implib "; Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.\nLIBRARY \"quillmar.dll\"\nEXPORTS\n")
   set(table "")
   set(nsh "")
+  set(iss "")
   set(seen_names "")
   set(seen_ordinals "")
   foreach(line IN LISTS lines)
@@ -51,6 +67,7 @@ function(qm_generate_export_table list_file out_dir)
     set(nsis_types "")
     set(nsis_names "")
     set(nsis_pushes "")
+    set(iss_params "")
     set(count 0)
     if(NOT params STREQUAL "" AND NOT params STREQUAL "void")
       string(REPLACE "," ";" param_list "${params}")
@@ -65,14 +82,19 @@ function(qm_generate_export_table list_file out_dir)
           message(FATAL_ERROR "${list_file}: ${name}: ${type} is not 32 bits wide on the stack")
         endif()
         list(APPEND types "${type}")
-        # NSIS's System plugin: texts as ANSI strings (m), so Unicode installers call
-        # it too; a window owner as a pointer.
+        # Both installers' strings may be Unicode: NSIS's System plugin passes texts as
+        # ANSI strings (m), Inno Setup as AnsiString, the text the library reads. A
+        # window owner: a pointer, a HWND (WizardForm.Handle, or 0).
+        qm_pascal_case(iss_name "${pname}")
         if(type STREQUAL "const char*")
           list(APPEND nsis_types "m s")
+          list(APPEND iss_params "${iss_name}: AnsiString")
         elseif(type STREQUAL "int")
           list(APPEND nsis_types "i s")
+          list(APPEND iss_params "${iss_name}: Integer")
         else()
           list(APPEND nsis_types "p s")
+          list(APPEND iss_params "${iss_name}: HWND")
         endif()
         string(TOUPPER "${pname}" nsis_name)
         list(APPEND nsis_names "${nsis_name}")
@@ -104,13 +126,17 @@ function(qm_generate_export_table list_file out_dir)
     endif()
     if(result STREQUAL "const char*")
       set(nsis_result m)
+      set(iss_result PAnsiChar)
     else()
       set(nsis_result i)
+      set(iss_result Integer)
     endif()
     if(convention STREQUAL "caller")
       set(nsis_options "?ce")
+      set(iss_convention cdecl)
     else()
       set(nsis_options "?e")
+      set(iss_convention stdcall)
     endif()
     string(APPEND nsh "!macro Quillmar${name}${nsis_names}\n${nsis_pushes}\
   System::Call '\${QUILLMAR_DLL}::${name}(${nsis_types}) ${nsis_result} .s ${nsis_options}'
@@ -118,6 +144,10 @@ function(qm_generate_export_table list_file out_dir)
 !macroend
 !define Quillmar${name} \"!insertmacro Quillmar${name}\"
 
+")
+    list(JOIN iss_params "; " iss_params)
+    string(APPEND iss "function Quillmar@WHEN@${name}(${iss_params}): ${iss_result};
+  external '${name}@@WHERE@ ${iss_convention} @OPTIONS@';
 ")
     string(APPEND table "    X(${ordinal}, ${name}, ${convention}, ${subsystem}, ${result}, (${types}), ${count}, \"${synopsis}\") \\\n")
   endforeach()
@@ -127,6 +157,19 @@ function(qm_generate_export_table list_file out_dir)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source_dir}/include/quillmar.nsh.in")
   string(REPLACE "@QM_NSIS_MACROS@\n" "${nsh}" nsh_text "${nsh_text}")
   qm_write_if_changed("${out_dir}/include/quillmar.nsh" "${nsh_text}")
+  file(READ "${source_dir}/include/quillmar.iss.in" iss_text)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source_dir}/include/quillmar.iss.in")
+  # Setup's set from the DLL it extracts; the uninstaller's, on request, from {app}. Inno
+  # Setup expands the location at start even for a delayed load, so each set is for one.
+  string(REPLACE "@WHEN@" "" iss_setup "${iss}")
+  string(REPLACE "@WHERE@" "files:quillmar.dll" iss_setup "${iss_setup}")
+  string(REPLACE "@OPTIONS@" "setuponly" iss_setup "${iss_setup}")
+  string(REPLACE "@WHEN@" "Uninstall" iss_uninstall "${iss}")
+  string(REPLACE "@WHERE@" "{#QuillmarUninstallDll}" iss_uninstall "${iss_uninstall}")
+  string(REPLACE "@OPTIONS@" "uninstallonly delayload" iss_uninstall "${iss_uninstall}")
+  string(REPLACE "@QM_INNO_SETUP@\n" "${iss_setup}" iss_text "${iss_text}")
+  string(REPLACE "@QM_INNO_UNINSTALL@\n" "${iss_uninstall}" iss_text "${iss_text}")
+  qm_write_if_changed("${out_dir}/include/quillmar.iss" "${iss_text}")
   qm_write_if_changed("${out_dir}/quillmar.def" "${def}")
   qm_write_if_changed("${out_dir}/quillmar-implib.def" "${implib}")
   qm_write_if_changed("${out_dir}/boundary/exports_table.h" "\

@@ -13,7 +13,7 @@ fi
 
 for p in cmake make g++ tar libgtest-dev googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 \
          wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick libarchive-tools clang libclang-rt-14-dev \
-         valgrind strace python3 time nsis; do
+         valgrind strace python3 time nsis dpkg-dev; do
   have "$p" || need+=("$p")
 done
 
@@ -24,6 +24,19 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 echo "setup: all packages present"
+
+# The Inno Setup compiler for tests/inno: ISCC.exe from the npm package, run under Wine,
+# kept out of the repository. Without npm or the registry the Inno Setup tests say so and
+# are skipped. (lintian, which would check the Debian package, is not installed: a hundred
+# and more packages; tests/package/deb_contents.sh runs it where it is present.)
+inno=/opt/quillmar/innosetup-6.4.1
+if [ ! -f "$inno/node_modules/innosetup/bin/ISCC.exe" ]; then
+  if command -v npm >/dev/null && mkdir -p "$inno" && npm install --prefix "$inno" --no-audit --no-fund --silent innosetup@6.4.1; then
+    echo "setup: Inno Setup 6.4.1 installed in $inno"
+  else
+    echo "setup: the Inno Setup compiler could not be installed (npm): its tests will be skipped" >&2
+  fi
+fi
 
 # Wine runs the 32-bit programs through the host's 32-bit support. A host kernel that
 # cannot start 32-bit programs at all (some sandboxes) gets them run by qemu's user-mode

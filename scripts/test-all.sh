@@ -7,6 +7,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 bash scripts/setup.sh
 
+# The native tests include package.deb: CPack builds quillmar_<version>_<arch>.deb there
+# and tests/package/deb_contents.sh checks and unpacks it.
 echo "== native build and tests"
 bash scripts/build.sh native
 ctest --test-dir build/native --output-on-failure -j 2

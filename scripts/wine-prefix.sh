@@ -21,3 +21,12 @@ if [ ! -f "$stamp" ]; then
   [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-prefix: $WINEPREFIX was not created" >&2; exit 1; }
   touch "$stamp"
 fi
+# Without a display Wine can make no window at all, and an installer whose wizard is
+# made even when hidden (Inno Setup's, run with /VERYSILENT) fails before its script
+# runs; on Windows a service's invisible station has windows. The null driver, tried
+# when X cannot be opened, gives them here too.
+if [ ! -f "$WINEPREFIX/.quillmar-null-driver" ]; then
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11,null /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.quillmar-null-driver"
+fi

@@ -2,7 +2,7 @@
 # The command-line tool over the sample package: what it writes, and its exit status
 # (0 done, 1 the library reported a failure, 2 bad usage).
 set -u
-cli="$1"; pkg="$2"; sanitized="${3:-0}"
+cli="$1"; pkg="$2"; sanitized="${3:-0}"; version="${4:-}"
 work="$(mktemp -d)"; trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 fails=0; passes=0
 check() { if eval "$2"; then passes=$((passes+1)); else echo "FAILED: $1"; fails=$((fails+1)); fi; }
@@ -33,6 +33,24 @@ check "missing target is a usage error" '[ $rc -eq 2 ]'
 check "missing arguments is a usage error" '[ $rc -eq 2 ]'
 "$cli" frobnicate 2>/dev/null; rc=$?
 check "unknown command is a usage error" '[ $rc -eq 2 ]'
+
+# The tool's own flags: ARGS | exit status | what stdout begins with | what stderr holds.
+while IFS='|' read -r args want_rc want_out want_err; do
+  out="$("$cli" $args 2>err.txt)"; rc=$?
+  check "quillmar $args" '[ $rc -eq $want_rc ] && [ "${out#"$want_out"}" != "$out" -o -z "$want_out$out" ] &&
+    { [ -z "$want_err" ] && [ ! -s err.txt ] || grep -qF "$want_err" err.txt; }'
+done <<ROWS
+--version|0|quillmar $version|
+-V|0|quillmar $version|
+help|0|usage: quillmar COMMAND [ARGS]|
+help expand|0|usage: quillmar expand PACKAGE DIR|
+-h|0|usage: quillmar COMMAND [ARGS]|
+help frobnicate|2||quillmar: unknown command 'frobnicate'
+help expand list|2||usage: quillmar help [COMMAND]
+--frobnicate|2||quillmar: unknown option '--frobnicate'
+-x|2||usage: quillmar COMMAND [ARGS]
+ROWS
+check "help COMMAND says what COMMAND --help says" '[ "$("$cli" help plan)" = "$("$cli" plan --help)" ]'
 
 mkdir m
 "$cli" manifest "$pkg" m; rc=$?

@@ -1,8 +1,8 @@
 ; An existing install script in miniature: expands packages, reads the reinstall list,
-; lets the user choose packages, and records every result and last error in
-; $OUT\results.txt, one "step result error" line each. run.sh builds it with makensis
-; and runs it silently (/S) under Wine, attended and unattended, and checks what it
-; recorded and what the log says.
+; copies with the guard, lets the user choose packages, and records every result and
+; last error in $OUT\results.txt, one "step result error" line each. run.sh builds it
+; with makensis and runs it silently (/S) under Wine, attended and unattended, and
+; checks what it recorded and what the log says.
 ;   makensis -DQM_DLL=path\quillmar.dll -DQM_INCLUDE=dir -DQM_OUTFILE=installer.exe install.nsi
 Unicode true
 Name "quillmar install test"
@@ -44,6 +44,9 @@ Section
   !insertmacro Record reinstall
   ${QuillmarGetFirstFile}
   !insertmacro Record first
+  CreateDirectory "$out\copy"
+  ${QuillmarMyCopyFiles} "$target\etc\dorva\devices" "$out\copy" "*.MFS"
+  !insertmacro Record copy
 
   ; What follows asks the user. A script that may run without anyone at the screen
   ; turns the mode on itself when its caller did not.
@@ -52,7 +55,8 @@ Section
     ${QuillmarSetEnvVariable} QUILLMAR_UNATTENDED 1
     !insertmacro Record set-mode
   ${EndIf}
-  System::Call 'kernel32::SetEnvironmentVariable(t "QUILLMAR_SELECT", t "SWITCH.PKG;router.pkg;none.pkg")'
+  ${QuillmarSetEnvVariable} QUILLMAR_SELECT "SWITCH.PKG;router.pkg;none.pkg"
+  !insertmacro Record set-select
   ${QuillmarDisplayPackageSelectionList} $HWNDPARENT $pkgs 1
   !insertmacro Record select
   ${QuillmarGetFirstFile}

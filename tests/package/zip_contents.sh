@@ -10,6 +10,7 @@ zip=$(ls quillmar-*-win32.zip)
 expected="LICENSE
 README.md
 include/quillmar.h
+include/quillmar.iss
 include/quillmar.nsh
 lib/libquillmar.dll.a
 quillmar.dll

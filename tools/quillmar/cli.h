@@ -1,8 +1,10 @@
 // The command-line tool: one sub-command per operation, each registered by the file
-// that implements it, so an area adds commands without touching the others.
+// that implements it, so an area adds commands without touching the others. The help
+// text and the manual page are both made from the one table they register in.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,27 @@ struct Command {
 struct Registrar {
     explicit Registrar(const Command& c) noexcept;
 };
+
+// The registered commands, sorted by name.
+size_t command_count() noexcept;
+const Command& command_at(size_t i) noexcept;
+const Command* find_command(const char* name) noexcept;
+
+// What the tool itself answers to, beside the commands.
+struct Option {
+    const char* names;
+    const char* summary;
+};
+extern const Option kOptions[];
+extern const size_t kOptionCount;
+extern const char kVersion[];     // the project's version
+extern const char kExitStatus[];  // one paragraph
+
+void print_usage(std::FILE* out);
+void print_command_usage(std::FILE* out, const Command& c);
+
+// Where the DLL shows its "Error" box, the tool prints the same text on stderr.
+void stderr_notifier(const char* text) noexcept;
 
 // True once the library reported a failure to the user during this run.
 bool failure_reported() noexcept;

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Compiles tests/inno/install.iss with Inno Setup's ISCC under Wine, beside the built
+# quillmar.dll and the quillmar.iss the build made from the export table as an installer
+# author has them, runs it under Wine and checks what it recorded
+# (tests/common/installer_test.sh), then its uninstaller: attended /SILENT under the
+# display (the progress window shows), unattended /VERYSILENT /SUPPRESSMSGBOXES with
+# none. Both with /LOG.
+#   run.sh attended|unattended BUILD_DIR SOURCE_DIR
+# Exit 77 (skipped) where the compiler is not installed.
+set -u
+mode="$1" build="$(cd "$2" && pwd)" src="$(cd "$3" && pwd)"
+. "$src/tests/common/installer_test.sh"
+iscc="${QM_ISCC:-/opt/quillmar/innosetup-6.4.1/node_modules/innosetup/bin/ISCC.exe}"
+
+[ -f "$iscc" ] || { echo "SKIPPED: no Inno Setup compiler at $iscc (scripts/setup.sh installs it with npm)"; exit 77; }
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+make_packages "$work"
+mkdir "$work/script"
+cp "$src/tests/inno/install.iss" "$build/generated/include/quillmar.iss" "$build/quillmar.dll" "$work/script/"
+"$src/scripts/wine-run" "$iscc" /Q "$(winpath "$work/script/install.iss")" > "$work/iscc.txt" 2>&1
+check "ISCC compiles the installer" $? "$(tail -5 "$work/iscc.txt")"
+[ -f "$work/script/install.exe" ] || finish
+
+switches=(/SILENT)
+[ "$mode" = unattended ] && switches=(/VERYSILENT /SUPPRESSMSGBOXES)
+export QM_APP="$(winpath "$work/app")"
+run_installer "$work" "$work/script/install.exe" "${switches[@]}" "/LOG=$(winpath "$work/out/setup.log")"
+check_run "$work"
+grep -q "quillmar test: pick 0 1223" "$work/out/setup.log" 2>/dev/null
+check "Setup's log has the script's lines" $? "$(tail -5 "$work/out/setup.log" 2>/dev/null)"
+
+# The uninstaller calls the DLL Setup installed, unloads it and removes it with the rest.
+run_installer "$work" "$work/app/unins000.exe" "${switches[@]}" "/LOG=$(winpath "$work/out/uninstall.log")"
+[ "$(tail -1 "$work/out/results.txt" | tr -d '\r')" = "uninstall-reinstall 1 0" ] && [ ! -e "$work/app/quillmar.dll" ]
+check "the uninstaller read the list and removed the DLL" $? "$(tail -1 "$work/out/results.txt"; ls "$work/app" 2>&1)"
+finish

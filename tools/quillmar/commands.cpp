@@ -1,0 +1,82 @@
+#include <algorithm>
+#include <cstring>
+
+#include "cli.h"
+#include "platform/notify.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr size_t kMaxCommands = 64;
+const Command* g_commands[kMaxCommands];
+size_t g_count = 0;
+bool g_sorted = false;
+bool g_failed = false;
+
+// Registration order is the order of static initialisation, which no one chooses.
+void sort_once() noexcept {
+    if (g_sorted) return;
+    std::sort(g_commands, g_commands + g_count,
+              [](const Command* a, const Command* b) { return std::strcmp(a->name, b->name) < 0; });
+    g_sorted = true;
+}
+
+}  // namespace
+
+const Option kOptions[] = {
+    {"help [COMMAND]", "describe every command, or one (as COMMAND --help does)"},
+    {"-h, --help", "describe every command"},
+    {"-V, --version", "print the version"},
+};
+const size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+const char kVersion[] = QM_VERSION;
+const char kExitStatus[] =
+    "0 done, 1 the library reported a failure, 2 bad usage, "
+    "3 nothing chosen or found (select, pick, reinstall-list).";
+
+Registrar::Registrar(const Command& c) noexcept {
+    if (g_count < kMaxCommands) g_commands[g_count++] = &c;
+    g_sorted = false;
+}
+
+size_t command_count() noexcept { return g_count; }
+
+const Command& command_at(size_t i) noexcept {
+    sort_once();
+    return *g_commands[i];
+}
+
+const Command* find_command(const char* name) noexcept {
+    for (size_t i = 0; i < g_count; ++i)
+        if (!std::strcmp(g_commands[i]->name, name)) return g_commands[i];
+    return nullptr;
+}
+
+void print_usage(std::FILE* out) {
+    std::fprintf(out, "usage: quillmar COMMAND [ARGS]\n\ncommands:\n");
+    for (size_t i = 0; i < command_count(); ++i) {
+        const Command& c = command_at(i);
+        std::fprintf(out, "  %-16s %-28s %s\n", c.name, c.args, c.summary);
+    }
+    std::fprintf(out, "\noptions:\n");
+    for (size_t i = 0; i < kOptionCount; ++i)
+        std::fprintf(out, "  %-16s %s\n", kOptions[i].names, kOptions[i].summary);
+    std::fprintf(out, "\nExit status: %s\n", kExitStatus);
+}
+
+void print_command_usage(std::FILE* out, const Command& c) {
+    std::fprintf(out, "usage: quillmar %s %s\n  %s\n", c.name, c.args, c.summary);
+}
+
+void stderr_notifier(const char* text) noexcept {
+    g_failed = true;
+    const size_t n = std::strlen(text);
+    std::fprintf(stderr, "%s%s", text, (n > 0 && text[n - 1] == '\n') ? "" : "\n");
+}
+
+bool failure_reported() noexcept { return g_failed; }
+
+bool stderr_is_terminal() noexcept { return plat::stderr_is_terminal(); }
+
+}  // namespace qm::cli
