@@ -54,6 +54,13 @@ out="$(QUILLMAR_SELECT="router.PKG;none.pkg" "$cli" select choose)"; rc=$?
 check "select without a terminal answers from QUILLMAR_SELECT" '[ $rc -eq 0 ] && [ "$out" = "Router.pkg" ]'
 "$cli" select choose >/dev/null; rc=$?
 check "select without an answer is cancelled (exit 3)" '[ $rc -eq 3 ]'
+out="$(QUILLMAR_SELECT=" all " "$cli" select choose)"; rc=$?
+check "QUILLMAR_SELECT \" all \" is trimmed like a name: all" '[ $rc -eq 0 ] && [ "$out" = "Router.pkg
+switch.pkg" ]'
+QUILLMAR_PACKAGES="$pkg" "$cli" pick >/dev/null; rc=$?
+check "a successful select or pick leaves last error 0, not the list's end" '[ $rc -eq 0 ] &&
+  grep -q "quillmar(\"select choose\") = 0, last error 0 \[unattended\]$" quillmar.log &&
+  grep -q "quillmar(\"pick\") = 0, last error 0 \[unattended\]$" quillmar.log'
 check "the log has each command, unattended, and the box texts reported" 'grep -q "pid [0-9]* quillmar(\"select choose\") = 3, last error 1223 \[unattended\]$" quillmar.log &&
   grep -q "quillmar: reported: ERROR: name collision" quillmar.log'
 
@@ -125,6 +132,14 @@ check "verify of an unreadable package exits 2" '[ $rc -eq 2 ]'
 : > inst/etc/dorva/devices/blocker; rm -rf inst/etc/dorva/router; : > inst/etc/dorva/router
 "$cli" plan router.pkg inst >/dev/null; rc=$?
 check "plan of an expansion that would stop: exit 1" '[ $rc -eq 1 ]'
+
+# A log the tool must not write through: the command goes on, and stderr says so once.
+echo secret > private; ln -s private link.log; mkfifo fifo.log
+for log in link.log fifo.log "$work/$(printf 'l%.0s' $(seq 1100))"; do
+  err="$(QUILLMAR_LOG="$log" timeout 20 "$cli" list "$pkg" 2>&1 >/dev/null)"; rc=$?
+  check "a refused log ($(echo "$log" | cut -c1-20)...) leaves the command its outcome and is said once" '[ $rc -eq 0 ] && [ $(echo "$err" | grep -c "^quillmar: .*\(is refused\|is longer than\)") -eq 1 ]'
+done
+check "nothing written through the link" '[ "$(cat private)" = secret ]'
 
 echo "$passes passed, $fails failed"
 [ $fails -eq 0 ]

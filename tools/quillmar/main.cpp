@@ -22,6 +22,9 @@ void stderr_notifier(const char* text) noexcept {
     std::fprintf(stderr, "%s%s", text, (n > 0 && text[n - 1] == '\n') ? "" : "\n");
 }
 
+// The library has nowhere to say that it refused a log; the tool has its stderr.
+void stderr_log_refusal(const char* text) noexcept { std::fprintf(stderr, "quillmar: %s\n", text); }
+
 void usage(FILE* out) {
     std::sort(g_commands, g_commands + g_count,
               [](const Command* a, const Command* b) { return std::strcmp(a->name, b->name) < 0; });
@@ -49,6 +52,7 @@ bool stderr_is_terminal() noexcept { return plat::stderr_is_terminal(); }
 int main(int argc, char** argv) {
     using namespace qm::cli;
     qm::plat::set_notifier(stderr_notifier);
+    qm::session::set_log_refusal_sink(stderr_log_refusal);
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         usage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
