@@ -68,6 +68,9 @@ public:
         attributes_.lpSecurityDescriptor = &sd_;
         attributes_.bInheritHandle = FALSE;
     }
+    // The descriptor points into the object itself.
+    PrivateFileSecurity(const PrivateFileSecurity&) = delete;
+    PrivateFileSecurity& operator=(const PrivateFileSecurity&) = delete;
     bool ok() const noexcept { return ok_; }
     SECURITY_ATTRIBUTES* attributes() noexcept { return &attributes_; }
 
