@@ -60,6 +60,44 @@ bool equal_ignoring_case(const char* a, const char* b) noexcept {
     return *a == *b;
 }
 
+// "all", with blanks around it as a name may have them.
+bool is_all(const char* text) noexcept {
+    while (*text == ' ' || *text == '\t') ++text;
+    size_t n = std::strlen(text);
+    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
+    if (n != 3) return false;
+    const char word[4] = {text[0], text[1], text[2], '\0'};
+    return equal_ignoring_case(word, "all");
+}
+
+// The variable's answer, whole, in out: null when there is one, else why there is none
+// (then the dialog is cancelled). A value longer than the library holds is refused as a
+// whole, as if unset: cut short, one name would select another.
+const char* read_answer(const char* var, char* out, size_t size) noexcept {
+    switch (plat::live_env(var, out, size)) {
+    case plat::EnvValue::Set:
+        return out[0] != '\0' ? nullptr : "is not set";
+    case plat::EnvValue::TooLong:
+        static_assert(kAnswerSize == 32768, "the text below names the limit");
+        return "is longer than the 32767 characters the library holds: taken as unset";
+    case plat::EnvValue::Unset:
+        break;
+    }
+    return "is not set";
+}
+
+// Adds "name" to the names not offered (size bytes, len used); when it no longer fits, the
+// names are counted instead, so thousands of them make one line, not thousands.
+void add_unknown(char* out, size_t size, size_t& len, int& left_out, const char* name) noexcept {
+    const int w = std::snprintf(out + len, size - len, "%s\"%s\"", len ? ", " : "", name);
+    if (left_out == 0 && w > 0 && static_cast<size_t>(w) < size - len - 32) {
+        len += static_cast<size_t>(w);
+        return;
+    }
+    out[len] = '\0';
+    ++left_out;
+}
+
 }  // namespace
 
 int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) noexcept {
@@ -67,26 +105,36 @@ int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) no
     ScriptedWindow window;
     dialog.open(list, window);
     static char answer[kAnswerSize];
-    if (!plat::live_env(session::kSelectVar, answer, sizeof answer) || answer[0] == '\0') {
-        session::note("list dialog answered Cancel: %s is not set (%d item(s) offered)", session::kSelectVar,
+    if (const char* none = read_answer(session::kSelectVar, answer, sizeof answer)) {
+        session::note("list dialog answered Cancel: %s %s (%d item(s) offered)", session::kSelectVar, none,
                       list.count());
         dialog.command(cancel_id, list, window);
         session::fail(win32::kCancelled);
         return window.result();
     }
-    if (equal_ignoring_case(answer, "all")) {
+    if (is_all(answer)) {
         list.select_all(true);
     } else {
+        char unknown[3072] = "";
+        size_t len = 0;
+        int unknown_count = 0, left_out = 0;
         char* rest = answer;
         while (char* name = next_item(rest)) {
             int found = -1;
             for (int i = 0; i < list.count() && found < 0; ++i)
                 if (equal_ignoring_case(list.item(i), name)) found = i;
-            if (found >= 0)
+            if (found >= 0) {
                 list.set_selected(found, true);
-            else
-                session::note("%s names \"%s\", which the list dialog does not offer: ignored", session::kSelectVar, name);
+            } else {
+                ++unknown_count;
+                add_unknown(unknown, sizeof unknown, len, left_out, name);
+            }
         }
+        char more[32] = "";
+        if (left_out > 0) std::snprintf(more, sizeof more, " and %d more", left_out);
+        if (unknown_count > 0)
+            session::note("%s names %d item(s) the list dialog does not offer, ignored: %s%s", session::kSelectVar,
+                          unknown_count, unknown, more);
     }
     const int chosen = list.selected_count();
     if (chosen <= 0) {
@@ -113,8 +161,8 @@ int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) no
 
 int AnswerPackageFiles() noexcept {
     static char answer[kAnswerSize];
-    if (!plat::live_env(session::kPackagesVar, answer, sizeof answer) || answer[0] == '\0') {
-        session::note("file-open dialog answered Cancel: %s is not set", session::kPackagesVar);
+    if (const char* none = read_answer(session::kPackagesVar, answer, sizeof answer)) {
+        session::note("file-open dialog answered Cancel: %s %s", session::kPackagesVar, none);
         session::fail(win32::kCancelled);
         return 0;
     }

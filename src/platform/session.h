@@ -34,21 +34,45 @@ constexpr unsigned long kDirectory = 267;        // ERROR_DIRECTORY
 constexpr unsigned long kCancelled = 1223;       // ERROR_CANCELLED
 }  // namespace win32
 
+// What the environment holds for a variable.
+enum class EnvValue {
+    Unset,
+    Set,
+    // Longer than the buffer it was asked into: never handed over cut short (a name cut
+    // short is another name), so out is left empty and the caller takes it for unset.
+    TooLong,
+};
+
 // The variable as the process environment holds it now (GetEnvironmentVariableA,
-// getenv), not as it was at load. False when it is not defined; a value longer than
-// size - 1 is cut.
-bool live_env(const char* name, char* out, size_t size) noexcept;
+// getenv), not as it was at load, read at its full length (the platform allows 32,767
+// characters): out receives it whole or not at all.
+EnvValue live_env(const char* name, char* out, size_t size) noexcept;
 
 // Whether a person can be at the screen. Windows: the process's window station is
 // the visible interactive one (WSF_VISIBLE); a service sits on an invisible one. POSIX, which has no window station: a controlling terminal
 // can be opened, as the terminal prompts need.
 bool interactive_station_visible() noexcept;
 
+// What became of a line for the log.
+enum class LogWrite {
+    Written,
+    // It could not be opened or written (a missing folder, a full disk): skipped.
+    Failed,
+    // The name is one the log is never written through, whoever put it there: a link
+    // (another user's link would lead a privileged process's lines, or its new file, where
+    // that user chose), a file with another link, a file another user owns, anything but a
+    // regular file (a FIFO would hold the call until someone reads it). Nothing written.
+    Refused,
+};
+
 // Appends text (len bytes, one line without its end) and the platform's line end to
-// the file at path, created when missing, in ONE write at its end (POSIX: O_APPEND;
-// Windows: at the end, the writers taking turns on a lock): two processes appending at
-// once never mix within a line. False when it cannot be opened or written.
-bool append_line(const char* path, const char* text, size_t len) noexcept;
+// the file at path in ONE write at its end (POSIX: O_APPEND; Windows: at the end, the
+// writers taking turns on a lock): two processes appending at once never mix within a
+// line. Opened without following a link and without waiting; a missing file is made
+// for the caller alone (POSIX 0600 whatever the umask; Windows: a protected DACL
+// giving the caller and the administrators access). A refusal's reason ("a link", ...)
+// goes to *why.
+LogWrite append_line(const char* path, const char* text, size_t len, const char** why = nullptr) noexcept;
 
 // The user's temporary folder with its trailing separator (GetTempPathA; $TMPDIR or
 // "/tmp/"); false when it does not fit size.

@@ -1,5 +1,6 @@
 #include "session/session.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -45,6 +46,17 @@ void append_quoted(char* out, size_t size, size_t& len, const char* text) noexce
     append_raw(out, size, len, "\"");
 }
 
+std::atomic<LogRefusalSink> g_refusal_sink{nullptr};
+std::atomic<bool> g_refusal_said{false};
+
+// The first log refused in this process is said to the sink; the rest would only repeat
+// it on every call. Without a sink (the library alone) it is said nowhere: the call's
+// outcome still leaves through its box and its last error.
+void say_refused(const char* text) noexcept {
+    const LogRefusalSink sink = g_refusal_sink.load();
+    if (sink && !g_refusal_said.exchange(true)) sink(text);
+}
+
 void write_line(const char* log, const char* name, const char* body) noexcept {
     if (!log || !*log) return;
     char stamp[40];
@@ -53,18 +65,38 @@ void write_line(const char* log, const char* name, const char* body) noexcept {
     const int n = std::snprintf(line, sizeof line, "%s pid %lu %s%s", stamp, plat::process_id(), name, body);
     if (n <= 0) return;
     const size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
-    // A log that cannot be written is no reason to change what the call does.
-    (void)plat::append_line(log, line, len);
+    // A log that cannot be written, or must not be, is no reason to change what the call does.
+    const char* why = "";
+    if (plat::append_line(log, line, len, &why) != plat::LogWrite::Refused) return;
+    char text[kLineSize] = "the log \"";
+    size_t used = std::strlen(text);
+    append_escaped(text, sizeof text, used, log);
+    char because[96];
+    std::snprintf(because, sizeof because, "\" is refused (%s): nothing is written to it", why);
+    append_raw(text, sizeof text, used, because);
+    say_refused(text);
 }
 
-void find_log(bool unattended, char* out, size_t size) noexcept {
-    if (plat::live_env(kLogVar, out, size) && out[0] != '\0') return;
+// The log's path, whole or not at all: a path cut short would be another file.
+void find_log(const char* name, bool unattended, char* out, size_t size) noexcept {
+    const plat::EnvValue given = plat::live_env(kLogVar, out, size);
+    if (given == plat::EnvValue::Set && out[0] != '\0') return;
+    char too_long[160] = "";
+    if (given == plat::EnvValue::TooLong) {
+        std::snprintf(too_long, sizeof too_long, ": %s is longer than the %u characters a log's path may have: not used",
+                      kLogVar, static_cast<unsigned>(size - 1));
+        say_refused(too_long + 2);
+    }
     out[0] = '\0';
     if (!unattended) return;
     char dir[1024];
-    if (!plat::temp_dir(dir, sizeof dir)) return;
-    const int n = std::snprintf(out, size, "%s%s", dir, kDefaultLogName);
-    if (n < 0 || static_cast<size_t>(n) >= size) out[0] = '\0';
+    const int n = plat::temp_dir(dir, sizeof dir) ? std::snprintf(out, size, "%s%s", dir, kDefaultLogName) : -1;
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        out[0] = '\0';
+        say_refused("the temporary folder is too long a path for the log: no log");
+        return;
+    }
+    if (too_long[0]) write_line(out, name, too_long);
 }
 
 bool env_turns_on(const char* value) noexcept {
@@ -108,8 +140,13 @@ void fail_crt(int number) noexcept {
 const char* log_path() noexcept {
     static thread_local char outside[1024];
     if (t_current) return t_current->log_;
-    find_log(false, outside, sizeof outside);
+    find_log("-", false, outside, sizeof outside);
     return outside;
+}
+
+void set_log_refusal_sink(LogRefusalSink sink) noexcept {
+    g_refusal_sink.store(sink);
+    g_refusal_said.store(false);
 }
 
 void note(const char* fmt, ...) noexcept {
@@ -128,11 +165,12 @@ void note(const char* fmt, ...) noexcept {
 
 Call::Call(const char* name, int) noexcept : name_(name), outer_(t_current) {
     char value[64];
-    const bool defined = plat::live_env(kUnattendedVar, value, sizeof value);
-    const char* v = defined ? value : nullptr;
+    const plat::EnvValue e = plat::live_env(kUnattendedVar, value, sizeof value);
+    // A value too long for value is neither empty nor "0".
+    const char* v = e == plat::EnvValue::Unset ? nullptr : e == plat::EnvValue::TooLong ? "1" : value;
     // The window station is asked only when the variable leaves the question open.
     unattended_ = env_turns_on(v) || decide_unattended(v, plat::interactive_station_visible());
-    find_log(unattended_, log_, sizeof log_);
+    find_log(name, unattended_, log_, sizeof log_);
     t_current = this;
 }
 

@@ -60,6 +60,13 @@ void note(const char* fmt, ...) noexcept
 // "quillmar.log"; empty when there is none. For tests and the tool.
 const char* log_path() noexcept;
 
+// Where a log that is refused (a link, a FIFO, another user's file, a QUILLMAR_LOG too
+// long to hold whole) is said: once per process, the first one, as a sentence with
+// neither prefix nor line end. The tool prints it on stderr; the library alone has
+// nowhere to say it and sets none. Setting a sink starts the once anew.
+using LogRefusalSink = void (*)(const char* text) noexcept;
+void set_log_refusal_sink(LogRefusalSink sink) noexcept;
+
 // One export call, from entry to return. The constructor decides the mode and finds
 // the log; result() records what the export returns; the destructor, the last thing
 // before the export returns, writes the call's line and sets the thread's last error.

@@ -72,6 +72,9 @@ out="$(QUILLMAR_SELECT="router.PKG;none.pkg" "$cli" select choose)"; rc=$?
 check "select without a terminal answers from QUILLMAR_SELECT" '[ $rc -eq 0 ] && [ "$out" = "Router.pkg" ]'
 "$cli" select choose >/dev/null; rc=$?
 check "select without an answer is cancelled (exit 3)" '[ $rc -eq 3 ]'
+out="$(QUILLMAR_SELECT=" all " "$cli" select choose)" && QUILLMAR_PACKAGES="$pkg" "$cli" pick >/dev/null; rc=$?
+check "\" all \" selects all; a successful select or pick leaves last error 0" '[ $rc -eq 0 ] && [ "$out" = "Router.pkg
+switch.pkg" ] && [ $(grep -Ec "quillmar\(\"(select choose|pick)\"\) = 0, last error 0 \[unattended\]$" quillmar.log) -eq 3 ]'
 check "the log has each command, unattended, and the box texts reported" 'grep -q "pid [0-9]* quillmar(\"select choose\") = 3, last error 1223 \[unattended\]$" quillmar.log &&
   grep -q "quillmar: reported: ERROR: name collision" quillmar.log'
 
@@ -143,6 +146,13 @@ check "verify of an unreadable package exits 2" '[ $rc -eq 2 ]'
 : > inst/etc/dorva/devices/blocker; rm -rf inst/etc/dorva/router; : > inst/etc/dorva/router
 "$cli" plan router.pkg inst >/dev/null; rc=$?
 check "plan of an expansion that would stop: exit 1" '[ $rc -eq 1 ]'
+
+# A log the tool must not write through, or too long to use (the default log instead): said once on stderr.
+echo secret > private; ln -s private link.log; mkdir tmp
+err="$(QUILLMAR_LOG=link.log "$cli" list "$pkg" 2>&1 >/dev/null; QUILLMAR_LOG="$(printf 'l%.0s' $(seq 1100))" TMPDIR="$work/tmp" "$cli" list "$pkg" 2>&1 >/dev/null)"; rc=$?
+check "a refused log leaves the command its outcome" '[ $rc -eq 0 ] && [ "$(cat private)" = secret ] && grep -q "QUILLMAR_LOG is longer than the 1023" tmp/quillmar.log &&
+  [ "$err" = "quillmar: the log \"link.log\" is refused (a link): nothing is written to it
+quillmar: QUILLMAR_LOG is longer than the 1023 characters a log'"'"'s path may have: not used" ]'
 
 echo "$passes passed, $fails failed"
 [ $fails -eq 0 ]

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -52,6 +54,7 @@ struct SessionEnv {
     ~SessionEnv() {
         for (const char* v : {"QUILLMAR_LOG", "QUILLMAR_UNATTENDED", "QUILLMAR_SELECT", "QUILLMAR_PACKAGES"})
             qm::plat::set_env(v, nullptr);
+        qm::session::set_log_refusal_sink(nullptr);
     }
     std::string text() const { return slurp(log); }
 };
@@ -119,23 +122,71 @@ TEST(Session, ATextIsLoggedAndTheNotifierStillHearsIt) {
     EXPECT_NE(env.text().find(" Boxed: reported: ERROR: something\n"), std::string::npos) << env.text();
 }
 
-TEST(Session, AnUnwritableLogChangesNothing) {
+std::vector<std::string> g_said;  // what the tool's stderr would say of a refused log
+void hear(const char* text) noexcept { g_said.emplace_back(text); }
+
+// The log: only the caller's own regular file, never a wait; no call's outcome changed; a refusal said once.
+TEST(Session, TheLogIsOnlyTheCallersOwnFileAndNeverChangesACall) {
     SessionEnv env("1");
-    qm::plat::set_env("QUILLMAR_LOG", (env.dir / "no-such-dir" / "x.log").string().c_str());
-    qm::test::NotifyCapture capture;
-    {
-        const Call c("Quiet");
-        qm::session::show_error("shown anyway");
-        qm::session::fail(win32::kInvalidData);
+    const std::string target = (env.dir / "target").string(), made = (env.dir / "made").string();
+    qm::test::write_file(target, "");
+    struct Case {
+        std::string name;
+        std::function<void(const char*)> plant;  // what is at the name first
+        const char* said;  // in what the sink hears; null: nothing
+    } cases[] = {
+        {"no-such-dir/x.log", nullptr, nullptr},
+#ifndef _WIN32
+        {"new.log", nullptr, nullptr},
+        {"link", [&](const char* at) { symlink(target.c_str(), at); }, "is refused (a link)"},
+        {"dangling", [&](const char* at) { symlink(made.c_str(), at); }, "is refused (a link)"},
+        {"hard", [&](const char* at) { link(target.c_str(), at); }, "is refused (a file with more than one link)"},
+        {"fifo", [](const char* at) { mkfifo(at, 0600); }, "is refused (not a regular file)"},
+        {"dir", [](const char* at) { mkdir(at, 0700); }, "is refused (a directory)"},
+        {"other", [](const char* at) { qm::test::write_file(at, ""); if (chown(at, 65534, 65534)) {} },
+         geteuid() == 0 ? "is refused (a file another user owns)" : nullptr},
+#endif
+    };
+#ifndef _WIN32
+    if (geteuid() != 0) std::printf("[ note ] not root: the other user's file is the caller's own here\n");
+    const mode_t umask_was = umask(0);
+    alarm(60);  // an open that waits for a FIFO's reader fails the test rather than hang it
+#endif
+    for (const Case& c : cases) {
+        const std::string at = (env.dir / c.name).string();
+        if (c.plant) c.plant(at.c_str());
+        qm::plat::set_env("QUILLMAR_LOG", at.c_str());
+        g_said.clear();
+        qm::session::set_log_refusal_sink(&hear);
+        qm::test::NotifyCapture capture;
+        for (int call = 0; call < 2; ++call) {
+            const Call q("Quiet");
+            qm::session::show_error("shown anyway");
+            qm::session::fail(win32::kInvalidData);
+        }
+        EXPECT_EQ(capture.shown().size(), 2u) << c.name;
+        EXPECT_EQ(qm::plat::last_error(), win32::kInvalidData) << c.name;
+        EXPECT_TRUE(c.said ? g_said.size() == 1 && g_said[0].find(c.said) != std::string::npos : g_said.empty())
+            << c.name << ": " << testing::PrintToString(g_said);
     }
-    EXPECT_EQ(capture.shown().size(), 1u);
-    EXPECT_EQ(qm::plat::last_error(), win32::kInvalidData);
+#ifndef _WIN32
+    alarm(0);
+    umask(umask_was);
+    struct stat st;
+    EXPECT_TRUE(stat((env.dir / "new.log").c_str(), &st) == 0 && (st.st_mode & 0777) == 0600) << "umask 000";
+    EXPECT_EQ(qm::test::read_file(target), "") << "nothing through a link";
+    EXPECT_FALSE(qm::test::fs::exists(made)) << "nothing made through a dangling link";
+#endif
 }
 
 // The list dialog over a directory and the file-open dialog, answered by the variables.
 TEST(Session, TheDialogsAnswerFromTheEnvironment) {
     SessionEnv env("1");
     for (const char* n : {"Alpha.pkg", "beta.pkg", "gamma.pkg"}) qm::test::write_file(env.dir / n, "x");
+    // Cut at 32,767 it would name beta.pkg (Windows cannot even set it: unset, same answer).
+    const std::string cut_to_beta = std::string(32767 - 8, ';') + "beta.pkg" + ".pkg";
+    std::string unknown = "beta.pkg";
+    for (int i = 0; i < 3000; ++i) unknown += ";n" + std::to_string(i) + ".pkg";
     struct Case {
         const char* select;  // null: unset
         int result;
@@ -144,7 +195,10 @@ TEST(Session, TheDialogsAnswerFromTheEnvironment) {
     } cases[] = {
         {"all", 1, {"Alpha.pkg", "beta.pkg", "gamma.pkg"}, 0},
         {"ALL", 1, {"Alpha.pkg", "beta.pkg", "gamma.pkg"}, 0},
+        {" all\t", 1, {"Alpha.pkg", "beta.pkg", "gamma.pkg"}, 0},
         {"GAMMA.PKG; alpha.pkg", 1, {"Alpha.pkg", "gamma.pkg"}, 0},
+        {unknown.c_str(), 1, {"beta.pkg"}, 0},
+        {cut_to_beta.c_str(), 0, {}, win32::kCancelled},
         {"nothere.pkg;beta.pkg", 1, {"beta.pkg"}, 0},
         {"nothere.pkg", 0, {}, win32::kCancelled},
         {"", 0, {}, win32::kCancelled},
@@ -152,6 +206,7 @@ TEST(Session, TheDialogsAnswerFromTheEnvironment) {
     };
     for (const Case& c : cases) {
         qm::test::fill_entries(2);
+        qm::plat::set_env("QUILLMAR_SELECT", nullptr);  // a value Windows refuses leaves it unset
         qm::plat::set_env("QUILLMAR_SELECT", c.select);
         int r = -5;
         {
@@ -163,9 +218,13 @@ TEST(Session, TheDialogsAnswerFromTheEnvironment) {
         EXPECT_EQ(qm::test::read_list(), c.list) << what;
         EXPECT_EQ(qm::plat::last_error(), c.error) << what;
     }
-    EXPECT_NE(env.text().find("\"nothere.pkg\", which the list dialog does not offer: ignored"), std::string::npos);
+    const std::string log = env.text();
+    EXPECT_NE(log.find("SELECT names 1 item(s) the list dialog does not offer, ignored: \"nothere.pkg\"\n"), std::string::npos);
+    EXPECT_NE(log.find("names 3000 item(s) the list dialog does not offer, ignored: \"n0.pkg\", \""), std::string::npos);
+    EXPECT_EQ(log.find("\"n2999.pkg\""), std::string::npos) << "one line, the rest counted";
 
     const std::string too_long(120, 'x');
+    const std::string cut_to_a = std::string(32767 - 10, ';') + "c:\\p\\a.pkg" + ".old";
     struct Files {
         const char* packages;
         int result;
@@ -173,11 +232,13 @@ TEST(Session, TheDialogsAnswerFromTheEnvironment) {
     } files[] = {
         {"c:\\p\\b.pkg;c:\\p\\a.pkg", 1, {"c:\\p\\b.pkg", "c:\\p\\a.pkg"}},
         {too_long.c_str(), 0, {"e0", "e1"}},  // fits no slot: as cancelled
+        {cut_to_a.c_str(), 0, {"e0", "e1"}},  // longer than the platform holds: as unset
         {"", 0, {"e0", "e1"}},
         {nullptr, 0, {"e0", "e1"}},
     };
     for (const Files& f : files) {
         qm::test::fill_entries(2);
+        qm::plat::set_env("QUILLMAR_PACKAGES", nullptr);
         qm::plat::set_env("QUILLMAR_PACKAGES", f.packages);
         int r = -5;
         {

@@ -89,6 +89,7 @@ struct ListRun {
     Names items;
     RECT rect{};
     bool focus_on_ok = false;
+    DWORD error = 0xBADC0DE;  // the last error the export left
 };
 
 ListRun run_list(const std::string& dir, int mode, std::function<void(HWND)> drive, HWND owner = nullptr) {
@@ -103,6 +104,7 @@ ListRun run_list(const std::string& dir, int mode, std::function<void(HWND)> dri
         });
     });
     r.result = display()(owner, dir.c_str(), mode);
+    r.error = GetLastError();
     r.dialogs = watch.shown().size();
     r.timed_out = watch.timed_out();
     return r;
@@ -161,6 +163,7 @@ TEST_F(ListDialog, SelectAllThenOkTakesEveryItem) {
         DialogWatcher::press(d, IDOK);
     });
     EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.error, 0u) << "success, not the list's end (18)";
     EXPECT_EQ(read_list(), (Names{"a.pkg", "b.pkg", "c.pkg"}));
 }
 

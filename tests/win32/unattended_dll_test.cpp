@@ -5,6 +5,7 @@
 // once, one of them on a window station nobody can see.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -286,6 +287,36 @@ TEST(UnattendedDll, EveryExportSurvivesNullTexts) {
     ASSERT_NE(s.result, 0u);
     EXPECT_STREQ(reinterpret_cast<const char*>(static_cast<uintptr_t>(s.result)), "");
     EXPECT_EQ(s.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// No log through a link or a second name, no outcome changed; a new log lets in only the caller and
+// the administrators (Wine maps the DACL to the host's mode and reads back the owner and SYSTEM).
+TEST(UnattendedDll, TheLogIsNeverWrittenThroughALinkAndANewOneIsPrivate) {
+    TempDir t(false);
+    const std::string target = (t / "target.txt").string(), link = (t / "link.log").string(),
+                      hard = (t / "hard.log").string(), fresh = (t / "new.log").string();
+    qm::test::write_file(target, "");
+    ASSERT_TRUE(CreateHardLinkA(hard.c_str(), target.c_str(), nullptr)) << GetLastError();
+    const auto create_link = reinterpret_cast<BOOLEAN(WINAPI*)(const char*, const char*, DWORD)>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));  // newer than the headers' target
+    const DWORD attributes = create_link && create_link(link.c_str(), target.c_str(), 2 /* unprivileged */)
+                                 ? GetFileAttributesA(link.c_str()) : INVALID_FILE_ATTRIBUTES;
+    const bool reparse = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (!reparse) std::printf("[ note ] no reparse point can be made here (Wine 8): no link row\n");
+    const Var on("QUILLMAR_UNATTENDED", "1");
+    for (const std::string& log : {hard, fresh, reparse ? link : hard}) {
+        const Var log_var("QUILLMAR_LOG", log.c_str());
+        EXPECT_EQ(call("MyDeleteFile", {T("Z:\\no-such-file")}).error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(slurp(log).find("MyDeleteFile(") != std::string::npos, log == fresh) << log;
+    }
+    EXPECT_EQ(slurp(target), "") << "nothing through a link";
+    char sd[4096], *sddl = nullptr;
+    DWORD needed = 0;
+    ASSERT_TRUE(GetFileSecurityA(fresh.c_str(), DACL_SECURITY_INFORMATION, sd, sizeof sd, &needed) &&
+                ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, 1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+    const std::string dacl = sddl;
+    LocalFree(sddl);
+    for (const char* other : {";WD)", ";BU)", ";AU)", ";IU)"}) EXPECT_EQ(dacl.find(other), std::string::npos) << dacl;
 }
 
 // The child's half of the next test: on a new window station, which nobody can see,

@@ -14,9 +14,12 @@ namespace pk = qm::packages;
 // Exit status of a list command beyond the usual ones: nothing was chosen or found.
 constexpr int kNothing = 3;
 
-// The list as the install script reads it back, one entry per line.
+// The list as the install script reads it back, one entry per line. Read from the table:
+// GetNextFile's end of the list is the script's signal to stop, not a failure of the
+// command (it would leave ERROR_NO_MORE_FILES as the command's last error).
 void print_list() {
-    for (const char* e = pk::GetFirstFile(); e; e = pk::GetNextFile()) std::printf("%s\n", e);
+    for (int32_t i = 0; i < pk::PackageList.count && i < pk::MAX_PACKAGES; ++i)
+        std::printf("%s\n", pk::PackageList.entries[i]);
 }
 
 int run_select(int argc, char** argv) {

@@ -33,10 +33,14 @@ int help(int argc, char** argv) {
     return 0;
 }
 
+// The library has nowhere to say that it refused a log; the tool has its stderr.
+void stderr_log_refusal(const char* text) noexcept { std::fprintf(stderr, "quillmar: %s\n", text); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
     qm::plat::set_notifier(stderr_notifier);
+    qm::session::set_log_refusal_sink(stderr_log_refusal);
     if (argc < 2) {
         print_usage(stderr);
         return 2;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -21,8 +22,8 @@ namespace {
 thread_local unsigned long t_last_error = 0;
 }  // namespace
 
-bool live_env(const char* name, char* out, size_t size) noexcept {
-    if (size == 0) return false;
+EnvValue live_env(const char* name, char* out, size_t size) noexcept {
+    if (size == 0) return EnvValue::TooLong;
     out[0] = '\0';
     const char* v = std::getenv(name);
     if (!v) {
@@ -31,9 +32,11 @@ bool live_env(const char* name, char* out, size_t size) noexcept {
         for (char** e = environ; e && *e && !v; ++e)
             if (strncasecmp(*e, name, n) == 0 && (*e)[n] == '=') v = *e + n + 1;
     }
-    if (!v) return false;
-    std::snprintf(out, size, "%s", v);
-    return true;
+    if (!v) return EnvValue::Unset;
+    const size_t n = std::strlen(v);
+    if (n >= size) return EnvValue::TooLong;
+    std::memcpy(out, v, n + 1);
+    return EnvValue::Set;
 }
 
 bool interactive_station_visible() noexcept {
@@ -41,14 +44,58 @@ bool interactive_station_visible() noexcept {
     return static_cast<bool>(tty);
 }
 
-bool append_line(const char* path, const char* text, size_t len) noexcept {
-    const unique_fd log(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
-    if (!log) return false;
+namespace {
+
+// Why the log at this name is refused, from how its open failed; null for a failure that
+// says nothing about what is there (missing folder, no room, no permission).
+const char* refusal_from_open(int error) noexcept {
+    switch (error) {
+    case ELOOP:  // O_NOFOLLOW met a link, dangling or not
+        return "a link";
+    case EISDIR:
+        return "a directory";
+    case ENXIO:  // a FIFO nobody reads, a device without its driver
+        return "not a regular file";
+    default:
+        return nullptr;
+    }
+}
+
+// Why the open log is refused, from what fstat says of it; null when it is the caller's
+// own regular file with one name.
+const char* refusal_of(const struct stat& st) noexcept {
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (st.st_nlink != 1) return "a file with more than one link";
+    if (st.st_uid != ::geteuid()) return "a file another user owns";
+    return nullptr;
+}
+
+}  // namespace
+
+LogWrite append_line(const char* path, const char* text, size_t len, const char** why) noexcept {
+    const char* refused = nullptr;
+    // O_NONBLOCK: a FIFO at the name fails at once (or opens, and is refused below)
+    // instead of holding the call until a reader comes.
+    const unique_fd log(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                               0600));
+    struct stat st;
+    if (!log)
+        refused = refusal_from_open(errno);
+    else if (::fstat(log.get(), &st) != 0)
+        return LogWrite::Failed;
+    else
+        refused = refusal_of(st);
+    if (refused) {
+        if (why) *why = refused;
+        return LogWrite::Refused;
+    }
+    if (!log) return LogWrite::Failed;
     char line[4100];
     if (len > sizeof line - 1) len = sizeof line - 1;
     std::memcpy(line, text, len);
     line[len] = '\n';
-    return ::write(log.get(), line, len + 1) == static_cast<ssize_t>(len + 1);
+    return ::write(log.get(), line, len + 1) == static_cast<ssize_t>(len + 1) ? LogWrite::Written : LogWrite::Failed;
 }
 
 bool temp_dir(char* out, size_t size) noexcept {

@@ -8,8 +8,8 @@
 
 namespace qm::plat {
 
-bool live_env(const char* name, char* out, size_t size) noexcept {
-    if (size == 0) return false;
+EnvValue live_env(const char* name, char* out, size_t size) noexcept {
+    if (size == 0) return EnvValue::TooLong;
     out[0] = '\0';
     // A variable defined but empty reads as 0 with no error; without the clear, an
     // earlier call's ERROR_ENVVAR_NOT_FOUND would make it read as undefined.
@@ -17,19 +17,14 @@ bool live_env(const char* name, char* out, size_t size) noexcept {
     const DWORD n = GetEnvironmentVariableA(name, out, static_cast<DWORD>(size));
     if (n == 0) {
         out[0] = '\0';
-        return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+        return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? EnvValue::Unset : EnvValue::Set;
     }
+    // Too long for out: the size it needs is returned, and out holds nothing usable.
     if (n >= size) {
-        // Too long for out: read whole into a buffer of the platform's limit, then cut.
-        static thread_local char whole[32768];
-        const DWORD m = GetEnvironmentVariableA(name, whole, sizeof whole);
-        if (m == 0 || m >= sizeof whole) {
-            out[0] = '\0';
-            return m != 0;
-        }
-        std::snprintf(out, size, "%s", whole);
+        out[0] = '\0';
+        return EnvValue::TooLong;
     }
-    return true;
+    return EnvValue::Set;
 }
 
 bool interactive_station_visible() noexcept {
@@ -44,10 +39,81 @@ bool interactive_station_visible() noexcept {
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-bool append_line(const char* path, const char* text, size_t len) noexcept {
+namespace {
+
+// A new log's security: a protected DACL that lets in the calling user (the token's
+// user: the system account for a service) and the administrators, and nobody the
+// folder would otherwise let in (the system's temporary folder lets every user create
+// and read). Built in fixed buffers; ok() false when the token cannot be read.
+class PrivateFileSecurity {
+public:
+    PrivateFileSecurity() noexcept {
+        unique_handle token;
+        HANDLE t = nullptr;
+        if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &t) ||
+            OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t))
+            token.reset(t);
+        DWORD size = 0;
+        if (!token || !GetTokenInformation(token.get(), TokenUser, user_, sizeof user_, &size)) return;
+        const PSID user = reinterpret_cast<TOKEN_USER*>(user_)->User.Sid;
+        DWORD admins_size = sizeof admins_;
+        ok_ = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins_, &admins_size) &&
+              InitializeAcl(reinterpret_cast<ACL*>(acl_), sizeof acl_, ACL_REVISION) &&
+              AddAccessAllowedAce(reinterpret_cast<ACL*>(acl_), ACL_REVISION, FILE_ALL_ACCESS, user) &&
+              AddAccessAllowedAce(reinterpret_cast<ACL*>(acl_), ACL_REVISION, FILE_ALL_ACCESS, admins_) &&
+              InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&sd_, TRUE, reinterpret_cast<ACL*>(acl_), FALSE) &&
+              SetSecurityDescriptorControl(&sd_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = &sd_;
+        attributes_.bInheritHandle = FALSE;
+    }
+    // The descriptor points into the object itself.
+    PrivateFileSecurity(const PrivateFileSecurity&) = delete;
+    PrivateFileSecurity& operator=(const PrivateFileSecurity&) = delete;
+    bool ok() const noexcept { return ok_; }
+    SECURITY_ATTRIBUTES* attributes() noexcept { return &attributes_; }
+
+private:
+    alignas(8) unsigned char user_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    alignas(8) unsigned char admins_[SECURITY_MAX_SID_SIZE] = {};
+    alignas(8) unsigned char acl_[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)] = {};
+    SECURITY_DESCRIPTOR sd_ = {};
+    SECURITY_ATTRIBUTES attributes_ = {};
+    bool ok_ = false;
+};
+
+// Why the open log is refused; null when it is a file on a disk with one name.
+const char* refusal_of(HANDLE file) noexcept {
+    if (GetFileType(file) != FILE_TYPE_DISK) return "not a regular file";  // a pipe, a device
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return "not a regular file";
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "a link";
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "a directory";
+    if (info.nNumberOfLinks > 1) return "a file with more than one link";
+    return nullptr;
+}
+
+}  // namespace
+
+LogWrite append_line(const char* path, const char* text, size_t len, const char** why) noexcept {
+    // FILE_FLAG_OPEN_REPARSE_POINT: a link at the name is opened itself (and refused
+    // below), never its target. A security that cannot be built makes no new log.
+    PrivateFileSecurity security;
     unique_handle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+                                   security.ok() ? security.attributes() : nullptr,
+                                   security.ok() ? OPEN_ALWAYS : OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const DWORD attributes = file ? 0 : GetFileAttributesA(path);
+    const char* refused = file ? refusal_of(file.get())
+                          : attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                              ? "a directory"
+                              : nullptr;
+    if (refused) {
+        if (why) *why = refused;
+        return LogWrite::Refused;
+    }
+    if (!file) return LogWrite::Failed;
     char line[4100];
     if (len > sizeof line - 2) len = sizeof line - 2;
     std::memcpy(line, text, len);
@@ -73,7 +139,7 @@ bool append_line(const char* path, const char* text, size_t len) noexcept {
     DWORD written = 0;
     const bool ok = WriteFile(file.get(), line, static_cast<DWORD>(len + 2), &written, &at_end) && written == len + 2;
     if (locked) UnlockFileEx(file.get(), 0, 1, 0, &turn);
-    return ok;
+    return ok ? LogWrite::Written : LogWrite::Failed;
 }
 
 bool temp_dir(char* out, size_t size) noexcept {
