@@ -4,7 +4,7 @@
 
 #include "packages/scripted_answers.h"
 #include "platform/dirsearch.h"
-#include "platform/session.h"
+#include "platform/host.h"
 #include "session/session.h"
 
 namespace qm::packages {

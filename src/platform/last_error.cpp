@@ -1,5 +1,5 @@
 #include "platform/errors.h"
-#include "platform/session.h"
+#include "platform/host.h"
 
 namespace qm::plat {
 

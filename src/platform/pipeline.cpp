@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/session.h"
+#include "platform/host.h"
 
 namespace qm::plat {
 

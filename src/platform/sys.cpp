@@ -1,5 +1,5 @@
 // The parts of sys.h that both sides answer alike, from what each side provides.
-#include "platform/session.h"
+#include "platform/host.h"
 #include "platform/sys.h"
 
 namespace qm::plat {

@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <cstddef>
 
-#include "platform/session.h"
+#include "platform/host.h"
 #include "session/status.h"
 
 namespace qm::session {

@@ -3,7 +3,7 @@
 // session (session.h) turns it into a box, a log line and the last error.
 #pragma once
 
-#include "platform/session.h"
+#include "platform/host.h"
 
 namespace qm::session {
 

@@ -24,7 +24,7 @@
 #include "packages/expand.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
-#include "platform/session.h"
+#include "platform/host.h"
 #include "platform/sys.h"
 #include "session/session.h"
 

@@ -22,7 +22,7 @@
 #include "packages/expand.h"
 #include "packages/selection_dialog.h"
 #include "platform/notify.h"
-#include "platform/session.h"
+#include "platform/host.h"
 #include "platform/sys.h"
 #include "session/session.h"
 

@@ -11,7 +11,7 @@
 #include <ctime>
 
 #include "platform/errors.h"
-#include "platform/session.h"
+#include "platform/host.h"
 #include "platform/unique_handle.h"
 
 extern char** environ;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/session.h"
+#include "platform/host.h"
 #include "platform/side.h"
 
 namespace qm::plat {
