@@ -74,6 +74,16 @@ enum class LogWrite {
 // goes to *why.
 LogWrite append_line(const char* path, const char* text, size_t len, const char** why = nullptr) noexcept;
 
+// What both sides' append_line share: a log the side found refused (refused non-null:
+// its reason to *why), else text with the line end `end` into one buffer of size bytes
+// (the text cut to fit), for one write.
+struct LogLine {
+    char bytes[4100];
+    size_t len = 0;
+};
+bool log_refused(const char* refused, const char** why) noexcept;
+void make_log_line(const char* text, size_t len, const char* end, LogLine* line) noexcept;
+
 // The user's temporary folder with its trailing separator (GetTempPathA; $TMPDIR or
 // "/tmp/"); false when it does not fit size.
 bool temp_dir(char* out, size_t size) noexcept;

@@ -18,9 +18,13 @@ public:
     bool start(Body body, void* context) noexcept;
     // Waits for the body to return; nothing when the thread never started.
     void join() noexcept;
+    // What the side's start routine runs on the new thread.
+    void enter() noexcept { body_(context_); }
 
 private:
     ThreadState state_;
+    Body body_ = nullptr;
+    void* context_ = nullptr;
 };
 
 class Semaphore {

@@ -86,16 +86,12 @@ LogWrite append_line(const char* path, const char* text, size_t len, const char*
         return LogWrite::Failed;
     else
         refused = refusal_of(st);
-    if (refused) {
-        if (why) *why = refused;
-        return LogWrite::Refused;
-    }
+    if (log_refused(refused, why)) return LogWrite::Refused;
     if (!log) return LogWrite::Failed;
-    char line[4100];
-    if (len > sizeof line - 1) len = sizeof line - 1;
-    std::memcpy(line, text, len);
-    line[len] = '\n';
-    return ::write(log.get(), line, len + 1) == static_cast<ssize_t>(len + 1) ? LogWrite::Written : LogWrite::Failed;
+    LogLine line;
+    make_log_line(text, len, "\n", &line);
+    return ::write(log.get(), line.bytes, line.len) == static_cast<ssize_t>(line.len) ? LogWrite::Written
+                                                                                     : LogWrite::Failed;
 }
 
 bool temp_dir(char* out, size_t size) noexcept {

@@ -18,14 +18,11 @@ using unique_dir = unique_any<DIR*, close_dir, no_dir>;
 // An open file is a descriptor here.
 using unique_file = unique_fd;
 
-// A thread of the library's own, and what it runs.
+// A thread of the library's own, and a semaphore.
 struct ThreadState {
     pthread_t id{};
     bool started = false;
-    void (*body)(void*) noexcept = nullptr;
-    void* context = nullptr;
 };
-
 struct SemaphoreState {
     sem_t sem;
     bool ok = false;

@@ -8,10 +8,9 @@ namespace qm::plat {
 
 namespace {
 
-// The thread's start: the state outlives the thread, which join() waits for.
-void* run(void* state) noexcept {
-    const ThreadState* t = static_cast<const ThreadState*>(state);
-    t->body(t->context);
+// The thread's start: the Thread outlives the thread, which join() waits for.
+void* run(void* thread) noexcept {
+    static_cast<Thread*>(thread)->enter();
     return nullptr;
 }
 
@@ -19,9 +18,9 @@ void* run(void* state) noexcept {
 
 bool Thread::start(Body body, void* context) noexcept {
     join();
-    state_.body = body;
-    state_.context = context;
-    state_.started = pthread_create(&state_.id, nullptr, &run, &state_) == 0;
+    body_ = body;
+    context_ = context;
+    state_.started = pthread_create(&state_.id, nullptr, &run, this) == 0;
     return state_.started;
 }
 

@@ -109,16 +109,10 @@ LogWrite append_line(const char* path, const char* text, size_t len, const char*
                           : attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
                               ? "a directory"
                               : nullptr;
-    if (refused) {
-        if (why) *why = refused;
-        return LogWrite::Refused;
-    }
+    if (log_refused(refused, why)) return LogWrite::Refused;
     if (!file) return LogWrite::Failed;
-    char line[4100];
-    if (len > sizeof line - 2) len = sizeof line - 2;
-    std::memcpy(line, text, len);
-    line[len] = '\r';
-    line[len + 1] = '\n';
+    LogLine line;
+    make_log_line(text, len, "\r\n", &line);
     // Windows appends a write to an append-only handle whole; Wine writes it where it
     // found the end a moment before, so two processes could overwrite each other's
     // lines. The writers therefore take turns on one byte far beyond any log's end
@@ -137,7 +131,7 @@ LogWrite append_line(const char* path, const char* text, size_t len, const char*
     at_end.Offset = 0xFFFFFFFF;  // FILE_WRITE_TO_END_OF_FILE
     at_end.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    const bool ok = WriteFile(file.get(), line, static_cast<DWORD>(len + 2), &written, &at_end) && written == len + 2;
+    const bool ok = WriteFile(file.get(), line.bytes, static_cast<DWORD>(line.len), &written, &at_end) && written == line.len;
     if (locked) UnlockFileEx(file.get(), 0, 1, 0, &turn);
     return ok ? LogWrite::Written : LogWrite::Failed;
 }

@@ -23,10 +23,7 @@ using unique_sync = unique_any<Handle, close_handle, null_handle>;
 
 struct ThreadState {
     unique_sync thread;
-    void (*body)(void*) noexcept = nullptr;
-    void* context = nullptr;
 };
-
 struct SemaphoreState {
     unique_sync semaphore;
 };

@@ -7,11 +7,10 @@ namespace qm::plat {
 
 namespace {
 
-// The thread's start: the state outlives the thread, which join() waits for. Through
+// The thread's start: the Thread outlives the thread, which join() waits for. Through
 // the runtime's _beginthreadex, so the runtime's per-thread data is set up and freed.
-unsigned __stdcall run(void* state) noexcept {
-    const ThreadState* t = static_cast<const ThreadState*>(state);
-    t->body(t->context);
+unsigned __stdcall run(void* thread) noexcept {
+    static_cast<Thread*>(thread)->enter();
     return 0;
 }
 
@@ -19,9 +18,9 @@ unsigned __stdcall run(void* state) noexcept {
 
 bool Thread::start(Body body, void* context) noexcept {
     join();
-    state_.body = body;
-    state_.context = context;
-    const uintptr_t h = _beginthreadex(nullptr, 0, &run, &state_, 0, nullptr);
+    body_ = body;
+    context_ = context;
+    const uintptr_t h = _beginthreadex(nullptr, 0, &run, this, 0, nullptr);
     if (h == 0) return false;
     state_.thread.reset(reinterpret_cast<Handle>(h));
     return true;
