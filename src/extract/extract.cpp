@@ -157,44 +157,47 @@ Extracted make_writable(const TarEntry& e, bool link_at_name, char* message) noe
     return Extracted::Written;
 }
 
-Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again) noexcept;
+Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again,
+              plat::WholeFileScope* scope) noexcept;
 
 // Something took the name while the new file was made (another expansion into the same
 // target): what the look-up finds there now decides. The content already written
 // serves where the member replaces it.
-Extracted decide_again(const TarEntry& e, plat::WholeFile& out, char* message, int again) noexcept {
+Extracted decide_again(const TarEntry& e, plat::WholeFile& out, char* message, int again,
+                       plat::WholeFileScope* scope) noexcept {
     const OnDisk d = look_up_member(e, DiskProbe());
     const Verdict v = decide_member(e, d);
     if (v.fate == Fate::Replace && out.holds_content()) {
         if (make_writable(e, d.at_name.kind == DiskKind::Link, message) != Extracted::Written)
             return Extracted::Failed;
-        return committed(e, out.commit_replacing(member_end(e)), message);
+        return committed(e, out.publish_replacing(), message);
     }
     out.discard();
-    return act(e, d, v, message, again - 1);
+    return act(e, d, v, message, again - 1, scope);
 }
 
 // The data and end of a new file whose write has begun.
-Extracted finish_new(const TarEntry& e, plat::WholeFile& out, char* message, int again) noexcept {
+Extracted finish_new(const TarEntry& e, plat::WholeFile& out, char* message, int again,
+                     plat::WholeFileScope* scope) noexcept {
     if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
     const plat::WholeFileResult r = out.commit(member_end(e));
     if (r.error == plat::kEEXIST && r.step == plat::WholeFileStep::Place && again > 0)
-        return decide_again(e, out, message, again);
+        return decide_again(e, out, message, again, scope);
     return committed(e, r, message);
 }
 
-Extracted write_new(const TarEntry& e, char* message, int again) noexcept {
+Extracted write_new(const TarEntry& e, char* message, int again, plat::WholeFileScope* scope) noexcept {
     plat::WholeFile out;
-    const int ce = out.begin(e.name, plat::WholeFile::Intent::New, true);
-    if (ce == plat::kEEXIST && again > 0) return decide_again(e, out, message, again);
+    const int ce = out.begin(e.name, plat::WholeFile::Intent::New, scope, true);
+    if (ce == plat::kEEXIST && again > 0) return decide_again(e, out, message, again, scope);
     if (ce) return failed(message, text::kCreateFile, e.name, ce);
-    return finish_new(e, out, message, again);
+    return finish_new(e, out, message, again, scope);
 }
 
-Extracted write_replacing(const TarEntry& e, bool link_at_name, char* message) noexcept {
+Extracted write_replacing(const TarEntry& e, bool link_at_name, char* message, plat::WholeFileScope* scope) noexcept {
     if (make_writable(e, link_at_name, message) != Extracted::Written) return Extracted::Failed;
     plat::WholeFile out;
-    if (int ce = out.begin(e.name, plat::WholeFile::Intent::Replace, true))
+    if (int ce = out.begin(e.name, plat::WholeFile::Intent::Replace, scope, true))
         return failed(message, text::kCreateFile, e.name, ce);
     if (write_data(e, out, message) != Extracted::Written) return Extracted::Failed;
     return committed(e, out.commit(member_end(e)), message);
@@ -202,7 +205,8 @@ Extracted write_replacing(const TarEntry& e, bool link_at_name, char* message) n
 
 // What the verdict of a look-up says, done. again bounds how often a name taken
 // meanwhile sends the member back to the look-up.
-Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again) noexcept {
+Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* message, int again,
+              plat::WholeFileScope* scope) noexcept {
     switch (v.fate) {
         case Fate::Refuse:
         case Fate::Fail:
@@ -216,9 +220,9 @@ Extracted act(const TarEntry& e, const OnDisk& d, const Verdict& v, char* messag
             return v.make_dirs ? make_member_dir(e, message) : Extracted::Written;
         case Fate::Write:
             if (v.make_dirs && !make_way(e, d.way_index, message)) return Extracted::Failed;
-            return write_new(e, message, again);
+            return write_new(e, message, again, scope);
         case Fate::Replace:
-            return write_replacing(e, d.at_name.kind == DiskKind::Link, message);
+            return write_replacing(e, d.at_name.kind == DiskKind::Link, message, scope);
     }
     return Extracted::Failed;
 }
@@ -248,7 +252,7 @@ OnDisk look_up_member(const TarEntry& e, const PathProbe& probe) noexcept {
     return d;
 }
 
-Extracted TarExtract(const TarEntry& e, char* message) noexcept {
+Extracted TarExtract(const TarEntry& e, char* message, plat::WholeFileScope* scope) noexcept {
     message[0] = '\0';
     // First on the header alone, the disk taken to be as it mostly is: nothing at the
     // name, every directory on its way there. An exclusive create (or a mkdir) that
@@ -258,13 +262,13 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
     switch (assumed.fate) {
         case Fate::Refuse:
         case Fate::Fail:
-            return act(e, OnDisk{}, assumed, message, kAgain);  // the header alone decides
+            return act(e, OnDisk{}, assumed, message, kAgain, scope);  // the header alone decides
         case Fate::Write: {
             // A failure a test has injected into the create meets the step-by-step way.
             if (plat::fault::armed(plat::fault::Op::Create)) break;
             plat::WholeFile out;
-            if (out.begin(e.name, plat::WholeFile::Intent::New, true) != 0) break;
-            return finish_new(e, out, message, kAgain);
+            if (out.begin(e.name, plat::WholeFile::Intent::New, scope, true) != 0) break;
+            return finish_new(e, out, message, kAgain, scope);
         }
         case Fate::Directory:
             if (plat::make_dir(e.name) == 0) return Extracted::Written;
@@ -273,7 +277,7 @@ Extracted TarExtract(const TarEntry& e, char* message) noexcept {
             break;
     }
     const OnDisk d = look_up_member(e, DiskProbe());
-    return act(e, d, decide_member(e, d), message, kAgain);
+    return act(e, d, decide_member(e, d), message, kAgain, scope);
 }
 
 }  // namespace qm::extract

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "extract/verdict.h"
+#include "platform/whole_file.h"
 #include "tar/tar.h"
 
 namespace qm::extract {
@@ -26,7 +27,8 @@ enum class Extracted {
 };
 
 // Writes e relative to the current directory. message (kMessageSize bytes) is emptied
-// first and holds the text of anything but Written.
-Extracted TarExtract(const tar::TarEntry& e, char* message) noexcept;
+// first and holds the text of anything but Written. The write belongs to the walk's
+// scope (null: on its own).
+Extracted TarExtract(const tar::TarEntry& e, char* message, plat::WholeFileScope* scope = nullptr) noexcept;
 
 }  // namespace qm::extract

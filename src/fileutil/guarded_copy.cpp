@@ -64,7 +64,7 @@ int CopyFileTimes(const char* source, const char* destination) noexcept {
     return 1;
 }
 
-CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
+CopyOutcome GuardedCopy(const char* source, const char* destination, plat::WholeFileScope* scope) noexcept {
     unsigned long missing_destination = 0;  // the usual case of a copy, no failure
     if (compare_write_times(source, destination, &missing_destination) == 1) {
         char line[kMaxLogLine + 1];
@@ -77,7 +77,7 @@ CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
     }
     // The times go only onto a copy that was made: stamped on a destination the copy
     // could not replace, they would make its old content pass for the source's.
-    if (!plat::copy_file_replace(source, destination)) return CopyOutcome::NotCopied;
+    if (!plat::copy_file_replace(source, destination, scope)) return CopyOutcome::NotCopied;
     (void)CopyFileTimes(source, destination);
     return CopyOutcome::Copied;
 }
@@ -103,14 +103,14 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         session::fail_platform();
         return 0;
     }
-    const plat::WholeFileDirectoryScope writes;
+    plat::WholeFileScope writes;
     do {
         char source[kMaxPath + 1], destination[kMaxPath + 1];
         // Both joins always run, so the observer sees whichever path did fit.
         const bool src_fits = join_path(source_dir, found.name(), source, sizeof source);
         const bool dst_fits = join_path(destination_dir, found.name(), destination, sizeof destination);
         const CopyOutcome outcome =
-            (src_fits && dst_fits) ? GuardedCopy(source, destination) : CopyOutcome::Skipped;
+            (src_fits && dst_fits) ? GuardedCopy(source, destination, &writes) : CopyOutcome::Skipped;
         // A directory is never copied (".", ".." and subdirectories match a pattern too):
         // that is no failure of the call.
         if (outcome == CopyOutcome::NotCopied && !found.is_dir()) {

@@ -140,7 +140,7 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
                           PackageOutcome* outcome) noexcept {
     if (!package || !target) session::fail(win32::kInvalidParameter);
     enter_target(target);
-    const plat::WholeFileDirectoryScope directories;
+    plat::WholeFileScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Package not expanded.", outcome)) return 0;
     int64_t members = 0, written = 0, kept = 0;
@@ -152,7 +152,7 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
         const TarEntry& e = TarCurrent(c.get());
         if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
         // A newer file kept on disk goes on silently.
-        const Extracted x = extract::TarExtract(e, message);
+        const Extracted x = extract::TarExtract(e, message, &directories);
         if (x == Extracted::Failed) {
             // A step of the write has recorded its own code; what is left is a refusal.
             session::fail(win32::kInvalidData);
@@ -189,7 +189,7 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
     std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
 
     enter_target(target);
-    const plat::WholeFileDirectoryScope directories;
+    plat::WholeFileScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Manifest not extracted.", outcome)) return 0;
     lower_ascii(manifest);
@@ -201,7 +201,7 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
         lower_ascii(e.name);
         if (std::strstr(e.name, manifest)) {
             // Only the first match counts, even when a newer file on disk kept it.
-            const Extracted x = extract::TarExtract(e, message);
+            const Extracted x = extract::TarExtract(e, message, &directories);
             what = x == Extracted::Written ? "written" : x == Extracted::KeptNewer ? "kept (newer on disk)" : "refused";
             if (x == Extracted::Failed) {
                 session::fail(win32::kInvalidData);
