@@ -217,7 +217,7 @@ PackReport pack_tree(const char* tree, const char* package, const PackOptions& o
     // The package takes its name only once it is complete; one it replaces keeps its
     // owner, group and mode.
     plat::WholeFile out;
-    if (int e = out.begin(package, plat::WholeFile::Intent::Replace)) {
+    if (int e = out.begin(package, plat::WholeFile::Intent::Replace, nullptr)) {
         r.problems.push_back(std::string(package) + ": cannot be created (" + error_text(e) + ")");
         return r;
     }

@@ -42,13 +42,13 @@ void write_key(const Path& ini, const char* section, const char* key, const char
     }
 }
 
-bool copy_over(const Path& from, const Path& to) noexcept {
+bool copy_over(const Path& from, const Path& to, plat::WholeFileScope* scope) noexcept {
     if (!from.ok() || !to.ok()) {
         session::fail(plat::win32::kFilenameTooLong);
         session::note("a copy not made: its path is too long");
         return false;
     }
-    if (plat::copy_file_replace(from.text, to.text)) return true;
+    if (plat::copy_file_replace(from.text, to.text, scope)) return true;
     const unsigned long code = plat::failed_call_error();
     session::fail(code);
     session::note("copy of \"%s\" to \"%s\" failed: error %lu", from.text, to.text, code);
@@ -62,7 +62,7 @@ int ModifyGatewayFile(const char* root, int code) noexcept {
         session::fail(plat::win32::kInvalidParameter);
         root = "";
     }
-    const plat::WholeFileDirectoryScope writes;
+    plat::WholeFileScope writes;
 
     char windir[kPathSize];
     const unsigned wlen = plat::windows_dir(windir, sizeof windir);
@@ -74,7 +74,7 @@ int ModifyGatewayFile(const char* root, int code) noexcept {
 
     // The package INI goes only once its copy is in place: deleting it after a failed
     // copy would lose the only one.
-    if (copy_over(package_ini, system_ini) && !plat::delete_file(package_ini.text)) {
+    if (copy_over(package_ini, system_ini, &writes) && !plat::delete_file(package_ini.text)) {
         session::fail_platform();
         session::note("\"%s\" copied but not deleted", package_ini.text);
     }
@@ -92,11 +92,11 @@ int ModifyGatewayFile(const char* root, int code) noexcept {
 
     if (code == kCodeFirstVariant) {
         write_key(system_ini, kServices, "CurrentService", "1");
-        copy_over(first_variant, gateway);
+        copy_over(first_variant, gateway, &writes);
     }
     if (code == kCodeSecondVariant) {
         write_key(system_ini, kServices, "CurrentService", "2");
-        copy_over(second_variant, gateway);
+        copy_over(second_variant, gateway, &writes);
     }
     if (code == kCodeNoVariant) write_key(system_ini, kServices, "CurrentService", "0");
 

@@ -152,50 +152,68 @@ bool make_writable(const TarEntry& e, bool link_at_name, Extraction& x) noexcept
     return true;
 }
 
-void act(const TarEntry& e, const OnDisk& d, const Verdict& v, Extraction& x, int again, int create_error) noexcept;
+// What one member's writing carries along: its scope, and how often a name taken
+// meanwhile may still send it back to the look-up.
+struct Writing {
+    plat::WholeFileScope* scope;
+    int again;
+};
+
+void act(const TarEntry& e, const OnDisk& d, const Verdict& v, Extraction& x, Writing w, int create_error) noexcept;
 
 // Something took the name while the new file was made (another expansion into the same
 // target): what the look-up finds there now decides. The content already written
 // serves where the member replaces it.
-void decide_again(const TarEntry& e, plat::WholeFile& out, Extraction& x, int again) noexcept {
+void decide_again(const TarEntry& e, plat::WholeFile& out, Extraction& x, Writing w) noexcept {
     const OnDisk d = look_up_member(e, DiskProbe());
     const Verdict v = decide_member(e, d);
     if (v.outcome == Outcome::Replace && out.holds_content()) {
         x.outcome = Outcome::Replace;
-        if (make_writable(e, d.at_name.kind == DiskKind::Link, x)) committed(e, out.commit_replacing(member_end(e)), x);
+        if (make_writable(e, d.at_name.kind == DiskKind::Link, x)) committed(e, out.publish_replacing(), x);
         return;
     }
     out.discard();
-    act(e, d, v, x, again - 1, 0);
+    act(e, d, v, x, Writing{w.scope, w.again - 1}, 0);
 }
 
-// The data and end of a new file whose write has begun.
-void finish_new(const TarEntry& e, plat::WholeFile& out, Extraction& x, int again) noexcept {
-    if (!write_data(e, out, x)) return;
-    const plat::WholeFileResult r = out.commit(member_end(e));
-    if (r.error == plat::kEEXIST && r.step == plat::WholeFileStep::Place && again > 0)
-        return decide_again(e, out, x, again);
+// A staged new file given its name; a name taken meanwhile goes back to the look-up.
+void publish_new(const TarEntry& e, plat::WholeFile& out, Extraction& x, Writing w) noexcept {
+    x.outcome = Outcome::Write;
+    const plat::WholeFileResult r = out.publish();
+    if (r.error == plat::kEEXIST && r.step == plat::WholeFileStep::Place && w.again > 0)
+        return decide_again(e, out, x, w);
     committed(e, r, x);
+}
+
+// The data and end of a new file whose write has begun, then its name.
+void finish_new(const TarEntry& e, plat::WholeFile& out, Extraction& x, Writing w) noexcept {
+    if (!write_data(e, out, x)) return;
+    const plat::WholeFileResult r = out.stage(member_end(e));
+    if (!r.ok()) {
+        committed(e, r, x);
+        return;
+    }
+    publish_new(e, out, x, w);
 }
 
 // create_error: how creating the file already failed, for a failure the look-up could
 // not explain (no room, no right to create): writing the member again would meet it
 // again, so it is the member's failure; 0 to try.
-void write_new(const TarEntry& e, Extraction& x, int again, int create_error) noexcept {
+void write_new(const TarEntry& e, Extraction& x, Writing w, int create_error) noexcept {
     plat::WholeFile out;
-    const int ce = create_error ? create_error : out.begin(e.name, plat::WholeFile::Intent::New, true);
-    if (ce == plat::kEEXIST && again > 0) return decide_again(e, out, x, again);
+    const int ce = create_error ? create_error : out.begin(e.name, plat::WholeFile::Intent::New, w.scope, true);
+    if (ce == plat::kEEXIST && w.again > 0) return decide_again(e, out, x, w);
     if (ce) {
         failed(x, text::kCreateFile, e.name, ce);
         return;
     }
-    finish_new(e, out, x, again);
+    finish_new(e, out, x, w);
 }
 
-void write_replacing(const TarEntry& e, bool link_at_name, Extraction& x, int create_error) noexcept {
+void write_replacing(const TarEntry& e, bool link_at_name, Extraction& x, Writing w, int create_error) noexcept {
     if (!make_writable(e, link_at_name, x)) return;
     plat::WholeFile out;
-    if (int ce = create_error ? create_error : out.begin(e.name, plat::WholeFile::Intent::Replace, true)) {
+    if (int ce = create_error ? create_error : out.begin(e.name, plat::WholeFile::Intent::Replace, w.scope, true)) {
         failed(x, text::kCreateFile, e.name, ce);
         return;
     }
@@ -204,7 +222,7 @@ void write_replacing(const TarEntry& e, bool link_at_name, Extraction& x, int cr
 
 // What the verdict of a look-up says, done. again bounds how often a name taken
 // meanwhile sends the member back to the look-up.
-void act(const TarEntry& e, const OnDisk& d, const Verdict& v, Extraction& x, int again, int create_error) noexcept {
+void act(const TarEntry& e, const OnDisk& d, const Verdict& v, Extraction& x, Writing w, int create_error) noexcept {
     x.outcome = v.outcome;
     switch (v.outcome) {
         case Outcome::Refuse:
@@ -221,9 +239,9 @@ void act(const TarEntry& e, const OnDisk& d, const Verdict& v, Extraction& x, in
             return;
         case Outcome::Write:
             if (v.make_dirs && !make_way(e, d.way_index, x)) return;
-            return write_new(e, x, again, create_error);
+            return write_new(e, x, w, create_error);
         case Outcome::Replace:
-            return write_replacing(e, d.at_name.kind == DiskKind::Link, x, create_error);
+            return write_replacing(e, d.at_name.kind == DiskKind::Link, x, w, create_error);
         case Outcome::NotReached:
             return;
     }
@@ -261,38 +279,63 @@ OnDisk look_up_member(const TarEntry& e, const PathProbe& probe) noexcept {
     return d;
 }
 
-Extraction TarExtract(const TarEntry& e) noexcept {
+bool stages_ahead(const TarEntry& e) noexcept { return decide_member(e, OnDisk{}).outcome == Outcome::Write; }
+
+void stage_member(StagedMember& s, plat::WholeFileScope* scope) noexcept {
+    const TarEntry& e = s.entry;
+    s.write_error = 0;
+    s.staged = plat::WholeFileResult{};
+    s.create_error = s.out.begin(e.name, plat::WholeFile::Intent::New, scope, true);
+    if (s.create_error) return;
+    if (e.status.size > 0) s.write_error = s.out.write(e.data, static_cast<size_t>(e.status.size));
+    if (s.write_error) {
+        s.out.discard();
+        return;
+    }
+    s.staged = s.out.stage(member_end(e));
+}
+
+Extraction commit_member(StagedMember& s, plat::WholeFileScope* scope) noexcept {
+    const TarEntry& e = s.entry;
     Extraction x;
+    const Writing w{scope, kAgain};
+    if (s.create_error) {
+        // Something at the name or on its way: the look-up decides. Anything else (no
+        // room, no right) would meet the next create as well: the member's failure.
+        const int create_error = look_up_explains(s.create_error) ? 0 : s.create_error;
+        const OnDisk d = look_up_member(e, DiskProbe());
+        act(e, d, decide_member(e, d), x, w, create_error);
+    } else if (s.write_error) {
+        failed(x, text::kWriteFile, e.name, s.write_error);
+    } else if (!s.staged.ok()) {
+        committed(e, s.staged, x);
+    } else {
+        publish_new(e, s.out, x, w);
+    }
+    return x;
+}
+
+Extraction TarExtract(const TarEntry& e, plat::WholeFileScope* scope) noexcept {
     // First on the header alone, the disk taken to be as it mostly is: nothing at the
     // name, every directory on its way there. An exclusive create (or a mkdir) that
     // succeeds proves it and saves the look-up; anything else there makes it fail, and
     // the look-up finds out what and decides again.
     const Verdict assumed = decide_member(e, OnDisk{});
-    int create_error = 0;
-    switch (assumed.outcome) {
-        case Outcome::Refuse:
-        case Outcome::Fail:
-            act(e, OnDisk{}, assumed, x, kAgain, 0);  // the header alone decides
-            return x;
-        case Outcome::Write: {
-            plat::WholeFile out;
-            const int ce = out.begin(e.name, plat::WholeFile::Intent::New, true);
-            if (ce == 0) {
-                finish_new(e, out, x, kAgain);
-                return x;
-            }
-            if (!look_up_explains(ce)) create_error = ce;
-            break;
-        }
-        case Outcome::Directory:
-            x.outcome = Outcome::Directory;
-            if (plat::make_dir(e.name) == 0) return x;
-            break;
-        default:
-            break;
+    if (assumed.outcome == Outcome::Write) {
+        StagedMember s;
+        s.entry = e;
+        stage_member(s, scope);
+        return commit_member(s, scope);
     }
-    const OnDisk d = look_up_member(e, DiskProbe());
-    act(e, d, decide_member(e, d), x, kAgain, create_error);
+    Extraction x;
+    if (assumed.outcome == Outcome::Directory) {
+        x.outcome = Outcome::Directory;
+        if (plat::make_dir(e.name) == 0) return x;
+        const OnDisk d = look_up_member(e, DiskProbe());
+        act(e, d, decide_member(e, d), x, Writing{scope, kAgain}, 0);
+        return x;
+    }
+    act(e, OnDisk{}, assumed, x, Writing{scope, kAgain}, 0);  // the header alone decides
     return x;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "extract/verdict.h"
+#include "platform/whole_file.h"
 #include "session/status.h"
 #include "tar/tar.h"
 
@@ -28,8 +29,28 @@ struct Extraction {
     session::Status status;
 };
 
-// Writes e relative to the current directory.
-Extraction TarExtract(const tar::TarEntry& e) noexcept;
+// Writes e relative to the current directory, within scope (null: none).
+Extraction TarExtract(const tar::TarEntry& e, plat::WholeFileScope* scope = nullptr) noexcept;
+
+// Whether the header alone lets e be staged before anything is looked up: a file
+// member, assumed new (the common case), which its commit proves or sends back to the
+// look-up.
+bool stages_ahead(const tar::TarEntry& e) noexcept;
+
+// A member staged as a new file: its data, mode and time on a file nobody takes for it
+// yet. Staging touches nothing but that file, so members stage on worker threads, in any
+// order, while commits run on one thread in member order.
+struct StagedMember {
+    tar::TarEntry entry;  // a copy: the walk moves on; its data stays in the package image
+    plat::WholeFile out;
+    int create_error = 0;
+    int write_error = 0;
+    plat::WholeFileResult staged;
+};
+void stage_member(StagedMember& s, plat::WholeFileScope* scope) noexcept;
+// Gives a staged member its name, or, where staging met something at the name or on its
+// way, does what the look-up then decides; the member's Extraction as TarExtract's.
+Extraction commit_member(StagedMember& s, plat::WholeFileScope* scope) noexcept;
 
 // The reader family's result for an extraction: 0 extracted, 2 passed over (a newer
 // file on disk), -1 failed.

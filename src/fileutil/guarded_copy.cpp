@@ -80,18 +80,19 @@ struct CopyJob {
 };
 
 // The age test, then the copy and its times; Refused here is not logged yet.
-CopyOutcome copy_unlogged(const char* source, const char* destination) noexcept {
+CopyOutcome copy_unlogged(const char* source, const char* destination, plat::WholeFileScope* scope) noexcept {
     unsigned long missing_destination = 0;  // the usual case of a copy, no failure
     if (compare_write_times(source, destination, &missing_destination) == 1) return CopyOutcome::Refused;
     // The times go only onto a copy that was made: stamped on a destination the copy
     // could not replace, they would make its old content pass for the source's.
-    if (!plat::copy_file_replace(source, destination)) return CopyOutcome::NotCopied;
+    if (!plat::copy_file_replace(source, destination, scope)) return CopyOutcome::NotCopied;
     (void)CopyFileTimes(source, destination);
     return CopyOutcome::Copied;
 }
 
-void copy_one(CopyJob& j, void*) noexcept {
-    j.outcome = j.fits ? copy_unlogged(j.source, j.destination) : CopyOutcome::Skipped;
+void copy_one(CopyJob& j, void* scope) noexcept {
+    j.outcome = j.fits ? copy_unlogged(j.source, j.destination, static_cast<plat::WholeFileScope*>(scope))
+                       : CopyOutcome::Skipped;
     // The failing call's code is this thread's, just now.
     j.code = j.outcome == CopyOutcome::NotCopied ? plat::failed_call_error() : 0;
 }
@@ -109,8 +110,8 @@ CopyOutcome log_refusal(const char* source, const char* destination) noexcept {
 
 }  // namespace
 
-CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept {
-    const CopyOutcome o = copy_unlogged(source, destination);
+CopyOutcome GuardedCopy(const char* source, const char* destination, plat::WholeFileScope* scope) noexcept {
+    const CopyOutcome o = copy_unlogged(source, destination, scope);
     return o == CopyOutcome::Refused ? log_refusal(source, destination) : o;
 }
 
@@ -135,10 +136,10 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
         session::fail_platform();
         return 0;
     }
-    const plat::WholeFileDirectoryScope writes;
+    plat::WholeFileScope writes;
     // The files are copied side by side; what the caller sees of each (the install log's
     // line, the session's note, the observer) comes in the search's order.
-    plat::Pipeline<CopyJob> copies(plat::writing_threads(), &copy_one, nullptr);
+    plat::Pipeline<CopyJob> copies(plat::writing_threads(), &copy_one, &writes);
     const auto report = [&] {
         CopyJob& j = copies.take();
         CopyOutcome outcome = j.outcome;

@@ -4,6 +4,10 @@
 
 #include <cstddef>
 
+namespace qm::plat {
+class WholeFileScope;
+}
+
 namespace qm::fileutil {
 
 // Longest path the copy builds (search text, source and destination), without its
@@ -32,8 +36,9 @@ enum class CopyOutcome {
     Skipped,          // a path did not fit in kMaxPath: nothing was done
 };
 
-// One file: the age test, then either the log line or the copy and its times.
-CopyOutcome GuardedCopy(const char* source, const char* destination) noexcept;
+// One file: the age test, then either the log line or the copy and its times; the copy
+// is written within scope (null: on its own).
+CopyOutcome GuardedCopy(const char* source, const char* destination, plat::WholeFileScope* scope = nullptr) noexcept;
 
 // GuardedCopy as the library reports it: 0 when refused, 1 when copied or attempted.
 int GuardedCopyFile(const char* source, const char* destination) noexcept;

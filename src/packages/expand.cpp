@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/pipeline.h"
 #include "platform/fs.h"
 #include "platform/whole_file.h"
 #include "extract/extract.h"
@@ -88,6 +89,10 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
     return load == TarLoad::Loaded;
 }
 
+void stage_on_worker(extract::StagedMember& m, void* scope) noexcept {
+    extract::stage_member(m, static_cast<plat::WholeFileScope*>(scope));
+}
+
 // The reader refused a header's type: the walk, and the operation, stop with its text.
 void report_reader_stop(const TarContext* c) noexcept {
     session::Status st;
@@ -149,16 +154,16 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
                           PackageOutcome* outcome) noexcept {
     if (!package || !target) session::fail(win32::kInvalidParameter);
     enter_target(target);
-    const plat::WholeFileDirectoryScope directories;
+    plat::WholeFileScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Package not expanded.", outcome)) return 0;
     int64_t members = 0, written = 0, kept = 0;
     int refused = 0;
     char stopped[kNameSize + 96] = "";
-    const Ending end = walk_package(c.get(), [&](const TarEntry& e) {
-        if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
-        // A newer file kept on disk goes on silently.
-        const extract::Extraction x = extract::TarExtract(e);
+    // Members assumed new are staged ahead on the workers; everything else, and every
+    // commit, happens here in member order, after what is in flight.
+    plat::Pipeline<extract::StagedMember> stager(plat::writing_threads(), &stage_on_worker, &directories);
+    const auto counted = [&](const TarEntry& e, const extract::Extraction& x) {
         if (extract::stops_expansion(x.outcome)) {
             refused = 1;
             std::snprintf(stopped, sizeof stopped, "stopped at member \"%s\" (offset %lld)", e.name,
@@ -166,16 +171,39 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
             session::report(x.status);
             return false;
         }
+        // A newer file kept on disk goes on silently.
         ++(x.outcome == Outcome::KeepNewer ? kept : written);
         return true;
+    };
+    const auto commit_oldest = [&] {
+        extract::StagedMember& m = stager.take();
+        return counted(m.entry, extract::commit_member(m, &directories));
+    };
+    const auto commit_all = [&] {
+        while (!stager.empty())
+            if (!commit_oldest()) return false;
+        return true;
+    };
+    const Ending end = walk_package(c.get(), [&](const TarEntry& e) {
+        if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
+        if (extract::stages_ahead(e)) {
+            if (stager.full() && !commit_oldest()) return false;
+            stager.next().entry = e;
+            stager.give();
+            return true;
+        }
+        return commit_all() && counted(e, extract::TarExtract(e, &directories));
     });
-    if (end.stopped()) {
-        refused = 1;
-        report_reader_stop(c.get());
+    if (!stopped[0] && commit_all()) {
+        if (end.stopped()) {
+            refused = 1;
+            report_reader_stop(c.get());
+        }
+        describe_ending(c.get(), end, stopped, sizeof stopped);
     }
-    describe_ending(c.get(), end, stopped + std::strlen(stopped), sizeof stopped - std::strlen(stopped));
-    session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s",
-                  package, static_cast<long long>(written), static_cast<long long>(kept), refused, stopped);
+    session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s; %u worker(s)",
+                  package, static_cast<long long>(written), static_cast<long long>(kept), refused, stopped,
+                  stager.workers());
     return 0;
 }
 
@@ -192,7 +220,7 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
     std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
 
     enter_target(target);
-    const plat::WholeFileDirectoryScope directories;
+    plat::WholeFileScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Manifest not extracted.", outcome)) return 0;
     lower_ascii(manifest);
@@ -205,7 +233,7 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
         lower_ascii(e.name);
         if (!std::strstr(e.name, manifest)) return true;
         // Only the first match counts, even when a newer file on disk kept it.
-        const extract::Extraction x = extract::TarExtract(e);
+        const extract::Extraction x = extract::TarExtract(e, &directories);
         what = x.outcome == Outcome::KeepNewer ? "kept (newer on disk)"
                : extract::stops_expansion(x.outcome) ? "refused" : "written";
         session::report(x.status);

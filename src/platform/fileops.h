@@ -46,8 +46,10 @@ private:
 // through the whole-file write (whole_file.h), so a failed or interrupted copy leaves
 // to as it was, a replaced to keeps its identity, and a link at to is replaced, never
 // written through. A read-only destination (POSIX: without the owner-write bit) and a
-// directory are not replaced, and a file is never copied onto itself.
-bool copy_file_replace(const char* from, const char* to) noexcept;
+// directory are not replaced, and a file is never copied onto itself. The copy is
+// written within scope (whole_file.h; null: on its own).
+class WholeFileScope;
+bool copy_file_replace(const char* from, const char* to, WholeFileScope* scope = nullptr) noexcept;
 
 // MoveFileA: renames a file or a directory, or moves a file to another volume; never
 // replaces an existing to. False on any failure, with nothing changed.

@@ -4,51 +4,28 @@
 #include <cstring>
 
 #include "platform/dirsearch.h"
+#include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/whole_file_internal.h"
 
 namespace qm::plat {
 
-namespace {
-
-// The directories swept within the open scopes (a few: members come directory by
-// directory, and a directory met again is not swept again soon).
-struct Swept {
-    int scopes = 0;
-    int next = 0;
-    bool used[8] = {};
-    char dirs[8][1024] = {};
-} g_swept;
-
-}  // namespace
-
-WholeFileDirectoryScope::WholeFileDirectoryScope() noexcept { ++g_swept.scopes; }
-
-WholeFileDirectoryScope::~WholeFileDirectoryScope() {
-    if (--g_swept.scopes > 0) return;
-    for (bool& u : g_swept.used) u = false;
-    whole_file_forget_directory();
-}
-
-bool whole_file_in_scope() noexcept { return g_swept.scopes > 0; }
-
-void whole_file_sweep_once(const char* path) noexcept {
-    if (g_swept.scopes == 0) return;
+void WholeFileScope::sweep_once(const char* path) noexcept {
     const char* base = path;
     for (const char* q = path; *q; ++q)
         if (*q == '\\' || *q == '/' || (*q == ':' && q == path + 1)) base = q + 1;
     const size_t dir_len = static_cast<size_t>(base - path);
-    if (dir_len >= sizeof g_swept.dirs[0]) return;
-    for (int i = 0; i < 8; ++i)
-        if (g_swept.used[i] && std::strlen(g_swept.dirs[i]) == dir_len && std::strncmp(g_swept.dirs[i], path, dir_len) == 0)
-            return;
-    g_swept.used[g_swept.next] = true;
-    char* slot = g_swept.dirs[g_swept.next];
-    std::memcpy(slot, path, dir_len);
-    slot[dir_len] = '\0';
-    g_swept.next = (g_swept.next + 1) % 8;
-    char pattern[1100], found[1400];
-    std::snprintf(pattern, sizeof pattern, "%.*s.qm*~*", static_cast<int>(dir_len), path);
+    // Held through the sweep: a write into the directory that another thread begins
+    // meanwhile waits until the directory is clean, so its own temporary is never swept.
+    const std::lock_guard<std::mutex> hold(mutex_);
+    try {
+        if (!swept_.emplace(path, dir_len).second) return;
+    } catch (...) {
+        // No room to remember it: swept again next time, which costs time only.
+    }
+    char pattern[4200], found[4400];
+    const int np = std::snprintf(pattern, sizeof pattern, "%.*s.qm*~*", static_cast<int>(dir_len), path);
+    if (np < 0 || static_cast<size_t>(np) >= sizeof pattern) return;
     DirSearch s;
     if (!s.first(pattern)) return;
     do {
@@ -58,11 +35,47 @@ void whole_file_sweep_once(const char* path) noexcept {
     } while (s.next());
 }
 
-int WholeFile::begin(const char* path, Intent intent, bool no_links_on_the_way) noexcept {
+WholeFileResult WholeFile::stage(const WholeFileEnd& end) noexcept {
+    if (!handles_.file) return {WholeFileStep::Write, kEBADF};
+    end_ = end;
+    const WholeFileResult r = settle(intent_ == Intent::Replace);
+    staged_ = r.ok();
+    return r;
+}
+
+WholeFileResult WholeFile::publish() noexcept {
+    if (!staged_) return {WholeFileStep::Place, kEBADF};
+    // A second try (after the name was found taken) is the same attempt to name the file.
+    const bool first = !tried_;
+    tried_ = true;
+    if (int e = first ? fault::check(fault::Op::Rename) : 0) return fail(WholeFileStep::Place, e);
+    return intent_ == Intent::Replace ? name_replacing() : name_new();
+}
+
+WholeFileResult WholeFile::publish_replacing() noexcept {
+    if (!holds_content()) return {WholeFileStep::Place, kEBADF};
+    // Now a replacement: what it replaces decides its owner, group and mode (POSIX) or
+    // its attributes (Windows), and it is flushed as every replacement is.
+    const WholeFileResult r = settle(true);
+    return r.ok() ? name_replacing() : r;
+}
+
+WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept {
+    const WholeFileResult r = stage(end);
+    return r.ok() ? publish() : r;
+}
+
+WholeFileResult WholeFile::fail(WholeFileStep step, int error) noexcept {
+    discard();
+    return {step, error};
+}
+
+int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept {
     discard();
     intent_ = intent;
+    scope_ = scope;
     if (int e = fault::check(fault::Op::Create)) return e;
-    const int e = open_side(path, intent, no_links_on_the_way);
+    const int e = open_side(path, intent, scope, no_links_on_the_way);
     // An injected failure counts successful creates only, so that a test can name the
     // member whose create fails however often a name is tried.
     if (e != 0) fault::refund(fault::Op::Create);

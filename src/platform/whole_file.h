@@ -1,22 +1,27 @@
 // A file written whole: under its name there is only ever the old file or the complete
 // new one (data, mode, times), whatever interrupts the write. Extraction, the guarded
-// copy, the gateway's copies and the POSIX INI engine all write through it.
+// copy, the gateway's copies, the POSIX INI engine and the packer all write through it.
 //
-// A new file is written where nobody sees it until it is complete: on POSIX an unnamed
-// file in its directory, linked in at the end; on Windows the file itself, opened
-// without sharing and created with attributes that mark it unfinished until its data
-// and times are on it (win32/ntfile.h): a file a dying process left still carries the
-// mark, is reported as older than anything, and the next write of the name replaces it.
-// A replaced file is written into a temporary beside it, flushed to disk, and put in
-// its place keeping the old file's identity (Windows: ReplaceFileA; POSIX: owner, group
-// and mode carried over, the rename made durable). Where another program holds the old
-// file so that it cannot be replaced, the complete content is written into it in place.
+// A write is two steps. Staging puts the data, mode and times on a file that no reader
+// takes for the one it becomes: on POSIX an unnamed file in its directory; on Windows a
+// temporary beside the name, open without sharing and marked for deletion until it is
+// named. Publishing only gives the staged file its name: a new file with a link or a
+// rename that never replaces (a name taken meanwhile is kEEXIST); a replaced file with
+// a rename over the old one that keeps the old file's identity (Windows: ReplaceFileA;
+// POSIX: owner, group and mode carried over, the content flushed first, the rename made
+// durable). Where another program holds the old file so that it cannot be replaced, the
+// complete content is written into it in place. The steps may run on different threads,
+// one at a time for a given object: begin, write and stage on a worker, publish on the
+// thread that names files in order.
 // Temporaries carry a name made from the file's, so the next write of that file finds
 // one a killed run left, and removes it unless a running writer still holds it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_set>
 
 #include "platform/fileops.h"
 #include "platform/side.h"
@@ -58,64 +63,92 @@ struct WholeFileResult {
     bool ok() const noexcept { return error == 0; }
 };
 
+// The directories one walk writes into (a package operation, a guarded copy's pattern,
+// the gateway's set-up), shared by the writes begun with it, from any number of
+// threads: each directory is searched for the temporaries that ended runs left once in
+// the scope's life, whatever the order of the writes, and the side keeps what makes the
+// next write into a directory cheap (POSIX: the directories, open). Relative names are
+// taken from the current directory, which must not change within a scope.
+class WholeFileScope {
+public:
+    WholeFileScope() noexcept = default;
+    WholeFileScope(const WholeFileScope&) = delete;
+    WholeFileScope& operator=(const WholeFileScope&) = delete;
+
+    // The first time the directory of path is met: removes the temporaries there that
+    // no running writer holds. The next write of a file finds its own temporary anyway;
+    // this finds one whose file was written anew in the meantime (the run ended after
+    // the old file had gone and before the new one took its name).
+    void sweep_once(const char* path) noexcept;
+    // The side's own part, which it guards itself.
+    WholeFileScopeState& side() noexcept { return side_; }
+
+private:
+    std::mutex mutex_;  // swept_, and one sweep at a time
+    std::unordered_set<std::string> swept_;
+    WholeFileScopeState side_;
+};
+
 class WholeFile {
 public:
     enum class Intent {
-        New,      // nothing is expected at the name: kEEXIST (at begin or commit) when something is
+        New,      // nothing is expected at the name: kEEXIST (at begin or publish) when something is
         Replace,  // whatever regular file is at the name is replaced (or the name created)
     };
 
     WholeFile() noexcept = default;
     WholeFile(const WholeFile&) = delete;
     WholeFile& operator=(const WholeFile&) = delete;
-    ~WholeFile();  // an uncommitted file leaves nothing behind
+    ~WholeFile();  // an unpublished file leaves nothing behind
 
-    // Starts writing path. 0, or the error number: kENOENT when its directory is
-    // missing; kEEXIST (Intent::New) when something already has the name, found here or
-    // only at commit, depending on the platform. With no_links_on_the_way, a relative
-    // path whose directory part passes through a link is refused (an error) where the
-    // platform can tell at no cost (Linux); callers that must never write through one
-    // look the way up themselves as well.
-    int begin(const char* path, Intent intent, bool no_links_on_the_way = false) noexcept;
+    // Starts writing path, within scope (null: the write on its own). 0, or the error
+    // number: kENOENT when its directory is missing; kEEXIST (Intent::New) when
+    // something already has the name, found here or only at publish, depending on the
+    // platform. With no_links_on_the_way, a relative path whose directory part passes
+    // through a link is refused (an error) where the platform can tell at no cost
+    // (Linux); callers that must never write through one look the way up themselves.
+    int begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way = false) noexcept;
     int write(const void* data, size_t size) noexcept;
-    // Gives the file its end state and puts it in place. After an Intent::New commit
-    // that failed with kEEXIST at Place, holds_content() tells whether commit_replacing()
-    // may put the same content over what is there without writing it again.
-    WholeFileResult commit(const WholeFileEnd& end) noexcept;
+    // Gives the unnamed file its end state; a replacement is also flushed to disk (a new
+    // file is not: until it has its name it is not there, and after a crash that loses
+    // its data it still carries its source's time, never a newer one). A replacement
+    // takes the owner, group and mode of the file at the name now: a caller that
+    // replaces a name an earlier write of its own makes stages it after that one is
+    // published.
+    WholeFileResult stage(const WholeFileEnd& end) noexcept;
+    // Gives the staged file its name. After an Intent::New publish that failed with
+    // kEEXIST at Place, holds_content() tells whether publish_replacing() may put the
+    // same content over what is there without writing it again.
+    WholeFileResult publish() noexcept;
     bool holds_content() const noexcept;
-    WholeFileResult commit_replacing(const WholeFileEnd& end) noexcept;
-    // Drops an uncommitted file.
+    WholeFileResult publish_replacing() noexcept;
+    // stage, then publish, for callers that name files where they write them.
+    WholeFileResult commit(const WholeFileEnd& end) noexcept;
+    // Drops an unpublished file.
     void discard() noexcept;
 
 private:
-    int open_side(const char* path, Intent intent, bool no_links_on_the_way) noexcept;
-    WholeFileResult place(const WholeFileEnd& end, bool replacing) noexcept;
-    WholeFileResult write_in_place(const WholeFileEnd& end) noexcept;  // Windows
-    int dir() const noexcept;                                           // POSIX
+    int open_side(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept;
+    WholeFileResult settle(bool replacing) noexcept;  // mode, times, flush
+    WholeFileResult name_new() noexcept;
+    WholeFileResult name_replacing() noexcept;
+    WholeFileResult write_in_place() noexcept;  // Windows
+    WholeFileResult fail(WholeFileStep step, int error) noexcept;
 
     WholeFileHandles handles_;  // the side's own: the file and what its names are relative to
+    WholeFileScope* scope_ = nullptr;
+    WholeFileEnd end_;
     Intent intent_ = Intent::New;
+    bool staged_ = false;      // stage succeeded; nothing named yet
     bool unnamed_ = false;     // POSIX: the file has no name yet
     bool temp_named_ = false;  // a temporary of that name exists: temp_
     bool fallback_ = false;    // POSIX: no unnamed files on this file system
-    bool timed_ = false;       // the end's times are on the file (a commit that found the name taken)
+    bool timed_ = false;       // the end's times are on the file
+    bool tried_ = false;       // publish was tried once (the fault hook sees the first try only)
     // Filled by begin before any use; left uninitialised, since clearing 8 KiB per file
     // shows in an expansion of many small files.
     char path_[4096];
     char temp_[4096 + 32];
-};
-
-// For the life of the object (one package operation, whose current directory stays
-// put), the directory that files were last written into with no_links_on_the_way is
-// kept open, so the next file there is created and named without walking its path
-// again. Without a scope each write opens its directory for itself. The current
-// directory must not change within a scope; leaving it closes what it kept.
-class WholeFileDirectoryScope {
-public:
-    WholeFileDirectoryScope() noexcept;
-    ~WholeFileDirectoryScope();
-    WholeFileDirectoryScope(const WholeFileDirectoryScope&) = delete;
-    WholeFileDirectoryScope& operator=(const WholeFileDirectoryScope&) = delete;
 };
 
 // The k-th name a temporary for path may take, in path's directory: ".qm", eight hex

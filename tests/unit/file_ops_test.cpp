@@ -223,7 +223,7 @@ TEST(TempBeside, FitsBesideANameAtTheFileSystemLimit) {
     const std::string name = "dir\\" + std::string(250, 'n');
     write_file(t / "dir" / std::string(250, 'n'), "old");
     qm::plat::WholeFile out;
-    ASSERT_EQ(out.begin(name.c_str(), qm::plat::WholeFile::Intent::Replace), 0);
+    ASSERT_EQ(out.begin(name.c_str(), qm::plat::WholeFile::Intent::Replace, nullptr), 0);
     EXPECT_EQ(out.write("x", 1), 0);
     EXPECT_TRUE(out.commit(qm::plat::WholeFileEnd{}).ok());
     EXPECT_EQ(std::distance(fs::directory_iterator(t / "dir"), fs::directory_iterator()), 1);

@@ -84,14 +84,38 @@ const char* op_name(Op op) {
     }
 }
 
-class FullDisk : public ::testing::TestWithParam<std::tuple<Op, int>> {
+// With one thread the k-th create, write or time of the walk is member k's; with four,
+// members are staged side by side and the failure lands on whichever member's step
+// comes k-th: its message names it, and the promise is the same from there on.
+class FullDisk : public ::testing::TestWithParam<std::tuple<Op, int, int>> {
 protected:
-    void TearDown() override { qm::plat::fault::disarm_all(); }
+    void SetUp() override {
+        qm::plat::set_env("QUILLMAR_THREADS", std::to_string(std::get<2>(GetParam())).c_str());
+    }
+    void TearDown() override {
+        qm::plat::fault::disarm_all();
+        qm::plat::set_env("QUILLMAR_THREADS", nullptr);
+    }
+    // The member the one message names, checked against the one the fault was armed for
+    // where a single thread makes that certain.
+    int failed_member(const std::vector<std::string>& shown) const {
+        const auto [op, armed, threads] = GetParam();
+        int named = -1;
+        for (int i = 0; i < kMembers && !shown.empty(); ++i)
+            if (shown[0].find(std::string("\"") + kNames[i] + "\" failed. rc=28 No space left on device") !=
+                std::string::npos)
+                named = i;
+        EXPECT_NE(named, -1) << (shown.empty() ? "" : shown[0]);
+        if (threads == 1 || op == Op::Rename) {
+            EXPECT_EQ(named, armed) << shown[0];
+        }
+        return named;
+    }
 };
 class FullDiskFresh : public FullDisk {};
 
 TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
-    const auto [op, failing] = GetParam();
+    const auto [op, armed, threads] = GetParam();
     TempDir t(false);
     const std::string target = (t / "nms").string();
     fs::create_directories(target);
@@ -99,15 +123,13 @@ TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
     qm::packages::ExpandPackage(package(t, "v1.pkg", version(false)).c_str(), target.c_str());
     ASSERT_TRUE(cap.shown().empty());
 
-    qm::plat::fault::arm(op, failing, qm::plat::kENOSPC);
+    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC);
     expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
 
     ASSERT_EQ(cap.shown().size(), 1u);
     EXPECT_EQ(qm::plat::last_error(), qm::plat::win32::kDiskFull) << "the failing member's code";
-    EXPECT_NE(cap.shown()[0].find(std::string("\"") + kNames[failing] + "\" failed. rc=28 No space left on device"),
-              std::string::npos)
-        << cap.shown()[0];
+    const int failing = failed_member(cap.shown());
     for (int i = 0; i < kMembers; ++i) {
         const fs::path f = t / "nms" / kNames[i];
         if (i < failing) {
@@ -123,16 +145,17 @@ TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
 
 // A file that did not exist is written in place (nothing to keep), so no rename.
 TEST_P(FullDiskFresh, InstallLeavesNoHalfWrittenFile) {
-    const auto [op, failing] = GetParam();
+    const auto [op, armed, threads] = GetParam();
     TempDir t(false);
     const std::string target = (t / "nms").string();
     fs::create_directories(target);
     NotifyCapture cap;
-    qm::plat::fault::arm(op, failing, qm::plat::kENOSPC);
+    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC);
     expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
     ASSERT_EQ(cap.shown().size(), 1u);
     EXPECT_EQ(qm::plat::last_error(), qm::plat::win32::kDiskFull) << "the failing member's code";
+    const int failing = failed_member(cap.shown());
     for (int i = 0; i < kMembers; ++i) {
         const fs::path f = t / "nms" / kNames[i];
         if (i < failing)
@@ -143,17 +166,18 @@ TEST_P(FullDiskFresh, InstallLeavesNoHalfWrittenFile) {
     EXPECT_FALSE(temporary_files_left(t.path()));
 }
 
-std::string case_name(const ::testing::TestParamInfo<std::tuple<Op, int>>& i) {
-    return std::string(op_name(std::get<0>(i.param))) + "AtMember" + std::to_string(std::get<1>(i.param));
+std::string case_name(const ::testing::TestParamInfo<std::tuple<Op, int, int>>& i) {
+    return std::string(op_name(std::get<0>(i.param))) + "AtMember" + std::to_string(std::get<1>(i.param)) + "With" +
+           std::to_string(std::get<2>(i.param)) + "Threads";
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStepAndMember, FullDisk,
                          ::testing::Combine(::testing::Values(Op::Create, Op::Write, Op::SetTime, Op::Rename),
-                                            ::testing::Range(0, kMembers)),
+                                            ::testing::Range(0, kMembers), ::testing::Values(1, 4)),
                          case_name);
 INSTANTIATE_TEST_SUITE_P(EachStepAndMember, FullDiskFresh,
                          ::testing::Combine(::testing::Values(Op::Create, Op::Write, Op::SetTime),
-                                            ::testing::Range(0, kMembers)),
+                                            ::testing::Range(0, kMembers), ::testing::Values(1, 4)),
                          case_name);
 
 #ifndef _WIN32

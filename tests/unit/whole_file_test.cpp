@@ -1,7 +1,8 @@
-// The whole-file write: nobody sees or opens a file while it is written, an
-// unfinished write leaves nothing, a replaced file keeps its identity, and temporaries
-// left by a run that ended early are removed by the next write of that file, while one
-// that a running writer holds is left alone.
+// The whole-file write: nobody sees or opens a file while it is written or staged, an
+// unpublished write leaves nothing, a replaced file keeps its identity, temporaries left
+// by a run that ended early are removed by the next write of that file or the scope's
+// sweep of its directory, while one that a running writer holds is left alone, and one
+// scope serves writes from several threads.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/temp_dir.h"
@@ -24,6 +26,7 @@
 
 using qm::plat::WholeFile;
 using qm::plat::WholeFileEnd;
+using qm::plat::WholeFileScope;
 using qm::test::read_file;
 using qm::test::TempDir;
 using qm::test::write_file;
@@ -66,18 +69,23 @@ TEST_P(WholeFileIntent, NameShowsTheOldFileOrNothingUntilComplete) {
     TempDir t;
     if (k.old_file) write_file(t / "f", "old");
     WholeFile w;
-    ASSERT_EQ(w.begin("f", k.intent), 0) << k.what;
+    ASSERT_EQ(w.begin("f", k.intent, nullptr), 0) << k.what;
     ASSERT_EQ(w.write("new ", 4), 0);
-    // Half-way: the old file whole, or nothing anyone can open.
-    if (k.old_file)
-        EXPECT_EQ(read_file(t / "f"), "old") << k.what;
-    else
-        EXPECT_FALSE(others_can_open(t / "f")) << k.what;
+    // Half-way, and staged: the old file whole, or nothing anyone can open.
+    const auto unchanged = [&](const char* when) {
+        if (k.old_file)
+            EXPECT_EQ(read_file(t / "f"), "old") << k.what << when;
+        else
+            EXPECT_FALSE(others_can_open(t / "f")) << k.what << when;
+    };
+    unchanged(", half-way");
     ASSERT_EQ(w.write("content", 7), 0);
     WholeFileEnd end;
     end.times_kind = WholeFileEnd::Times::Seconds;
     end.seconds = kSeconds;
-    EXPECT_TRUE(w.commit(end).ok()) << k.what;
+    ASSERT_TRUE(w.stage(end).ok()) << k.what;
+    unchanged(", staged");
+    EXPECT_TRUE(w.publish().ok()) << k.what;
     EXPECT_EQ(read_file(t / "f"), "new content") << k.what;
     EXPECT_EQ(qm::test::get_mtime(t / "f"), kSeconds) << k.what;
     EXPECT_EQ(entries(t.path()), std::vector<std::string>{"f"}) << k.what;
@@ -89,8 +97,11 @@ TEST_P(WholeFileIntent, AWriteNeverCommittedLeavesWhatWasThere) {
     if (k.old_file) write_file(t / "f", "old");
     {
         WholeFile w;
-        ASSERT_EQ(w.begin("f", k.intent), 0) << k.what;
+        ASSERT_EQ(w.begin("f", k.intent, nullptr), 0) << k.what;
         ASSERT_EQ(w.write("part", 4), 0);
+        if (k.intent == WholeFile::Intent::New) {
+            ASSERT_TRUE(w.stage(WholeFileEnd{}).ok());  // staged, never named
+        }
     }
     if (k.old_file)
         EXPECT_EQ(read_file(t / "f"), "old") << k.what;
@@ -108,15 +119,15 @@ TEST(WholeFile, NewWriteFindsTheNameTakenAndLeavesWhatIsThere) {
     TempDir t;
     write_file(t / "f", "someone else's");
     WholeFile w;
-    int e = w.begin("f", WholeFile::Intent::New);
-    if (e == 0) {  // POSIX learns it only when the file takes its name
+    int e = w.begin("f", WholeFile::Intent::New, nullptr);
+    if (e == 0) {  // learnt only when the file takes its name
         ASSERT_EQ(w.write("mine", 4), 0);
         e = w.commit(WholeFileEnd{}).error;
     }
     EXPECT_EQ(e, qm::plat::kEEXIST);
     EXPECT_EQ(read_file(t / "f"), "someone else's");
     if (w.holds_content()) {
-        EXPECT_TRUE(w.commit_replacing(WholeFileEnd{}).ok());
+        EXPECT_TRUE(w.publish_replacing().ok());
         EXPECT_EQ(read_file(t / "f"), "mine");
     }
 }
@@ -160,7 +171,7 @@ TEST(WholeFile, NextWriteRemovesATemporaryNobodyHoldsAndKeepsAHeldOne) {
         const std::string left = temp_name("d/f", 0);
         LeftTemporary temporary(left, held);
         WholeFile w;
-        ASSERT_EQ(w.begin("d\\f", WholeFile::Intent::Replace), 0) << held;
+        ASSERT_EQ(w.begin("d\\f", WholeFile::Intent::Replace, nullptr), 0) << held;
         ASSERT_EQ(w.write("new", 3), 0);
         ASSERT_TRUE(w.commit(WholeFileEnd{}).ok()) << held;
         EXPECT_EQ(read_file(t / "d/f"), "new") << held;
@@ -179,36 +190,69 @@ TEST(WholeFile, TemporaryNameIsShortAndTheSameForEveryWriteOfAFile) {
     EXPECT_EQ(temp_name("f", 2), temp_name("f", 0) + "2");
 }
 
-#ifdef _WIN32
-// What a new-file write that was ended leaves (the file created read-only, hidden and
-// system, or under Wine for a moment read-only and empty) is replaced by the next
-// write of the name and by a guarded copy, however recent its time.
-TEST(WholeFile, WhatAnEndedNewFileWriteLeftIsReplacedByTheNextWriteAndByACopy) {
-    for (DWORD left : {DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
-                       DWORD{FILE_ATTRIBUTE_READONLY}}) {
-        TempDir t;
-        write_file(t / "src", "source");
-        qm::test::set_mtime(t / "src", kSeconds);
-        for (const char* name : {"f", "copied"}) {
-            HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, left, nullptr);
-            ASSERT_NE(h, INVALID_HANDLE_VALUE);
-            if (left != FILE_ATTRIBUTE_READONLY) {
-                DWORD n;
-                WriteFile(h, "pa", 2, &n, nullptr);
-            }
-            CloseHandle(h);
+// Whatever the order of the writes, a scope searches each directory for stale
+// temporaries once: with more directories than a few, written in turn, a temporary left
+// after the first write into each directory is found only by the next scope.
+TEST(WholeFile, AScopeSweepsEachDirectoryOnceWhateverTheOrder) {
+    TempDir t;
+    constexpr int kDirs = 12;
+    const auto dir = [](int d) { return "d" + std::to_string(d); };
+    const auto write_all = [&](WholeFileScope& scope, const char* name) {
+        for (int d = 0; d < kDirs; ++d) {
+            WholeFile w;
+            ASSERT_EQ(w.begin((dir(d) + "\\" + name).c_str(), WholeFile::Intent::Replace, &scope), 0) << d;
+            ASSERT_TRUE(w.commit(WholeFileEnd{}).ok()) << d;
         }
-        WholeFile w;
-        ASSERT_EQ(w.begin("f", WholeFile::Intent::New), 0) << left;
-        ASSERT_EQ(w.write("whole", 5), 0);
-        EXPECT_TRUE(w.commit(WholeFileEnd{}).ok());
-        EXPECT_EQ(read_file(t / "f"), "whole");
-        EXPECT_EQ(GetFileAttributesA("f") & 7, 0u);
-        EXPECT_TRUE(qm::plat::copy_file_replace("src", "copied")) << left;
-        EXPECT_EQ(read_file(t / "copied"), "source");
+    };
+    for (int d = 0; d < kDirs; ++d) {
+        fs::create_directory(t / dir(d));
+        write_file(temp_name(dir(d) + "/before", 0), "left by an earlier run");
     }
+    WholeFileScope first;
+    write_all(first, "a");
+    for (int d = 0; d < kDirs; ++d) {
+        EXPECT_EQ(entries(t / dir(d)), std::vector<std::string>{"a"}) << d << ": swept";
+        write_file(temp_name(dir(d) + "/later", 0), "left meanwhile");
+    }
+    write_all(first, "b");
+    for (int d = 0; d < kDirs; ++d) EXPECT_EQ(entries(t / dir(d)).size(), 3u) << d << ": not searched again";
+    WholeFileScope second;
+    write_all(second, "c");
+    for (int d = 0; d < kDirs; ++d)
+        EXPECT_EQ(entries(t / dir(d)), (std::vector<std::string>{"a", "b", "c"})) << d << ": the next scope's sweep";
 }
-#endif
+
+// Several threads write through one scope into the same directories, staging and
+// publishing as a pool of workers would: every file whole, nothing else left.
+TEST(WholeFile, OneScopeServesWritesFromSeveralThreads) {
+    TempDir t;
+    constexpr int kThreads = 4, kFiles = 150, kDirs = 10;
+    for (int d = 0; d < kDirs; ++d) fs::create_directory(t / ("d" + std::to_string(d)));
+    WholeFileScope scope;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kThreads; ++w)
+        workers.emplace_back([&, w] {
+            for (int i = 0; i < kFiles; ++i) {
+                const std::string name = "d" + std::to_string(i % kDirs) + "/t" + std::to_string(w) + "-" + std::to_string(i);
+                WholeFile f;
+                const bool ok = f.begin(name.c_str(), i % 3 ? WholeFile::Intent::New : WholeFile::Intent::Replace,
+                                        &scope, true) == 0 &&
+                                f.write(name.data(), name.size()) == 0 && f.stage(WholeFileEnd{}).ok() &&
+                                f.publish().ok();
+                failures[w] += ok ? 0 : 1;
+            }
+        });
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+    size_t files = 0;
+    for (int d = 0; d < kDirs; ++d)
+        for (const std::string& n : entries(t / ("d" + std::to_string(d)))) {
+            ++files;
+            EXPECT_EQ(read_file(t / ("d" + std::to_string(d)) / n), "d" + std::to_string(d) + "/" + n);
+        }
+    EXPECT_EQ(files, size_t{kThreads * kFiles});
+}
 
 #ifndef _WIN32
 // Identity of a replaced file: owner and group (root may give them), and its mode,
@@ -230,7 +274,7 @@ TEST(WholeFile, ReplacedFileKeepsOwnerGroupAndMode) {
         ASSERT_EQ(::chown((t / "f").c_str(), 1234, 2345), 0);
         ASSERT_EQ(::chmod((t / "f").c_str(), k.old_mode), 0);
         WholeFile w;
-        ASSERT_EQ(w.begin("f", WholeFile::Intent::Replace), 0);
+        ASSERT_EQ(w.begin("f", WholeFile::Intent::Replace, nullptr), 0);
         ASSERT_EQ(w.write("new", 3), 0);
         WholeFileEnd end;
         end.mode_kind = k.kind;
@@ -256,7 +300,7 @@ TEST(WholeFile, LinkAtTheNameIsReplacedAndItsTargetLeftAlone) {
     fs::create_symlink(t / "nowhere", t / "in/dangling");
     for (const char* name : {"in/to-file", "in/dangling"}) {
         WholeFile w;
-        ASSERT_EQ(w.begin(name, WholeFile::Intent::Replace), 0) << name;
+        ASSERT_EQ(w.begin(name, WholeFile::Intent::Replace, nullptr), 0) << name;
         ASSERT_EQ(w.write("file", 4), 0);
         WholeFileEnd end;
         end.mode_kind = WholeFileEnd::Mode::Runtime;

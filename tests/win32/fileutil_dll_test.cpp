@@ -113,6 +113,32 @@ TEST_F(FileutilDll, CopyCarriesCreationAccessAndWriteTimes) {
     EXPECT_EQ(dst.creation, src.creation);
 }
 
+// A user's own file newer than the source is kept by MyCopyFiles, whatever its
+// attributes, and its refusal logged; a copy of such a file carries them and is kept as
+// well when an older source comes later.
+class UsersFileCopyDll : public FileutilDll, public ::testing::WithParamInterface<UsersFile> {};
+
+TEST_P(UsersFileCopyDll, NewerIsKeptWithItsRefusalAndSoIsACopyOfOne) {
+    const UsersFile& u = GetParam();
+    const uint64_t older = kTime2020 - 10000000;
+    ASSERT_TRUE(place_users_file(t / "d/f", u, kTime2020));
+    ASSERT_TRUE(place_users_file(t / "s/g", u, kTime2020));
+    file(t / "s/f", "older source", older);
+    file(t / "older/g", "older source", older);
+    EXPECT_EQ(copy_files()(win(t / "s").c_str(), win(t / "d").c_str(), "?"), 1);
+    EXPECT_EQ(read_file(t / "d/f"), u.content);
+    EXPECT_EQ(read_file(t / "d/g"), u.content);
+    EXPECT_EQ(GetFileAttributesA(d("g").c_str()) & 7, u.attributes) << "a copy carries the source's attributes";
+    EXPECT_EQ(log(), s("f") + " is older than " + d("f") + "\r\n");
+    write_file(t / "kyinstall.log", "");
+    EXPECT_EQ(copy_files()(win(t / "older").c_str(), win(t / "d").c_str(), "g"), 1);
+    EXPECT_EQ(read_file(t / "d/g"), u.content);
+    EXPECT_EQ(log(), win(t / "older") + "\\g is older than " + d("g") + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Attributes, UsersFileCopyDll, ::testing::ValuesIn(kUsersFiles),
+                         [](const ::testing::TestParamInfo<UsersFile>& i) { return std::string(i.param.what); });
+
 struct AgeCase {
     int64_t first_minus_second;
     int expected;

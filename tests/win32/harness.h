@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +17,34 @@
 #include "quillmar.h"
 
 namespace qm::wintest {
+
+// A user's own file carrying what the library's writes never leave at a name (the
+// attributes an older build marked its unfinished files with, or nothing but the
+// read-only attribute on an empty file never written since its creation): it is the
+// user's, and is never taken for a leftover of ours.
+struct UsersFile {
+    const char* what;
+    DWORD attributes;
+    const char* content;
+};
+inline constexpr UsersFile kUsersFiles[] = {
+    {"ReadOnlyHiddenSystem", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, "theirs"},
+    {"EmptyReadOnly", FILE_ATTRIBUTE_READONLY, ""},
+};
+// One at p, its three times t (100-ns units since 1601): created and written at once.
+inline bool place_users_file(const std::filesystem::path& p, const UsersFile& f, uint64_t t) {
+    std::filesystem::create_directories(p.parent_path());
+    const HANDLE h = CreateFileA(p.string().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, f.attributes, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD n = 0;
+    const DWORD size = static_cast<DWORD>(std::char_traits<char>::length(f.content));
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    const bool ok = WriteFile(h, f.content, size, &n, nullptr) && n == size && SetFileTime(h, &ft, &ft, &ft);
+    CloseHandle(h);
+    return ok && (GetFileAttributesA(p.string().c_str()) & 7) == f.attributes;
+}
 
 // A wait for another process, stretched where Wine's programs run through an emulator
 // (QM_WINE_SCALE, set by the build).

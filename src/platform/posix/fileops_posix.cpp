@@ -56,7 +56,7 @@ bool move_across_volumes(const NativePath& from, const NativePath& to) noexcept 
     unique_fd in = open_regular(from.c_str(), &st);
     if (!in) return false;  // a directory does not move to another volume
     WholeFile out;
-    if (out.begin(to.c_str(), WholeFile::Intent::New) != 0 || !fill(in.get(), st, out)) return false;
+    if (out.begin(to.c_str(), WholeFile::Intent::New, nullptr) != 0 || !fill(in.get(), st, out)) return false;
     if (::unlink(from.c_str()) != 0) {
         (void)::unlink(to.c_str());
         return false;
@@ -108,7 +108,7 @@ bool ExclusiveFile::set_times(const FileTimes& t) noexcept {
     return ::futimens(file_.get(), times) == 0;
 }
 
-bool copy_file_replace(const char* from, const char* to) noexcept {
+bool copy_file_replace(const char* from, const char* to, WholeFileScope* scope) noexcept {
     if (!from || !to) return false;
     NativePath a(from), b(to);
     if (!a.ok() || !b.ok()) return false;
@@ -129,7 +129,7 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
         return false;
     }
     WholeFile out;
-    return out.begin(to, intent) == 0 && fill(in.get(), src, out);
+    return out.begin(to, intent, scope) == 0 && fill(in.get(), src, out);
 }
 
 bool move_file(const char* from, const char* to) noexcept {

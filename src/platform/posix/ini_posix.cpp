@@ -279,7 +279,7 @@ bool ini_write(const char* section, const char* key, const char* value, const ch
 
     // A replaced file keeps its mode, owner and group; a new one gets the default.
     WholeFile out;
-    if (out.begin(path, c.exists ? WholeFile::Intent::Replace : WholeFile::Intent::New) != 0) return false;
+    if (out.begin(path, c.exists ? WholeFile::Intent::Replace : WholeFile::Intent::New, nullptr) != 0) return false;
     for (int i = 0; i < count; ++i)
         if (out.write(parts[i].p, parts[i].n) != 0) return false;
     return out.commit(WholeFileEnd{}).ok();

@@ -6,6 +6,13 @@
 #include <dirent.h>
 #include <pthread.h>
 #include <semaphore.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "platform/unique_handle.h"
 
@@ -35,12 +42,34 @@ struct DirSearchState {
     char pattern[260] = {};    // the pattern for its entries
 };
 
+// A directory a whole-file scope keeps open, relative to the current directory; the
+// writes into it share it, each holding a reference while it is in use.
+struct OpenDirectory {
+    std::string path;
+    unique_fd fd;
+    // The mode a new file gets there (umask, default ACL), once the first one showed it;
+    // -1 until then.
+    std::atomic<int> new_mode{-1};
+};
+
+// A whole-file scope's side: the directories written into, open (a few, the most
+// recently opened), and what the system was found to refuse, so it is not asked again.
+struct WholeFileScopeState {
+    static constexpr size_t kOpenDirectories = 64;
+    std::mutex mutex;  // open and next
+    std::shared_ptr<OpenDirectory> open[kOpenDirectories];
+    size_t next = 0;
+    std::atomic<bool> no_openat2{false};
+    std::atomic<bool> no_direct_link{false};
+};
+
 // A whole-file write's descriptors: the file, and the directory its names are relative
-// to, either the write's own or borrowed from the scope that keeps it open.
+// to, either the write's own or one its scope keeps open.
 struct WholeFileHandles {
     unique_fd file;
     unique_fd own_dir;
-    int dir = -1;  // own_dir's or the scope's; -1: names as given
+    std::shared_ptr<OpenDirectory> shared_dir;
+    int dir = -1;  // own_dir's or shared_dir's; -1: names as given
 };
 
 // A text read stops at a 0x1A, which the C runtime here does not do.

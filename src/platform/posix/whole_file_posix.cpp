@@ -5,7 +5,8 @@
 // beside the old one and renamed over it; the directory is then flushed. Where the
 // file system has no unnamed files, the file is written under the temporary name from
 // the start. A temporary is locked (flock) while its writer lives, which tells a stale
-// one from one being written.
+// one from one being written. Within a scope, a write is created and named relative to
+// a directory the scope keeps open.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/errors.h"
 #include "platform/fault.h"
@@ -70,13 +72,12 @@ mode_t current_umask() noexcept {
 }
 
 // Gives the unnamed file fd the name path. The descriptor's own entry in /proc where
-// the process lacks the right to link a descriptor directly.
-int link_unnamed(int fd, int dir_fd, const char* name) noexcept {
-    static bool direct_refused = false;
-    if (!direct_refused) {
+// the process lacks the right to link a descriptor directly; a scope remembers that.
+int link_unnamed(int fd, int dir_fd, const char* name, WholeFileScope* scope) noexcept {
+    if (!scope || !scope->side().no_direct_link.load(std::memory_order_relaxed)) {
         if (::linkat(fd, "", dir_fd, name, AT_EMPTY_PATH) == 0) return 0;
         if (errno != ENOENT && errno != EPERM) return errno;
-        direct_refused = true;
+        if (scope) scope->side().no_direct_link.store(true, std::memory_order_relaxed);
     }
     char proc[64];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
@@ -101,23 +102,6 @@ bool remove_if_stale(int dir_fd, const char* temp) noexcept {
     return ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(fd.get(), &held) == 0 && S_ISREG(held.st_mode) &&
            ::fstatat(dir_fd, temp, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
            held.st_ino == named.st_ino && ::unlinkat(dir_fd, temp, 0) == 0;
-}
-
-// Within a scope, the directory last written into, relative to the current directory,
-// held open: members come directory by directory, and the names of the next ones are
-// then looked up from it alone.
-struct OpenDirectory {
-    char path[4096] = "";
-    unique_fd fd;
-    // The mode a new file gets there (umask, default ACL), once the first one showed it.
-    mode_t new_mode = 0;
-    bool new_mode_known = false;
-} g_directory;
-
-void forget_directory() noexcept {
-    g_directory.fd.reset();
-    g_directory.path[0] = '\0';
-    g_directory.new_mode_known = false;
 }
 
 // Without openat2: the way walked one directory at a time, none of them a link (a link
@@ -151,30 +135,60 @@ int open_way_without_links(const char* dir) noexcept {
 }
 
 // dir opened refusing a link on the way (where the system can tell), so that nothing
-// is written through one, however the way changes afterwards. *own: the caller closes it.
-int open_directory(const char* dir, bool* own) noexcept {
-    *own = false;
-    if (g_directory.fd && std::strcmp(g_directory.path, dir) == 0) return g_directory.fd.get();
+// is written through one, however the way changes afterwards. -1 and errno on failure.
+int open_without_links(const char* dir, WholeFileScope* scope) noexcept {
     constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    static bool have_openat2 = true;
-    long fd = -1;
-    if (have_openat2) {
+    if (!scope || !scope->side().no_openat2.load(std::memory_order_relaxed)) {
         struct open_how how = {};
         how.flags = kFlags;
         how.resolve = RESOLVE_NO_SYMLINKS;
-        fd = ::syscall(SYS_openat2, AT_FDCWD, dir, &how, sizeof how);
-        if (fd < 0 && errno == ENOSYS) have_openat2 = false;
+        const long fd = ::syscall(SYS_openat2, AT_FDCWD, dir, &how, sizeof how);
+        if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+        if (scope) scope->side().no_openat2.store(true, std::memory_order_relaxed);
     }
-    if (!have_openat2) fd = open_way_without_links(dir);
-    if (fd < 0) return -1;
-    if (!whole_file_in_scope()) {
-        *own = true;
-        return static_cast<int>(fd);
+    return open_way_without_links(dir);
+}
+
+// The directory dir for a write, into handles: the scope's open one (opened and kept
+// there when it has none), or the write's own. False and errno on failure.
+bool open_directory(const char* dir, WholeFileScope* scope, WholeFileHandles& handles) noexcept {
+    if (!scope) {
+        handles.own_dir.reset(open_without_links(dir, nullptr));
+        handles.dir = handles.own_dir.get();
+        return handles.dir >= 0;
     }
-    forget_directory();
-    g_directory.fd.reset(static_cast<int>(fd));
-    std::snprintf(g_directory.path, sizeof g_directory.path, "%s", dir);
-    return g_directory.fd.get();
+    WholeFileScopeState& st = scope->side();
+    {
+        const std::lock_guard<std::mutex> hold(st.mutex);
+        for (const auto& d : st.open)
+            if (d && d->path == dir) {
+                handles.shared_dir = d;
+                handles.dir = d->fd.get();
+                return true;
+            }
+    }
+    // Opened outside the lock: another thread may open the same directory meanwhile, and
+    // then both are kept for a while, which is harmless.
+    unique_fd fd(open_without_links(dir, scope));
+    if (!fd) return false;
+    std::shared_ptr<OpenDirectory> d;
+    try {
+        d = std::make_shared<OpenDirectory>();
+        d->path = dir;
+    } catch (...) {
+        // No room to keep it: the write's own.
+        handles.own_dir = std::move(fd);
+        handles.dir = handles.own_dir.get();
+        return true;
+    }
+    d->fd = std::move(fd);
+    handles.shared_dir = d;
+    handles.dir = d->fd.get();
+    const std::lock_guard<std::mutex> hold(st.mutex);
+    // The oldest gives way; a write still using it keeps it open until it ends.
+    st.open[st.next] = std::move(d);
+    st.next = (st.next + 1) % WholeFileScopeState::kOpenDirectories;
+    return true;
 }
 
 int write_fully(int fd, const char* p, size_t size) noexcept {
@@ -191,18 +205,25 @@ int write_fully(int fd, const char* p, size_t size) noexcept {
     return 0;
 }
 
-void flush_directory(const char* path) noexcept {
-    char dir[4096];
-    directory_of(path, dir, sizeof dir);
-    const unique_fd fd(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+void flush_directory(int dir_fd, const char* path) noexcept {
+    unique_fd fd;
+    if (dir_fd >= 0) {
+        // The kept directory is an O_PATH descriptor, which fsync refuses.
+        fd.reset(::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    } else {
+        char dir[4096];
+        directory_of(path, dir, sizeof dir);
+        fd.reset(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
     if (!fd) return;
     // A failure here no longer puts the content at risk: not reported.
     (void)::fsync(fd.get());
 }
 
-}  // namespace
+// A name as the calls take it: relative to the open directory, or as given.
+const char* as_named(const char* path, int dir_fd) noexcept { return dir_fd >= 0 ? path + base_offset(path) : path; }
 
-void whole_file_forget_directory() noexcept { forget_directory(); }
+}  // namespace
 
 bool whole_file_remove_stale(const char* path) noexcept {
     NativePath p(path);
@@ -211,38 +232,30 @@ bool whole_file_remove_stale(const char* path) noexcept {
 
 WholeFile::~WholeFile() { discard(); }
 
-int WholeFile::dir() const noexcept { return handles_.dir >= 0 ? handles_.dir : AT_FDCWD; }
-
-// A name as the calls take it: relative to the open directory, or as given.
-static const char* as_named(const char* path, int dir_fd) noexcept {
-    return dir_fd >= 0 ? path + base_offset(path) : path;
-}
-
 void WholeFile::discard() noexcept {
-    if (temp_named_) ::unlinkat(dir(), as_named(temp_, handles_.dir), 0);
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    if (temp_named_) ::unlinkat(dir_fd, as_named(temp_, handles_.dir), 0);
     handles_.file.reset();
-    temp_named_ = unnamed_ = fallback_ = timed_ = false;
+    temp_named_ = unnamed_ = fallback_ = timed_ = staged_ = tried_ = false;
     handles_.own_dir.reset();
+    handles_.shared_dir.reset();
     handles_.dir = -1;
 }
 
-bool WholeFile::holds_content() const noexcept { return handles_.file && (unnamed_ || temp_named_); }
+bool WholeFile::holds_content() const noexcept { return handles_.file && staged_ && (unnamed_ || temp_named_); }
 
-int WholeFile::open_side(const char* path, Intent intent, bool no_links_on_the_way) noexcept {
+int WholeFile::open_side(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
     std::memcpy(path_, p.c_str(), std::strlen(p.c_str()) + 1);  // both hold any native path
     if (path_[base_offset(path_)] == '\0') return kEISDIR;
-    whole_file_sweep_once(path_);
+    if (scope) scope->sweep_once(path_);
 
     char dir_path[sizeof path_];
     directory_of(path_, dir_path, sizeof dir_path);
-    if (no_links_on_the_way && path_[0] != '/') {
-        bool own = false;
-        handles_.dir = open_directory(dir_path, &own);
-        if (handles_.dir < 0) return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
-        if (own) handles_.own_dir.reset(handles_.dir);
-    }
+    if (no_links_on_the_way && path_[0] != '/' && !open_directory(dir_path, scope, handles_))
+        return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
     // 0666: the file has no name, so nobody can open it, and its mode tells the default
     // a new file gets (umask, default ACL).
     int fd = handles_.dir >= 0 ? ::openat(handles_.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
@@ -260,8 +273,8 @@ int WholeFile::open_side(const char* path, Intent intent, bool no_links_on_the_w
     for (unsigned k = 0; k < 16; ++k) {
         if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            fd = ::openat(dir(), as_named(temp_, handles_.dir),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            fd = ::openat(dir_fd, as_named(temp_, handles_.dir), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
             if (fd >= 0) {
                 (void)::flock(fd, LOCK_EX | LOCK_NB);
                 handles_.file.reset(fd);
@@ -269,7 +282,7 @@ int WholeFile::open_side(const char* path, Intent intent, bool no_links_on_the_w
                 return 0;
             }
             if (errno != EEXIST) return err();
-            if (!remove_if_stale(dir(), as_named(temp_, handles_.dir))) break;
+            if (!remove_if_stale(dir_fd, as_named(temp_, handles_.dir))) break;
         }
     }
     return kEEXIST;
@@ -280,39 +293,27 @@ int WholeFile::write(const void* data, size_t size) noexcept {
     return write_fully(handles_.file.get(), static_cast<const char*>(data), size);
 }
 
-WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept {
-    return place(end, intent_ == Intent::Replace);
-}
-
-WholeFileResult WholeFile::commit_replacing(const WholeFileEnd& end) noexcept {
-    if (!holds_content()) return {WholeFileStep::Place, kEBADF};
-    return place(end, true);
-}
-
-WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexcept {
-    if (!handles_.file) return {WholeFileStep::Write, kEBADF};
+WholeFileResult WholeFile::settle(bool replacing) noexcept {
     const int fd = handles_.file.get();
-    auto fail = [this](WholeFileStep step, int e) {
-        discard();
-        return WholeFileResult{step, e};
-    };
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    const WholeFileEnd& end = end_;
+    OpenDirectory* shared = handles_.shared_dir.get();
 
     // What the name holds now: a regular file's identity is kept; a link, or anything
     // else, is replaced by the file and never followed.
     struct stat old;
-    const bool have_old = replacing && ::fstatat(dir(), as_named(path_, handles_.dir), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+    const bool have_old = replacing && ::fstatat(dir_fd, as_named(path_, handles_.dir), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISREG(old.st_mode);
     // The file as created: its mode is the default a new file gets, the same for every
-    // one in the directory a scope keeps open; owner and group matter only to a replacement.
+    // one in a directory the scope keeps open; owner and group matter only to a replacement.
     struct stat cur;
-    const bool known = !replacing && handles_.dir >= 0 && handles_.dir == g_directory.fd.get() && g_directory.new_mode_known;
-    if (known) {
-        cur.st_mode = g_directory.new_mode;
+    const int known_mode = !replacing && shared ? shared->new_mode.load(std::memory_order_relaxed) : -1;
+    if (known_mode >= 0) {
+        cur.st_mode = static_cast<mode_t>(known_mode);
     } else {
         if (::fstat(fd, &cur) != 0) return fail(WholeFileStep::Mode, err());
-        if (handles_.dir >= 0 && handles_.dir == g_directory.fd.get() && unnamed_ && !fallback_) {
-            g_directory.new_mode = cur.st_mode & 07777;
-            g_directory.new_mode_known = true;
-        }
+        if (shared && unnamed_ && !fallback_ && !timed_)
+            shared->new_mode.store(static_cast<int>(cur.st_mode & 07777), std::memory_order_relaxed);
     }
     mode_t base = cur.st_mode & 07777;
     if (have_old)
@@ -336,8 +337,8 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
     if ((want != (cur.st_mode & 07777) || have_old) && ::fchmod(fd, want) != 0)
         return fail(WholeFileStep::Mode, err());
 
-    // A second commit, after the first found the name taken, has its times already and
-    // is the same attempt to place the file.
+    // A file staged once already (a new file whose name was taken, now replacing what
+    // took it) has its times.
     if (end.times_kind != WholeFileEnd::Times::Keep && !timed_) {
         if (int e = fault::check(fault::Op::SetTime)) return fail(WholeFileStep::Time, e);
         struct timespec ts[2];
@@ -350,42 +351,49 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
         }
         if (::futimens(fd, ts) != 0) return fail(WholeFileStep::Time, err());
     }
-    const bool again = timed_;
     timed_ = true;
 
-    // The content reaches the disk before it takes an old file's place. A new file
-    // needs no flush: until the name is written it is not there, and after a crash that
-    // loses its data it still carries its source's time, never a newer one.
+    // The content reaches the disk before it takes an old file's place (or, named from
+    // the start, before the temporary becomes the file).
     if ((replacing || fallback_) && ::fsync(fd) != 0) return fail(WholeFileStep::Write, err());
+    return {};
+}
 
-    if (int e = again ? 0 : fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
-    if (!replacing) {
-        const int e = unnamed_ ? link_unnamed(fd, dir(), as_named(path_, handles_.dir))
-                               : rename_new(dir(), as_named(temp_, handles_.dir), as_named(path_, handles_.dir));
-        if (e == EEXIST) return {WholeFileStep::Place, kEEXIST};  // the content stays for commit_replacing
-        if (e != 0) return fail(WholeFileStep::Place, err(e));
-        unnamed_ = temp_named_ = false;
-    } else {
-        if (unnamed_) {
-            // Named only now that it is complete; locked first, so that it is never
-            // taken for one a killed run left.
-            (void)::flock(fd, LOCK_EX | LOCK_NB);
-            int e = EEXIST;
-            for (unsigned k = 0; k < 16 && e == EEXIST; ++k) {
-                if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return fail(WholeFileStep::Place, kENAMETOOLONG);
-                const char* name = as_named(temp_, handles_.dir);
-                e = link_unnamed(fd, dir(), name);
-                if (e == EEXIST && remove_if_stale(dir(), name)) e = link_unnamed(fd, dir(), name);
-            }
-            if (e != 0) return fail(WholeFileStep::Place, err(e));
-            unnamed_ = false;
-            temp_named_ = true;
+WholeFileResult WholeFile::name_new() noexcept {
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    const int e = unnamed_ ? link_unnamed(handles_.file.get(), dir_fd, as_named(path_, handles_.dir), scope_)
+                           : rename_new(dir_fd, as_named(temp_, handles_.dir), as_named(path_, handles_.dir));
+    if (e == EEXIST) return {WholeFileStep::Place, kEEXIST};  // the content stays for publish_replacing
+    if (e != 0) return fail(WholeFileStep::Place, err(e));
+    unnamed_ = temp_named_ = false;
+    const int closed = handles_.file.reset() ? 0 : err();
+    discard();
+    if (closed != 0) return {WholeFileStep::Write, closed};
+    return {};
+}
+
+WholeFileResult WholeFile::name_replacing() noexcept {
+    const int fd = handles_.file.get();
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    if (unnamed_) {
+        // Named only now that it is complete; locked first, so that it is never taken
+        // for one a killed run left.
+        (void)::flock(fd, LOCK_EX | LOCK_NB);
+        int e = EEXIST;
+        for (unsigned k = 0; k < 16 && e == EEXIST; ++k) {
+            if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return fail(WholeFileStep::Place, kENAMETOOLONG);
+            const char* name = as_named(temp_, handles_.dir);
+            e = link_unnamed(fd, dir_fd, name, scope_);
+            if (e == EEXIST && remove_if_stale(dir_fd, name)) e = link_unnamed(fd, dir_fd, name, scope_);
         }
-        if (::renameat(dir(), as_named(temp_, handles_.dir), dir(), as_named(path_, handles_.dir)) != 0)
-            return fail(WholeFileStep::Place, err());
-        temp_named_ = false;
-        flush_directory(path_);
+        if (e != 0) return fail(WholeFileStep::Place, err(e));
+        unnamed_ = false;
+        temp_named_ = true;
     }
+    if (::renameat(dir_fd, as_named(temp_, handles_.dir), dir_fd, as_named(path_, handles_.dir)) != 0)
+        return fail(WholeFileStep::Place, err());
+    temp_named_ = false;
+    flush_directory(handles_.dir, path_);
     const int closed = handles_.file.reset() ? 0 : err();
     discard();
     if (closed != 0) return {WholeFileStep::Write, closed};

@@ -2,7 +2,6 @@
 
 #include "platform/fileops.h"
 #include "platform/fs.h"
-#include "platform/win32/ntfile.h"
 #include "platform/whole_file.h"
 
 namespace qm::plat {
@@ -42,11 +41,7 @@ bool ExclusiveFile::get_times(FileTimes* out) const noexcept {
     if (!file_ || !GetFileInformationByHandle(file_.get(), &info)) return false;
     out->creation = from_filetime(info.ftCreationTime);
     out->access = from_filetime(info.ftLastAccessTime);
-    // A file a write never completed is older than any source.
-    const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    out->write = unfinished(info.dwFileAttributes, size, info.ftCreationTime, info.ftLastWriteTime)
-                     ? 0
-                     : from_filetime(info.ftLastWriteTime);
+    out->write = from_filetime(info.ftLastWriteTime);
     return true;
 }
 
@@ -72,7 +67,7 @@ bool same_file(const char* a, const char* b) noexcept {
 
 }  // namespace
 
-bool copy_file_replace(const char* from, const char* to) noexcept {
+bool copy_file_replace(const char* from, const char* to, WholeFileScope* scope) noexcept {
     if (!from || !to) return false;
     const unique_handle source(CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -87,10 +82,6 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
         // A link at the destination is replaced by the copy, never written through.
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             if (!((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(to) : DeleteFileA(to))) return false;
-        } else if (unfinished(to)) {
-            // What a copy that was ended left: replaced like any older file.
-            if (!SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL)) return false;
-            intent = WholeFile::Intent::Replace;
         } else {
             // Windows refuses to replace a read-only file; Wine, run by a user whom the
             // host's permissions do not stop, replaces it. Said here so that both behave
@@ -100,7 +91,7 @@ bool copy_file_replace(const char* from, const char* to) noexcept {
         }
     }
     WholeFile out;
-    if (out.begin(to, intent) != 0) return false;
+    if (out.begin(to, intent, scope) != 0) return false;
     char buffer[64 * 1024];
     for (;;) {
         DWORD got = 0;

@@ -16,7 +16,6 @@
 #include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/win32/errmap.h"
-#include "platform/win32/ntfile.h"
 
 namespace qm::plat {
 
@@ -62,9 +61,7 @@ int path_lstat(const char* path, PathStat* out) noexcept {
         return 0;
     }
     out->is_link = false;
-    const int e = path_stat(path, out);
-    if (e == 0 && attributes != INVALID_FILE_ATTRIBUTES && unfinished(data)) out->mtime = INT64_MIN;
-    return e;
+    return path_stat(path, out);
 }
 
 int entry_stat(const char* path, EntryStat* out) noexcept {

@@ -36,7 +36,7 @@ struct DirSearchState {
     unique_find find;
 };
 
-// A whole-file write's file: its handle, owned by the runtime's descriptor made over it
+// A whole-file write's file (the temporary it stages in): its handle, owned by the runtime's descriptor made over it
 // (the runtime's calls take the descriptor, the system's the handle) or, until that
 // descriptor exists, by itself.
 struct WholeFileHandles {
@@ -44,6 +44,9 @@ struct WholeFileHandles {
     unique_fd file;
     Handle handle = no_handle();
 };
+
+// A whole-file scope's side: nothing, since every file is named by its path.
+struct WholeFileScopeState {};
 
 // The C runtime here ends a text read at a 0x1A itself.
 struct TextInState {};

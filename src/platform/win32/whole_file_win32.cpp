@@ -1,13 +1,13 @@
-// Windows side of the whole-file write. Every file being written is opened without
-// sharing: nobody else can open it. A new file is written under its own name, created
-// with the unfinished attributes (ntfile.h) that it loses only once its data and times
-// are on it: a process ended during the write leaves a file that the next write of the
-// name replaces, never one it would keep as newer; no rename per file. A replaced file is written into a temporary
-// beside it, flushed, and put in place with ReplaceFileA, which keeps the replaced
-// file's ACL, creation time, attributes, short name and the letter case of its name.
-// Where ReplaceFileA is refused because another program holds the old file (open
-// without delete sharing), the content is written into the old file in place, as the
-// runtime's "wb" would, and the temporary removed.
+// Windows side of the whole-file write. Every file being written is staged in a
+// temporary beside its name, opened without sharing (nobody else can open it) and marked
+// for deletion until it is named: a process ended during the write leaves nothing at the
+// name and, once the system has closed its handles, nothing at all. A new file gets its
+// name by a rename of the open file that never replaces; a replaced file is flushed and
+// put in place with ReplaceFileA, which keeps the replaced file's ACL, creation time,
+// attributes, short name and the letter case of its name. Where ReplaceFileA is refused
+// because another program holds the old file (open without delete sharing), the content
+// is written into the old file in place, as the runtime's "wb" would, and the temporary
+// removed.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/utime.h>
@@ -60,37 +60,6 @@ bool remove_if_stale(const char* temp) noexcept {
     return set_delete_pending(h.get(), true);  // gone once closed
 }
 
-// An unfinished file at path is removed when what left it has ended. One that its writer
-// still holds (another expansion into the same target, writing the same member) is
-// waited for, a bounded time, until it is complete or gone. True when the name is free;
-// false when a file is there, for the caller to look at again and decide.
-bool take_unfinished(const char* path) noexcept {
-    constexpr DWORD kPollMs = 10, kWaitMs = 60 * 1000;
-    for (DWORD waited = 0;; waited += kPollMs) {
-        const unique_handle h(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!h) {
-            const DWORD e = GetLastError();
-            if (e == ERROR_FILE_NOT_FOUND) return true;
-            if (e != ERROR_SHARING_VIOLATION || waited >= kWaitMs || !unfinished(path)) {
-                SetLastError(ERROR_FILE_EXISTS);
-                return false;
-            }
-            Sleep(kPollMs);
-            continue;
-        }
-        // Looked at through the handle: nobody can finish it between the look and the removal.
-        BY_HANDLE_FILE_INFORMATION info;
-        const bool left = GetFileInformationByHandle(h.get(), &info) &&
-                          unfinished(info.dwFileAttributes,
-                                     (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-                                     info.ftCreationTime, info.ftLastWriteTime);
-        const bool gone = left && set_attributes_on(h.get(), FILE_ATTRIBUTE_NORMAL) && set_delete_pending(h.get(), true);
-        if (!gone) SetLastError(ERROR_FILE_EXISTS);
-        return gone;
-    }
-}
-
 // The times of end onto the open file: through the runtime's conversion (as utime) or
 // exactly.
 int apply_times(int crt_fd, HANDLE h, const WholeFileEnd& end) noexcept {
@@ -127,54 +96,46 @@ int write_handle(HANDLE h, const char* p, size_t size) noexcept {
 
 }  // namespace
 
-// Windows names every file by its path: nothing kept open.
-void whole_file_forget_directory() noexcept {}
-
 bool whole_file_remove_stale(const char* path) noexcept { return remove_if_stale(path); }
 
 WholeFile::~WholeFile() { discard(); }
 
 void WholeFile::discard() noexcept {
-    // A temporary is marked for deletion: closing it removes it. A new file is marked now.
-    if (handles_.handle != no_handle() && intent_ == Intent::New) {
+    // The temporary is marked for deletion while it has no name of its own; marked again
+    // here in case a publish took the mark back and failed. Closing it removes it.
+    if (handles_.handle != no_handle()) {
         set_attributes_on(handles_.handle, FILE_ATTRIBUTE_NORMAL);
         set_delete_pending(handles_.handle, true);
     }
     handles_.file.reset();  // closes the handle with it
     handles_.own.reset();
     handles_.handle = no_handle();
-    temp_named_ = false;
+    if (temp_named_) (void)remove_if_stale(temp_);
+    temp_named_ = staged_ = timed_ = tried_ = false;
 }
 
-bool WholeFile::holds_content() const noexcept { return false; }
+bool WholeFile::holds_content() const noexcept { return handles_.handle != no_handle() && staged_; }
 
-int WholeFile::open_side(const char* path, Intent intent, bool) noexcept {
+int WholeFile::open_side(const char* path, Intent intent, WholeFileScope* scope, bool) noexcept {
     const int n = std::snprintf(path_, sizeof path_, "%s", path);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path_) return kENAMETOOLONG;
-    whole_file_sweep_once(path_);
+    if (scope) scope->sweep_once(path_);
 
     HANDLE h = INVALID_HANDLE_VALUE;
-    if (intent == Intent::New) {
-        h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
-        if (h == INVALID_HANDLE_VALUE && exists_error(GetLastError()) && take_unfinished(path_))
-            h = CreateFileA(path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kUnfinishedAttributes, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return exists_error(GetLastError()) ? kEEXIST : last_win32_error();
-    } else {
-        for (unsigned k = 0; k < 16 && h == INVALID_HANDLE_VALUE; ++k) {
-            if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
-            for (int attempt = 0; attempt < 2; ++attempt) {
-                h = CreateFileA(temp_, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-                if (h != INVALID_HANDLE_VALUE) break;
-                if (!exists_error(GetLastError())) return last_win32_error();
-                if (!remove_if_stale(temp_)) break;
-            }
+    for (unsigned k = 0; k < 16 && h == INVALID_HANDLE_VALUE; ++k) {
+        if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return kENAMETOOLONG;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            h = CreateFileA(temp_, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) break;
+            if (!exists_error(GetLastError())) return last_win32_error();
+            if (!remove_if_stale(temp_)) break;
         }
-        if (h == INVALID_HANDLE_VALUE) return kEEXIST;
-        temp_named_ = true;
     }
-    // A temporary is removed should the process end before it is complete.
-    if (intent == Intent::Replace) (void)set_delete_pending(h, true);
+    if (h == INVALID_HANDLE_VALUE) return kEEXIST;
+    // Removed should the process end before it is complete; a temporary that cannot be
+    // so marked is removed by its next write or the next sweep of its directory.
+    if (!set_delete_pending(h, true)) temp_named_ = true;
     handles_.own.reset(h);
     handles_.handle = h;
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
@@ -189,52 +150,55 @@ int WholeFile::write(const void* data, size_t size) noexcept {
     return write_handle(handles_.handle, static_cast<const char*>(data), size);
 }
 
-WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept { return place(end, intent_ == Intent::Replace); }
-
-WholeFileResult WholeFile::commit_replacing(const WholeFileEnd&) noexcept {
-    discard();
-    return {WholeFileStep::Place, kEBADF};
-}
-
-WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexcept {
-    if (!handles_.file) return {WholeFileStep::Write, kEBADF};
+WholeFileResult WholeFile::settle(bool replacing) noexcept {
     const HANDLE h = handles_.handle;
-    auto fail = [this](WholeFileStep step, int e) {
-        discard();
-        return WholeFileResult{step, e};
-    };
-    if (int e = apply_times(handles_.file.get(), h, end)) return fail(WholeFileStep::Time, e);
-    const DWORD attributes = end_attributes(end);
-    if (int e = fault::check(fault::Op::Rename)) return fail(WholeFileStep::Place, e);
-
+    if (!timed_) {
+        if (int e = apply_times(handles_.file.get(), h, end_)) return fail(WholeFileStep::Time, e);
+        timed_ = true;
+    }
     if (!replacing) {
         // The runtime's chmod would only set or clear the read-only attribute, and the
         // reset to normal attributes that follows it clears it again: the attributes
-        // alone leave the same file. The path is tried where the open file refuses.
-        // Taking the unfinished attributes away puts the file in place.
-        const bool set = set_attributes_on(h, attributes);
-        const bool closed = handles_.file.reset();
-        const int close_error = closed ? 0 : last_crt_error();
-        handles_.handle = no_handle();
-        if (!set && !SetFileAttributesA(path_, attributes)) {
-            const int e = last_win32_error();
-            SetFileAttributesA(path_, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path_);
-            return {WholeFileStep::Mode, e};
-        }
-        if (!closed) return {WholeFileStep::Write, close_error};
+        // alone leave the same file.
+        if (!set_attributes_on(h, end_attributes(end_))) return fail(WholeFileStep::Mode, last_win32_error());
         return {};
     }
-
+    // The end's attributes go on after ReplaceFileA, which gives the replacement the
+    // replaced file's: a new file staged with them, now replacing, sheds them first.
     // The content reaches the disk before it takes the old file's place.
+    if (staged_ && !set_attributes_on(h, FILE_ATTRIBUTE_NORMAL)) return fail(WholeFileStep::Mode, last_win32_error());
     if (!FlushFileBuffers(h)) return fail(WholeFileStep::Write, last_win32_error());
+    return {};
+}
+
+WholeFileResult WholeFile::name_new() noexcept {
+    const HANDLE h = handles_.handle;
     if (!set_delete_pending(h, false)) return fail(WholeFileStep::Place, last_win32_error());
+    if (!rename_open_file(h, path_)) {
+        const DWORD code = GetLastError();
+        // Marked again: the content stays, unnamed, for publish_replacing.
+        (void)set_delete_pending(h, true);
+        if (exists_error(code)) return {WholeFileStep::Place, kEEXIST};
+        return fail(WholeFileStep::Place, crt_error_from_win32(code));
+    }
+    temp_named_ = false;
+    const bool closed = handles_.file.reset();
+    const int close_error = closed ? 0 : last_crt_error();
+    handles_.handle = no_handle();
+    discard();
+    if (!closed) return {WholeFileStep::Write, close_error};
+    return {};
+}
+
+WholeFileResult WholeFile::name_replacing() noexcept {
+    if (!set_delete_pending(handles_.handle, false)) return fail(WholeFileStep::Place, last_win32_error());
+    temp_named_ = true;  // from here on a name of its own until it is put in place
     const bool closed = handles_.file.reset();
     handles_.handle = no_handle();
     if (!closed) {
-        (void)remove_if_stale(temp_);
-        temp_named_ = false;
-        return {WholeFileStep::Write, last_crt_error()};
+        const int e = last_crt_error();
+        discard();
+        return {WholeFileStep::Write, e};
     }
 
     // Full paths: Wine's ReplaceFileA refuses a name without a directory part.
@@ -254,15 +218,12 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
         else
             r = {WholeFileStep::Place, last_win32_error()};
     } else {
-        r = write_in_place(end);
+        r = write_in_place();
     }
-    if (temp_named_) {
-        (void)remove_if_stale(temp_);
-        temp_named_ = false;
-    }
+    discard();  // the temporary, where it is left
     if (!r.ok()) return r;
     // The attributes the end asks for, which the replaced file's replaced.
-    if (!SetFileAttributesA(path_, attributes)) return {WholeFileStep::Mode, last_win32_error()};
+    if (!SetFileAttributesA(path_, end_attributes(end_))) return {WholeFileStep::Mode, last_win32_error()};
     return r;
 }
 
@@ -270,7 +231,8 @@ WholeFileResult WholeFile::place(const WholeFileEnd& end, bool replacing) noexce
 // still be opened for writing (its holder shares writing), the complete content goes
 // into it in place; otherwise it stays as it was, and the error is that open's, the one
 // the runtime's "wb" gives.
-WholeFileResult WholeFile::write_in_place(const WholeFileEnd& end) noexcept {
+WholeFileResult WholeFile::write_in_place() noexcept {
+    const WholeFileEnd& end = end_;
     unique_handle old_own(CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!old_own) return {WholeFileStep::Place, last_win32_error()};
