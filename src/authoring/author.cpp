@@ -132,10 +132,17 @@ VerifiedMember verify_member(const std::string& target, const TarEntry& e) {
         return m;
     }
     const std::string path = under_target(target, e.name);
-    const DiskEntry d = extract::DiskProbe().at(nullptr, path.c_str());
+    // Looked at as extraction looks: a link is never followed, at the name or on the way.
+    Picture on_disk{target, {}};
+    const extract::OnDisk look = extract::look_up_member(e, extract::PathProbe{&Picture::at, &on_disk});
+    const DiskEntry d = look.at_name;
     const bool directory = TarIsDirectory(e);
     m.state = VerifyState::Missing;
-    if (d.kind == DiskKind::Absent) {
+    if (look.link_on_way || d.kind == DiskKind::Link) {
+        m.state = VerifyState::Link;
+        m.reason = look.link_on_way ? "a link is on its way: an expansion never writes through one"
+                                    : "a link is at its name: an expansion never follows one";
+    } else if (d.kind == DiskKind::Absent) {
         m.reason = "not on disk";
     } else if (d.kind == DiskKind::Unknown) {
         m.reason = std::string("cannot be looked at (") + plat::error_text_or_null(d.error) + ")";
@@ -209,6 +216,7 @@ const char* verify_state_name(VerifyState s) noexcept {
         case VerifyState::Missing: return "missing";
         case VerifyState::Modified: return "modified";
         case VerifyState::KeptNewer: return "kept-newer";
+        case VerifyState::Link: return "link";
     }
     return "";
 }

@@ -25,6 +25,7 @@
 #include "authoring/check.h"
 #include "packages/expand.h"
 #include "authoring/pack.h"
+#include "platform/fault.h"
 
 using namespace qm::authoring;
 using qm::packages::ExpandPackage;
@@ -261,7 +262,8 @@ TEST(Verify, ReportsEachKindOfDifference) {
     fs::create_directory(target);
     TarBuilder b;
     b.dir("etc/").file("etc/same", "s").file("etc/gone", "g").file("etc/edited", "e").file("etc/local", "l")
-        .file("etc/now-a-dir", "d").dir("empty/").file("etc/same", "s2", 315630000 - 5).file("../evil", "x").end();
+        .file("etc/now-a-dir", "d").dir("empty/").file("etc/linked", "k").dir("way/").file("way/f", "w")
+        .file("etc/same", "s2", 315630000 - 5).file("../evil", "x").end();
     qm::test::write_bytes(t / "p.pkg", b.bytes());
     const std::string package = (t / "p.pkg").string();
     qm::test::NotifyCapture cap;
@@ -276,16 +278,28 @@ TEST(Verify, ReportsEachKindOfDifference) {
     fs::remove(target / "etc/now-a-dir");
     fs::create_directory(target / "etc/now-a-dir");
     fs::remove(target / "empty");
+    std::map<std::string, std::string> links = {{"etc/linked", "ok"}, {"way/", "ok"}, {"way/f", "ok"}};
+#ifndef _WIN32
+    // Links to the member's own bytes outside the target: at a file's name, and in place
+    // of a directory on the way.
+    fs::remove(target / "etc/linked");
+    qm::test::write_file(t / "outside", "k");
+    fs::create_symlink(t / "outside", target / "etc/linked");
+    fs::rename(target / "way", t / "way-outside");
+    fs::create_directory_symlink(t / "way-outside", target / "way");
+    links = {{"etc/linked", "link"}, {"way/", "link"}, {"way/f", "link"}};
+#endif
 
     const VerifyReport r = verify_install(package.c_str(), target.string().c_str());
     ASSERT_TRUE(r.readable);
     EXPECT_FALSE(r.all_ok);
     std::map<std::string, std::string> states;
     for (const VerifiedMember& m : r.members) states[m.name] = verify_state_name(m.state);
-    const std::map<std::string, std::string> expected = {
+    std::map<std::string, std::string> expected = {
         {"etc/", "ok"},           {"etc/same", "ok"},     {"etc/gone", "missing"},
         {"etc/edited", "modified"}, {"etc/local", "kept-newer"}, {"etc/now-a-dir", "missing"},
         {"empty/", "missing"},    {"../evil", "missing"}};
+    expected.insert(links.begin(), links.end());
     EXPECT_EQ(states, expected);
     for (const VerifiedMember& m : r.members)
         if (m.name == "../evil") {
@@ -314,6 +328,7 @@ void make_tree(const fs::path& root) {
     const std::string deep = "lib/" + std::string(60, 'a') + "/" + std::string(60, 'b');
     qm::test::write_file(root / deep / "deep.tcl", "puts deep");
     qm::test::write_file(root / ("etc/" + std::string(95, 'n')), "ninety-nine");
+    fs::create_directories(root / ("var/" + std::string(100, 'v')));  // its name in the prefix field alone
 }
 
 TEST(Pack, TheExpansionGivesBackTheTree) {
@@ -377,7 +392,9 @@ TEST(Pack, ParsesTimes) {
     } cases[] = {{"1700000000", true, 1700000000}, {"@0", true, 0}, {"2026-01-01", true, 1767225600},
                  {"2026-01-01 00:00:01Z", true, 1767225601}, {"1998-06-01T12:00:00", true, 896702400},
                  {"1998-06-01T12:00", true, 896702400}, {"yesterday", false, 0}, {"2026-13-01", false, 0},
-                 {"@x", false, 0}, {"2026-01-01 25:00", false, 0}};
+                 {"@x", false, 0}, {"2026-01-01 25:00", false, 0}, {"2026-02-31", false, 0},
+                 {"2024-02-29", true, 1709164800}, {"2026-01-01 23:59:60", false, 0}, {"2026-01-01 24:00", false, 0},
+                 {"2026-01-01 12:60", false, 0}};
     for (const auto& k : cases) {
         int64_t v = -1;
         EXPECT_EQ(parse_pack_time(k.text, &v), k.ok) << k.text;
@@ -430,6 +447,19 @@ TEST(Pack, RefusesWhatTheInstallerWouldNotTake) {
         {"a path that fits no header",
          [](const fs::path& r) { qm::test::write_file(r / "etc" / std::string(120, 'x'), "x"); },
          "too long for a header"},
+        {"a file that grows while it is packed",
+         [](const fs::path& r) {
+             static std::string grows;
+             grows = (r / "bin/router.dat").string();
+             qm::plat::fault::set_hook(
+                 [](qm::plat::fault::Op op, void* path) {
+                     if (op != qm::plat::fault::Op::Read) return;
+                     qm::plat::fault::set_hook(nullptr, nullptr);
+                     qm::test::write_file(*static_cast<std::string*>(path), std::string(70001, 'r'));
+                 },
+                 &grows);
+         },
+         "bin/router.dat: changed while it was packed"},
     };
     for (const Case& k : cases) {
         TempDir t;
