@@ -19,11 +19,14 @@ using extract::DiskEntry;
 using extract::DiskKind;
 using extract::Fate;
 
-// A path as one key: doubled and trailing "/" do not make another name.
+// A path as one key: doubled and trailing "/" do not make another name, and "\\" is
+// the platform's separator as much as "/".
 std::string key_of(const char* path) {
     std::string k;
-    for (const char* p = path; *p; ++p)
-        if (*p != '/' || (!k.empty() && k.back() != '/')) k += *p;
+    for (const char* p = path; *p; ++p) {
+        const char ch = *p == '\\' ? '/' : *p;
+        if (ch != '/' || (!k.empty() && k.back() != '/')) k += ch;
+    }
     while (!k.empty() && k.back() == '/') k.pop_back();
     return k;
 }
