@@ -19,18 +19,6 @@ using extract::DiskEntry;
 using extract::DiskKind;
 using extract::Fate;
 
-// A path as one key: doubled and trailing "/" do not make another name, and "\\" is
-// the platform's separator as much as "/".
-std::string key_of(const char* path) {
-    std::string k;
-    for (const char* p = path; *p; ++p) {
-        const char ch = *p == '\\' ? '/' : *p;
-        if (ch != '/' || (!k.empty() && k.back() != '/')) k += ch;
-    }
-    while (!k.empty() && k.back() == '/') k.pop_back();
-    return k;
-}
-
 std::string time_text(int64_t t) {
     char text[64];
     extract::TarTimeText(t, text, sizeof text);
@@ -186,6 +174,18 @@ TarContextPtr open_to_read(const char* path, std::string* error) {
         return nullptr;
     }
     return c;
+}
+
+// A path as one key: doubled and trailing "/" do not make another name, and "\\" is
+// the platform's separator as much as "/".
+std::string key_of(const char* path) {
+    std::string k;
+    for (const char* p = path; *p; ++p) {
+        const char ch = *p == '\\' ? '/' : *p;
+        if (ch != '/' || (!k.empty() && k.back() != '/')) k += ch;
+    }
+    while (!k.empty() && k.back() == '/') k.pop_back();
+    return k;
 }
 
 std::string single_line(const char* text) {

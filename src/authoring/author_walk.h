@@ -15,6 +15,10 @@ tar::TarContextPtr open_to_read(const char* path, std::string* error);
 // A message without the line end some of them carry.
 std::string single_line(const char* text);
 
+// A path as one key, as the platform names one file: "\" and "/" alike, doubled and
+// trailing separators dropped.
+std::string key_of(const char* path);
+
 // The target's path for a member name.
 std::string under_target(const std::string& target, const char* name);
 

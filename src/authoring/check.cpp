@@ -8,6 +8,7 @@
 
 #include "extract/verdict.h"
 #include "authoring/author_walk.h"
+#include "authoring/names_report.h"
 #include "packages/expand.h"
 #include "tar/tar.h"
 
@@ -114,6 +115,7 @@ CheckReport check_package(const char* path) {
     r.size = TarPackageSize(c.get());
 
     std::set<std::string> made;
+    NamesReport names;
     std::map<std::string, int> seen;
     bool stopped = false;
     bool manifest_done = false;
@@ -139,6 +141,7 @@ CheckReport check_package(const char* path) {
                                             "member creates it (a name with one \"/\" gets no directory made)",
                                             m.name.c_str(), dir.c_str()));
             note_directories(e, made);
+            names.add(e, r.findings);
         }
         if (strnlen(reinterpret_cast<const char*>(e.header->name), 100) == 100)
             r.findings.push_back(format("member \"%s\" fills all 100 bytes of the name field: a longer name "

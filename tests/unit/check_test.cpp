@@ -142,7 +142,19 @@ INSTANTIATE_TEST_SUITE_P(
                     [](TarBuilder& b) { b.file("lib/x.dll", "x").end(); },
                     "needs the directory \"lib\""},
         FindingCase{"duplicate name", [](TarBuilder& b) { b.file("etc/dorva/router/r.tcl", "again").end(); },
-                    "appears more than once"}));
+                    "appears more than once"},
+        FindingCase{"names that differ in letter case", [](TarBuilder& b) { b.file("etc/dorva/router/R.tcl", "R").end(); },
+                    "\"etc/dorva/router/r.tcl\" and \"etc/dorva/router/R.tcl\" differ only in letter case"},
+        FindingCase{"a directory on the way in another case", [](TarBuilder& b) { b.file("ETC/x", "x").end(); },
+                    "\"etc\" and \"ETC\" differ only in letter case"},
+        FindingCase{"a name ending in a dot", [](TarBuilder& b) { b.file("etc/notes.", "x").end(); },
+                    "\"notes.\" ends in a dot or a space"},
+        FindingCase{"a directory ending in a space", [](TarBuilder& b) { b.dir("etc/dir /").end(); },
+                    "\"dir \" ends in a dot or a space"},
+        FindingCase{"a \\ without its directory", [](TarBuilder& b) { b.file("back\\slash", "x").end(); },
+                    "member \"back\\slash\" stops the expansion where the target lacks the directory its \"\\\" "
+                    "needs (a separator to Windows, but extraction makes none there): ERROR:create file:\"back\\slash\" "
+                    "failed. rc=2"}));
 
 TEST(Check, ManifestFindings) {
     struct Case {
