@@ -23,6 +23,7 @@
 #include "common/temp_dir.h"
 #include "authoring/author.h"
 #include "authoring/check.h"
+#include "authoring/json.h"
 #include "packages/expand.h"
 #include "authoring/pack.h"
 #include "platform/fault.h"
@@ -326,6 +327,28 @@ TEST(Verify, ReportsEachKindOfDifference) {
             EXPECT_EQ(m.state, VerifyState::Ok) << m.name;
         }
     EXPECT_FALSE(verify_install((t / "absent.pkg").string().c_str(), target.string().c_str()).readable);
+}
+
+// The tool's JSON text: every code page's bytes into UTF-8, and malformed UTF-8 as U+FFFD
+// a byte, so that the output always parses.
+TEST(Json, NamesDecodeIntoUtf8) {
+    const struct {
+        const char* bytes;
+        CodePage cp;
+        const char* utf8;
+    } cases[] = {
+        {"caf\xe9", CodePage::Windows1252, "caf\u00e9"},      {"\x80\x81\x9f", CodePage::Windows1252, "\u20ac\ufffd\u0178"},
+        {"\xe9\xff", CodePage::Oem437, "\u0398\u00a0"},          {"\xe9\xd5", CodePage::Oem850, "\u00da\u0131"},
+        {"caf\xc3\xa9 \xf0\x9f\x98\x80", CodePage::Utf8, "caf\u00e9 \U0001f600"},
+        {"\xc0\xaf|\xed\xa0\x80|\xe2\x82|\xf4\x90\x80\x80|\xff", CodePage::Utf8,  // overlong, surrogate, cut, too large
+         "\ufffd\ufffd|\ufffd\ufffd\ufffd|\ufffd\ufffd|\ufffd\ufffd\ufffd\ufffd|\ufffd"},
+    };
+    for (const auto& k : cases) EXPECT_EQ(to_utf8(k.bytes, k.cp), k.utf8) << k.bytes;
+    EXPECT_EQ(json_quoted("a\"\\\x1b"), "\"a\\\"\\\\\\u001b\"");
+    EXPECT_EQ(hex_of("\x01\xfe"), "01fe");
+    CodePage cp = CodePage::Utf8;
+    EXPECT_TRUE(code_page_named("Windows-1252", &cp) && cp == CodePage::Windows1252);
+    EXPECT_FALSE(code_page_named("1250", &cp));
 }
 
 constexpr int64_t kPackTime = 1700000000;

@@ -16,7 +16,7 @@ constexpr int kNothing = 3;
 
 // The list as the install script reads it back, one entry per line.
 void print_list() {
-    for (const char* e = pk::GetFirstFile(); e; e = pk::GetNextFile()) std::printf("%s\n", e);
+    for (const char* e = pk::GetFirstFile(); e; e = pk::GetNextFile()) std::printf("%s\n", shown(e, stdout).c_str());
 }
 
 int run_select(int argc, char** argv) {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli.h"
 #include "platform/notify.h"
@@ -18,8 +19,9 @@ bool g_failed = false;
 // Where the DLL shows its "Error" box, the tool prints the same text on stderr.
 void stderr_notifier(const char* text) noexcept {
     g_failed = true;
-    const size_t n = std::strlen(text);
-    std::fprintf(stderr, "%s%s", text, (n > 0 && text[n - 1] == '\n') ? "" : "\n");
+    std::string line = text;
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    std::fprintf(stderr, "%s\n", shown(line, stderr).c_str());
 }
 
 void usage(FILE* out) {
@@ -43,6 +45,15 @@ Registrar::Registrar(const Command& c) noexcept {
 bool failure_reported() noexcept { return g_failed; }
 
 bool stderr_is_terminal() noexcept { return plat::stderr_is_terminal(); }
+
+std::string shown(const std::string& text, FILE* stream) {
+    static const bool out_terminal = plat::stdout_is_terminal(), err_terminal = plat::stderr_is_terminal();
+    if (!(stream == stdout ? out_terminal : err_terminal)) return text;
+    std::string escaped(text.size() * 4 + 1, '\0');  // each byte at most "<XX>"
+    session::escape_controls(text.c_str(), &escaped[0], escaped.size());
+    escaped.resize(std::strlen(escaped.c_str()));
+    return escaped;
+}
 
 }  // namespace qm::cli
 
