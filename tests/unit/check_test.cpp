@@ -464,6 +464,21 @@ TEST(Pack, OtherTarReadersReadItAsTheTree) {
     }
 }
 
+// Another process changing file just before the packer's first read of any file.
+void change_at_first_read(const fs::path& file, void (*change)(const fs::path&)) {
+    static fs::path target;
+    static void (*act)(const fs::path&);
+    target = file;
+    act = change;
+    qm::plat::fault::set_hook(
+        [](qm::plat::fault::Op op, void*) {
+            if (op != qm::plat::fault::Op::Read) return;
+            qm::plat::fault::set_hook(nullptr, nullptr);
+            act(target);
+        },
+        nullptr);
+}
+
 // Nothing is written for a tree the installer could not take whole; each problem names
 // its path.
 TEST(Pack, RefusesWhatTheInstallerWouldNotTake) {
@@ -484,15 +499,13 @@ TEST(Pack, RefusesWhatTheInstallerWouldNotTake) {
          "too long for a header"},
         {"a file that grows while it is packed",
          [](const fs::path& r) {
-             static std::string grows;
-             grows = (r / "bin/router.dat").string();
-             qm::plat::fault::set_hook(
-                 [](qm::plat::fault::Op op, void* path) {
-                     if (op != qm::plat::fault::Op::Read) return;
-                     qm::plat::fault::set_hook(nullptr, nullptr);
-                     qm::test::write_file(*static_cast<std::string*>(path), std::string(70001, 'r'));
-                 },
-                 &grows);
+             change_at_first_read(r / "bin/router.dat",
+                                  [](const fs::path& f) { qm::test::write_file(f, std::string(70001, 'r')); });
+         },
+         "bin/router.dat: changed while it was packed"},
+        {"a file whose time changes while it is packed, not its length",
+         [](const fs::path& r) {
+             change_at_first_read(r / "bin/router.dat", [](const fs::path& f) { qm::test::set_mtime(f, 1000000000); });
          },
          "bin/router.dat: changed while it was packed"},
     };
