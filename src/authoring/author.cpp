@@ -176,8 +176,6 @@ TarContextPtr open_to_read(const char* path, std::string* error) {
     return c;
 }
 
-// A path as one key: doubled and trailing "/" do not make another name, and "\\" is
-// the platform's separator as much as "/".
 std::string key_of(const char* path) {
     std::string k;
     for (const char* p = path; *p; ++p) {
