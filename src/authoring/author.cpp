@@ -19,15 +19,6 @@ using extract::DiskEntry;
 using extract::DiskKind;
 using extract::Outcome;
 
-// A path as one key: doubled and trailing "/" do not make another name.
-std::string key_of(const char* path) {
-    std::string k;
-    for (const char* p = path; *p; ++p)
-        if (*p != '/' || (!k.empty() && k.back() != '/')) k += *p;
-    while (!k.empty() && k.back() == '/') k.pop_back();
-    return k;
-}
-
 std::string time_text(int64_t t) {
     char text[64];
     extract::TarTimeText(t, text, sizeof text);
@@ -92,10 +83,17 @@ VerifiedMember verify_member(const std::string& target, const TarEntry& e) {
         return m;
     }
     const std::string path = under_target(target, e.name);
-    const DiskEntry d = extract::DiskProbe().at(nullptr, path.c_str());
+    // Looked at as extraction looks: a link is never followed, at the name or on the way.
+    Picture on_disk(target);
+    const extract::OnDisk look = extract::look_up_member(e, on_disk.probe());
+    const DiskEntry d = look.at_name;
     const bool directory = TarIsDirectory(e);
     m.state = VerifyState::Missing;
-    if (d.kind == DiskKind::Absent) {
+    if (look.link_on_way || d.kind == DiskKind::Link) {
+        m.state = VerifyState::Link;
+        m.reason = look.link_on_way ? "a link is on its way: an expansion never writes through one"
+                                    : "a link is at its name: an expansion never follows one";
+    } else if (d.kind == DiskKind::Absent) {
         m.reason = "not on disk";
     } else if (d.kind == DiskKind::Unknown) {
         m.reason = std::string("cannot be looked at (") + plat::error_text_or_null(d.error) + ")";
@@ -138,6 +136,16 @@ TarContextPtr open_to_read(const char* path, std::string* error) {
     return c;
 }
 
+std::string key_of(const char* path) {
+    std::string k;
+    for (const char* p = path; *p; ++p) {
+        const char ch = *p == '\\' ? '/' : *p;
+        if (ch != '/' || (!k.empty() && k.back() != '/')) k += ch;
+    }
+    while (!k.empty() && k.back() == '/') k.pop_back();
+    return k;
+}
+
 std::string single_line(const char* text) {
     std::string t = text;
     while (!t.empty() && t.back() == '\n') t.pop_back();
@@ -152,8 +160,8 @@ std::string under_target(const std::string& target, const char* name) {
 
 std::string parent_directory(const char* name) {
     std::string n = name;
-    while (!n.empty() && n.back() == '/') n.pop_back();
-    const size_t last = n.rfind('/');
+    while (!n.empty() && (n.back() == '/' || n.back() == '\\')) n.pop_back();
+    const size_t last = n.find_last_of("/\\");
     return last == std::string::npos ? "" : n.substr(0, last);
 }
 
@@ -186,6 +194,7 @@ const char* verify_state_name(VerifyState s) noexcept {
         case VerifyState::Missing: return "missing";
         case VerifyState::Modified: return "modified";
         case VerifyState::KeptNewer: return "kept-newer";
+        case VerifyState::Link: return "link";
     }
     return "";
 }

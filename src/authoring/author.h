@@ -30,7 +30,7 @@ struct PlanReport {
 // would have left it.
 PlanReport plan_expansion(const char* package, const char* target);
 
-enum class VerifyState { Ok, Missing, Modified, KeptNewer };
+enum class VerifyState { Ok, Missing, Modified, KeptNewer, Link };
 
 struct VerifiedMember {
     std::string name;
@@ -46,11 +46,11 @@ struct VerifyReport {
 };
 
 // Whether target holds each member as the package holds it: a file with the member's
-// bytes, a directory. Where a name comes more than once, the copy an expansion leaves
+// bytes, a directory; never through a link (one at the name or on the way differs). Where a name comes more than once, the copy an expansion leaves
 // counts (a later one of the same or a newer time).
 VerifyReport verify_install(const char* package, const char* target);
 
-// "ok", "missing", "modified", "kept-newer".
+// "ok", "missing", "modified", "kept-newer", "link".
 const char* verify_state_name(VerifyState s) noexcept;
 
 }  // namespace qm::authoring

@@ -19,10 +19,14 @@ tar::TarContextPtr open_to_read(const char* path, std::string* error);
 // A message without the line end some of them carry.
 std::string single_line(const char* text);
 
+// A path as one key, as the platform names one file: "\" and "/" alike, doubled and
+// trailing separators dropped.
+std::string key_of(const char* path);
+
 // The target's path for a member name.
 std::string under_target(const std::string& target, const char* name);
 
-// The directory a name leads into ("a/b" and "a/b/": "a").
+// The directory a name leads into ("a/b", "a/b/" and "a\\b": "a").
 std::string parent_directory(const char* name);
 
 // The target as a plan sees it: what is on disk (or nothing at all, for the checker,

@@ -7,6 +7,7 @@
 
 #include "extract/verdict.h"
 #include "authoring/author_walk.h"
+#include "authoring/names_report.h"
 #include "packages/expand.h"
 #include "tar/tar.h"
 
@@ -83,6 +84,7 @@ CheckReport check_package(const char* path) {
     // The plan against a target that holds nothing: what the package itself makes, and
     // the directories it relies on the target to have.
     Picture nothing;
+    NamesReport names;
     std::map<std::string, int> seen;
     bool manifest_done = false;
     const Ending end = plan_walk(c.get(), nothing, [&](const PlannedStep& s) {
@@ -96,8 +98,12 @@ CheckReport check_package(const char* path) {
             r.findings.push_back(format("member \"%s\" stops the expansion: %s", m.name.c_str(), m.why.c_str()));
         if (!s.assumed_directory.empty())
             r.findings.push_back(format("member \"%s\" needs the directory \"%s\" on the target: no earlier "
-                                        "member creates it (a name with one \"/\" gets no directory made)",
-                                        m.name.c_str(), s.assumed_directory.c_str()));
+                                        "member creates it (%s)",
+                                        m.name.c_str(), s.assumed_directory.c_str(),
+                                        std::strchr(e.name, '\\')
+                                            ? "a \"\\\" is a separator to Windows, but extraction makes no directory there"
+                                            : "a name with one \"/\" gets no directory made"));
+        names.add(e, r.findings);
         if (strnlen(reinterpret_cast<const char*>(e.header->name), 100) == 100)
             r.findings.push_back(format("member \"%s\" fills all 100 bytes of the name field: a longer name "
                                         "would have been cut or split by its writer",

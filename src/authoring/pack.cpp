@@ -26,6 +26,7 @@ struct Item {
     bool directory = false;
     bool executable = false;
     int64_t size = 0;
+    int64_t mtime = 0;  // as the walk saw it, to tell a file that changes while packed
 };
 
 struct Walk {
@@ -74,12 +75,12 @@ void walk(const std::string& disk_dir, const std::string& prefix, Walk& w) {
                 break;
             case plat::EntryStat::Kind::Directory:
                 note_time(w, st.mtime);
-                w.items.push_back(Item{member + "/", disk, true, false, 0});
+                w.items.push_back(Item{member + "/", disk, true, false, 0, st.mtime});
                 walk(disk, member + "/", w);
                 break;
             case plat::EntryStat::Kind::File:
                 note_time(w, st.mtime);
-                w.items.push_back(Item{member, disk, false, st.executable, st.size});
+                w.items.push_back(Item{member, disk, false, st.executable, st.size, st.mtime});
                 break;
         }
     }
@@ -102,6 +103,16 @@ std::string refusal(const Item& item) {
     std::string text = v.message;
     while (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
+}
+
+// Whether the file read whole differs from what the walk saw: more bytes than were read
+// (it grew meanwhile), or another time. A rewrite of the same length within the same
+// second cannot be told.
+bool changed_since_walk(const Item& item, plat::InFile& in) {
+    int64_t size = -1;
+    plat::EntryStat now;
+    return in.size(&size) != 0 || size != item.size || plat::entry_stat(item.disk.c_str(), &now) != 0 ||
+           now.kind != plat::EntryStat::Kind::File || now.mtime != item.mtime;
 }
 
 // Writes the items into an open file; "" or what went wrong.
@@ -127,6 +138,7 @@ std::string write_items(plat::WholeFile& out, const std::vector<Item>& items, in
             if (int e = out.write(buffer.get(), n)) return "cannot be written (" + error_text(e) + ")";
             left -= static_cast<int64_t>(n);
         }
+        if (changed_since_walk(item, in)) return item.member + ": changed while it was packed";
         const size_t pad = static_cast<size_t>((kBlock - size % kBlock) % kBlock);
         if (int e = out.write(zeros, pad)) return "cannot be written (" + error_text(e) + ")";
         *bytes += size + static_cast<int64_t>(pad);
@@ -135,6 +147,13 @@ std::string write_items(plat::WholeFile& out, const std::vector<Item>& items, in
     if (int e = out.write(zeros, sizeof zeros)) return "cannot be written (" + error_text(e) + ")";
     *bytes += sizeof zeros;
     return "";
+}
+
+bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int days_in_month(int y, int m) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && leap(y) ? 29 : kDays[m - 1];
 }
 
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
@@ -174,7 +193,11 @@ bool parse_pack_time(const char* text, int64_t* out) {
             rest += 1 + m;
         }
     }
-    if (*rest != '\0' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return false;
+    // A date the calendar does not have is refused, not rolled over into the next month
+    // or minute: a package time is given to be exact.
+    if (*rest != '\0' || y < 1970 || mo < 1 || mo > 12 || d < 1 || d > days_in_month(y, mo) || h < 0 || h > 23 ||
+        mi < 0 || mi > 59 || s < 0 || s > 59)
+        return false;
     *out = days_from_civil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 + mi * 60 + s;
     return true;
 }

@@ -254,6 +254,60 @@ bool look_up_explains(int create_error) noexcept {
            create_error == plat::kEISDIR || create_error == plat::kENAMETOOLONG;
 }
 
+bool is_separator(char ch) noexcept { return ch == '/' || ch == '\\'; }
+
+// The step that needs the directory ending at `at` in a file's name: the mkdir of the
+// first directory extraction makes that holds it (its path formed as make_way forms it,
+// doubled "/" dropped), or, when none does, the create of the file itself (left empty).
+void note_unmade(const char* name, size_t at, bool made_at_slash, int error, OnDisk& d) noexcept {
+    d.unmade_error = error;
+    const char* end = made_at_slash ? std::strchr(name + at, '/') : nullptr;
+    if (!end) return;
+    size_t n = 0;
+    for (const char* p = name; p < end && n + 1 < sizeof d.unmade_step; ++p)
+        if (*p != '/' || (n > 0 && d.unmade_step[n - 1] != '/')) d.unmade_step[n++] = *p;
+    d.unmade_step[n] = '\0';
+}
+
+// A name holding a "\": the platform walks every component before a separator of either
+// kind, while extraction makes missing directories only at a "/" (for a file whose name
+// has two or more). The first directory the platform needs that is neither there nor
+// made goes into d with the step that fails for it; a link among them is one on the way.
+void look_past_backslashes(const TarEntry& e, const PathProbe& probe, OnDisk& d) noexcept {
+    const char* name = e.name;
+    size_t len = std::strlen(name);
+    if (!std::memchr(name, '\\', len)) return;
+    const bool directory = tar::TarIsDirectory(e);
+    if (directory)
+        while (len > 0 && is_separator(name[len - 1])) --len;
+    const char* last = std::strrchr(name, '/');
+    const bool made_at_slash = !directory && last && std::memchr(name, '/', static_cast<size_t>(last - name));
+    const bool absent = d.at_name.kind == DiskKind::Absent;
+    char path[kNameSize];
+    bool missing = false;  // from here on nothing is there: only what extraction makes
+    for (size_t i = 1; i < len; ++i) {
+        if (!is_separator(name[i]) || is_separator(name[i - 1])) continue;
+        const bool made = made_at_slash && name[i] == '/';
+        if (!missing) {
+            std::memcpy(path, name, i);
+            path[i] = '\0';
+            const DiskEntry w = probe.at(probe.context, path);
+            if (w.kind == DiskKind::Directory) continue;
+            if (w.kind == DiskKind::Link) {
+                d.link_on_way = true;
+                return;
+            }
+            missing = true;
+            if (made && w.kind == DiskKind::Absent) continue;
+            if (absent) note_unmade(name, i, made_at_slash, w.kind == DiskKind::Unknown ? w.error : plat::kENOENT, d);
+            return;
+        }
+        if (made) continue;
+        if (absent) note_unmade(name, i, made_at_slash, plat::kENOENT, d);
+        return;
+    }
+}
+
 }  // namespace
 
 PathProbe DiskProbe() noexcept { return PathProbe{&stat_probe, nullptr}; }
@@ -276,6 +330,7 @@ OnDisk look_up_member(const TarEntry& e, const PathProbe& probe) noexcept {
         std::snprintf(d.way_component, sizeof d.way_component, "%s", comp);
         return false;
     });
+    look_past_backslashes(e, probe, d);
     return d;
 }
 

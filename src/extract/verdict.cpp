@@ -36,6 +36,22 @@ Verdict refuse_link(const char* name) noexcept {
     return v;
 }
 
+// v, unless a directory the platform needs for it (after a "\") is missing: then the
+// failure of the step that needs it, own_format being the member's own step.
+Verdict unless_unmade(const OnDisk& d, const char* name, const char* own_format, const Verdict& v) noexcept {
+    if (d.unmade_error == 0) return v;
+    Verdict f = stop(Outcome::Fail);
+    if (d.unmade_step[0])
+        TarFormat(f.message, text::kMkdir, d.unmade_step, d.unmade_error, etext(d.unmade_error));
+    else
+        TarFormat(f.message, own_format, name, d.unmade_error, etext(d.unmade_error));
+    f.error = d.unmade_error;
+    // A directory that is not there (rather than something else in its place) is one a
+    // target may have: the checker, which sees none, assumes it.
+    f.needs_parent = d.unmade_error == plat::kENOENT;
+    return f;
+}
+
 Parents parents_of(const char* name) noexcept {
     const char* last = std::strrchr(name, '/');
     if (!last) return Parents::None;
@@ -100,7 +116,8 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
     }
 
     const Parents parents = parents_of(name);
-    if (parents == Parents::None || d.way.kind == DiskKind::Directory) return stop(Outcome::Write);
+    if (parents == Parents::None || d.way.kind == DiskKind::Directory)
+        return unless_unmade(d, name, text::kCreateFile, stop(Outcome::Write));
     Verdict v = stop(Outcome::Fail);
     if (parents == Parents::MustExist) {
         // Nothing is made for such a name, so its creation fails as the runtime reports
@@ -115,7 +132,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
         case DiskKind::Absent:
             v.outcome = Outcome::Write;
             v.make_dirs = true;
-            break;
+            return unless_unmade(d, name, text::kCreateFile, v);
         case DiskKind::Unknown:
             TarFormat(v.message, text::kStatDir, d.way_component, d.way.error, etext(d.way.error));
             v.error = d.way.error;
@@ -162,7 +179,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
     if (d.way.kind == DiskKind::Directory) {
         v.outcome = Outcome::Directory;
         v.make_dirs = true;
-        return v;
+        return unless_unmade(d, name, text::kExtractDir, v);
     }
     const int err = d.way.kind == DiskKind::Unknown ? d.way.error : plat::kENOENT;
     TarFormat(v.message, text::kExtractDir, name, err, etext(err));

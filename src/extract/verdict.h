@@ -48,6 +48,13 @@ struct OnDisk {
     // A link among the directory components, looked for whatever is at the name: a
     // member is never written through one.
     bool link_on_way = false;
+    // A "\" in a name is a separator to the platform, but extraction makes directories
+    // only at "/": where a directory the platform needs is neither there nor made, the
+    // step that needs it fails. unmade_error is that failure's error number (0: every
+    // step has its directory), unmade_step the mkdir that fails (its path as extraction
+    // forms it), or empty for the member's own create or mkdir.
+    int unmade_error = 0;
+    char unmade_step[kNameSize] = "";
 };
 
 // What becomes of a member: the one model that extraction acts on and that the checker,

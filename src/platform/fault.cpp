@@ -16,13 +16,17 @@ Slot g_slots[static_cast<int>(Op::Count_)];
 // check while the test's thread arms, so the slots are taken in turn.
 std::atomic<bool> g_any{false};
 std::atomic_flag g_busy = ATOMIC_FLAG_INIT;
+std::atomic_flag g_hook_busy = ATOMIC_FLAG_INIT;
+thread_local bool t_in_hook = false;
 
+// One thread at a time on flag.
 struct Turn {
-    Turn() noexcept {
-        while (g_busy.test_and_set(std::memory_order_acquire)) {
+    explicit Turn(std::atomic_flag& flag = g_busy) noexcept : flag_(flag) {
+        while (flag_.test_and_set(std::memory_order_acquire)) {
         }
     }
-    ~Turn() { g_busy.clear(std::memory_order_release); }
+    ~Turn() { flag_.clear(std::memory_order_release); }
+    std::atomic_flag& flag_;
 };
 Hook g_hook = nullptr;
 void* g_hook_context = nullptr;
@@ -67,9 +71,22 @@ void set_hook(Hook hook, void* context) noexcept {
 
 int check(Op op) noexcept {
     if (!g_any) return 0;
-    // The hook too: a test's look at the disk sees one step at a time.
+    Hook hook = nullptr;
+    void* context = nullptr;
+    {
+        const Turn turn;
+        hook = g_hook;
+        context = g_hook_context;
+    }
+    // A test's look at the disk sees one step at a time; a hook may change the hooks,
+    // and what it calls itself is not looked at again.
+    if (hook && !t_in_hook) {
+        const Turn one_hook(g_hook_busy);
+        t_in_hook = true;
+        hook(op, context);
+        t_in_hook = false;
+    }
     const Turn turn;
-    if (g_hook) g_hook(op, g_hook_context);
     Slot& s = g_slots[static_cast<int>(op)];
     if (!s.armed) return 0;
     if (s.pass > 0) {

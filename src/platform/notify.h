@@ -21,5 +21,7 @@ void default_notifier(const char* text) noexcept;
 // Whether the standard error stream is a terminal (the command-line tool writes its
 // progress there only then).
 bool stderr_is_terminal() noexcept;
+// The same of the standard output stream.
+bool stdout_is_terminal() noexcept;
 
 }  // namespace qm::plat

@@ -220,4 +220,11 @@ void Call::add(void* handle) noexcept {
     append_raw(args_, sizeof args_, len, v);
 }
 
+void escape_controls(const char* text, char* out, size_t size) noexcept {
+    if (size == 0) return;
+    size_t len = 0;
+    out[0] = '\0';
+    append_escaped(out, size, len, text);
+}
+
 }  // namespace qm::session

@@ -56,6 +56,10 @@ void note(const char* fmt, ...) noexcept
 #endif
     ;
 
+// text with every control character written as <XX>, as the log writes it, into out
+// (size bytes, cut to fit): for whoever shows a name from outside on a terminal.
+void escape_controls(const char* text, char* out, size_t size) noexcept;
+
 // Where this call's log is: QUILLMAR_LOG, or in unattended mode the temporary folder's
 // "quillmar.log"; empty when there is none. For tests and the tool.
 const char* log_path() noexcept;

@@ -25,13 +25,15 @@ bool put_octal(unsigned char* field, int width, int64_t value) noexcept {
 // Where path splits into a ustar prefix and name: the first "/" after which the rest
 // fits the name field with room for its terminator (a name that fills the field is
 // legal but reads as one cut by its writer), and before which the prefix fits. Null
-// when there is no such "/".
+// when there is no such "/". A directory's own final "/" splits too, leaving the name
+// field empty: readers join the prefix, a "/" and the name, so a directory whose path
+// has 100 bytes still reads back with its "/".
 const char* prefix_split(const char* path, size_t len) noexcept {
     for (const char* s = std::strchr(path, '/'); s; s = std::strchr(s + 1, '/')) {
         const size_t prefix = static_cast<size_t>(s - path);
         const size_t rest = len - prefix - 1;
         if (prefix > sizeof(TarHeaderBlock::prefix)) return nullptr;
-        if (prefix > 0 && rest > 0 && rest < sizeof(TarHeaderBlock::name)) return s;
+        if (prefix > 0 && rest < sizeof(TarHeaderBlock::name)) return s;
     }
     return nullptr;
 }

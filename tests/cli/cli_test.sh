@@ -154,5 +154,28 @@ check "a refused log leaves the command its outcome" '[ $rc -eq 0 ] && [ "$(cat 
   [ "$err" = "quillmar: the log \"link.log\" is refused (a link): nothing is written to it
 quillmar: QUILLMAR_LOG is longer than the 1023 characters a log'"'"'s path may have: not used" ]'
 
+# Names from another machine's code page, a byte no character stands for, a control byte.
+python3 - <<'PY'
+import tarfile, io
+with tarfile.open("foreign.pkg", "w", format=tarfile.USTAR_FORMAT, encoding="latin-1") as t:
+    for name in ["caf\xe9", "\xff", "x\x81", "ctl\x1b[2Jx"]:
+        t.addfile(tarfile.TarInfo(name), io.BytesIO(b""))
+PY
+mkdir foreign
+decoded() { python3 -c 'import json,sys; print("|".join(json.dumps(o["member"])[1:-1] + "=" + o.get("member_bytes", "") for o in map(json.loads, sys.stdin)))'; }
+check "plan --json decodes names from Windows-1252, with the bytes where they differ" '[ "$("$cli" plan foreign.pkg foreign --json | decoded)" = "caf\u00e9=636166e9|\u00ff=ff|x\ufffd=7881|ctl\u001b[2Jx=" ]'
+check "--codepage 437 and utf-8 decode as they say (a byte without a character: U+FFFD)" '[ "$("$cli" plan foreign.pkg foreign --codepage 437 --json | decoded)" = "caf\u0398=636166e9|\u00a0=ff|x\u00fc=7881|ctl\u001b[2Jx=" ] && [ "$("$cli" verify foreign.pkg foreign --json --codepage utf-8 | decoded)" = "caf\ufffd=636166e9|\ufffd=ff|x\ufffd=7881|ctl\u001b[2Jx=" ]'
+"$cli" plan foreign.pkg foreign --codepage 1250 --json >/dev/null 2>&1; rc=$?
+check "an unknown code page is a usage error" '[ $rc -eq 2 ]'
+# On a terminal a name's control bytes are shown, not obeyed; into a file they stay as they are.
+check "check shows control bytes as <XX> on a terminal" 'script -qec "\"$cli\" check foreign.pkg" /dev/null | grep -q "ctl<1B>\[2Jx"'
+check "and writes them as they are elsewhere" '"$cli" check foreign.pkg | grep -q "$(printf "ctl\033\\[2Jx")"'
+# pack: an impossible date, and names Windows would merge.
+"$cli" pack tree feb31.pkg --mtime 2026-02-31 2>/dev/null; rc=$?
+check "pack --mtime refuses a date the calendar lacks (exit 2, nothing written)" '[ $rc -eq 2 ] && [ ! -e feb31.pkg ]'
+mkdir -p cased/Docs && : > cased/Readme && : > cased/README && : > cased/Docs/notes.
+"$cli" pack cased cased.pkg >cased.txt; rc=$?
+check "pack writes names Windows would merge, with findings (exit 1)" '[ $rc -eq 1 ] && grep -q "\"README\" and \"Readme\" differ only in letter case" cased.txt && grep -q "\"notes.\" ends in a dot or a space" cased.txt'
+
 echo "$passes passed, $fails failed"
 [ $fails -eq 0 ]

@@ -4,6 +4,7 @@
 // and the Windows tests (quillmar.exe plan against the DLL's expansion) judge alike.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -71,6 +72,15 @@ inline const std::vector<PlanCase>& plan_cases() {
          {{"ok.txt", "o"}, {"link", "", '2'}}, {"write", "refuse"}},
         {"one name twice, the second older", [](const fs::path&) {},
          {{"twice", "first"}, {"twice", "second", '0', kPlanTime - 1}}, {"write", "keep-newer"}},
+        // "\" separates for the platform; extraction makes directories only at "/".
+        {"a \\ name without its directory", [](const fs::path&) {}, {{"back\\slash", "b"}, {"later", "l"}},
+         {"fail", "not-reached"}},
+        {"a name of three \\ parts without its directories", [](const fs::path&) {}, {{"p\\q\\r", "r"}}, {"fail"}},
+        {"\\ names whose directories the package makes", [](const fs::path&) {},
+         {{"back/", "", '5'}, {"back\\slash", "b"}, {"p/", "", '5'}, {"p/q/", "", '5'}, {"p\\q\\r", "r"}},
+         {"directory", "write", "directory", "directory", "write"}},
+        {"a \\ inside the directories extraction makes", [](const fs::path&) {}, {{"x/y\\z/f", "f"}}, {"fail"}},
+        {"a \\ directory member without its parent", [](const fs::path&) {}, {{"a\\b/", "", '5'}}, {"fail"}},
     };
     return cases;
 }
@@ -110,7 +120,9 @@ inline std::vector<std::string> disagreements(const PlanCase& k, const std::vect
     for (size_t i = 0; i < plan.size(); ++i) {
         const PlanRow& row = plan[i];
         const PlanMember& m = k.members[i];
-        const fs::path at = target / m.name;
+        std::string on_disk = m.name;
+        std::replace(on_disk.begin(), on_disk.end(), '\\', '/');
+        const fs::path at = target / on_disk;
         if (row.member != m.name) say("row " + std::to_string(i) + " names " + row.member);
         if (row.action != k.actions[i]) say(m.name + " planned " + row.action + ", expected " + k.actions[i]);
         // Only the copy of a name that the expansion leaves last can be seen on disk.

@@ -23,8 +23,10 @@
 #include "common/temp_dir.h"
 #include "authoring/author.h"
 #include "authoring/check.h"
+#include "authoring/json.h"
 #include "packages/expand.h"
 #include "authoring/pack.h"
+#include "platform/fault.h"
 
 using namespace qm::authoring;
 using qm::packages::ExpandPackage;
@@ -141,7 +143,18 @@ INSTANTIATE_TEST_SUITE_P(
                     [](TarBuilder& b) { b.file("lib/x.dll", "x").end(); },
                     "needs the directory \"lib\""},
         FindingCase{"duplicate name", [](TarBuilder& b) { b.file("etc/dorva/router/r.tcl", "again").end(); },
-                    "appears more than once"}));
+                    "appears more than once"},
+        FindingCase{"names that differ in letter case", [](TarBuilder& b) { b.file("etc/dorva/router/R.tcl", "R").end(); },
+                    "\"etc/dorva/router/r.tcl\" and \"etc/dorva/router/R.tcl\" differ only in letter case"},
+        FindingCase{"a directory on the way in another case", [](TarBuilder& b) { b.file("ETC/x", "x").end(); },
+                    "\"etc\" and \"ETC\" differ only in letter case"},
+        FindingCase{"a name ending in a dot", [](TarBuilder& b) { b.file("etc/notes.", "x").end(); },
+                    "\"notes.\" ends in a dot or a space"},
+        FindingCase{"a directory ending in a space", [](TarBuilder& b) { b.dir("etc/dir /").end(); },
+                    "\"dir \" ends in a dot or a space"},
+        FindingCase{"a \\ without its directory", [](TarBuilder& b) { b.file("back\\slash", "x").end(); },
+                    "member \"back\\slash\" needs the directory \"back\" on the target: no earlier member creates it "
+                    "(a \"\\\" is a separator to Windows, but extraction makes no directory there)"}));
 
 TEST(Check, ManifestFindings) {
     struct Case {
@@ -261,7 +274,8 @@ TEST(Verify, ReportsEachKindOfDifference) {
     fs::create_directory(target);
     TarBuilder b;
     b.dir("etc/").file("etc/same", "s").file("etc/gone", "g").file("etc/edited", "e").file("etc/local", "l")
-        .file("etc/now-a-dir", "d").dir("empty/").file("etc/same", "s2", 315630000 - 5).file("../evil", "x").end();
+        .file("etc/now-a-dir", "d").dir("empty/").file("etc/linked", "k").dir("way/").file("way/f", "w")
+        .file("etc/same", "s2", 315630000 - 5).file("../evil", "x").end();
     qm::test::write_bytes(t / "p.pkg", b.bytes());
     const std::string package = (t / "p.pkg").string();
     qm::test::NotifyCapture cap;
@@ -276,16 +290,28 @@ TEST(Verify, ReportsEachKindOfDifference) {
     fs::remove(target / "etc/now-a-dir");
     fs::create_directory(target / "etc/now-a-dir");
     fs::remove(target / "empty");
+    std::map<std::string, std::string> links = {{"etc/linked", "ok"}, {"way/", "ok"}, {"way/f", "ok"}};
+#ifndef _WIN32
+    // Links to the member's own bytes outside the target: at a file's name, and in place
+    // of a directory on the way.
+    fs::remove(target / "etc/linked");
+    qm::test::write_file(t / "outside", "k");
+    fs::create_symlink(t / "outside", target / "etc/linked");
+    fs::rename(target / "way", t / "way-outside");
+    fs::create_directory_symlink(t / "way-outside", target / "way");
+    links = {{"etc/linked", "link"}, {"way/", "link"}, {"way/f", "link"}};
+#endif
 
     const VerifyReport r = verify_install(package.c_str(), target.string().c_str());
     ASSERT_TRUE(r.readable);
     EXPECT_FALSE(r.all_ok);
     std::map<std::string, std::string> states;
     for (const VerifiedMember& m : r.members) states[m.name] = verify_state_name(m.state);
-    const std::map<std::string, std::string> expected = {
+    std::map<std::string, std::string> expected = {
         {"etc/", "ok"},           {"etc/same", "ok"},     {"etc/gone", "missing"},
         {"etc/edited", "modified"}, {"etc/local", "kept-newer"}, {"etc/now-a-dir", "missing"},
         {"empty/", "missing"},    {"../evil", "missing"}};
+    expected.insert(links.begin(), links.end());
     EXPECT_EQ(states, expected);
     for (const VerifiedMember& m : r.members)
         if (m.name == "../evil") {
@@ -302,6 +328,28 @@ TEST(Verify, ReportsEachKindOfDifference) {
     EXPECT_FALSE(verify_install((t / "absent.pkg").string().c_str(), target.string().c_str()).readable);
 }
 
+// The tool's JSON text: every code page's bytes into UTF-8, and malformed UTF-8 as U+FFFD
+// a byte, so that the output always parses.
+TEST(Json, NamesDecodeIntoUtf8) {
+    const struct {
+        const char* bytes;
+        CodePage cp;
+        const char* utf8;
+    } cases[] = {
+        {"caf\xe9", CodePage::Windows1252, "caf\u00e9"},      {"\x80\x81\x9f", CodePage::Windows1252, "\u20ac\ufffd\u0178"},
+        {"\xe9\xff", CodePage::Oem437, "\u0398\u00a0"},          {"\xe9\xd5", CodePage::Oem850, "\u00da\u0131"},
+        {"caf\xc3\xa9 \xf0\x9f\x98\x80", CodePage::Utf8, "caf\u00e9 \U0001f600"},
+        {"\xc0\xaf|\xed\xa0\x80|\xe2\x82|\xf4\x90\x80\x80|\xff", CodePage::Utf8,  // overlong, surrogate, cut, too large
+         "\ufffd\ufffd|\ufffd\ufffd\ufffd|\ufffd\ufffd|\ufffd\ufffd\ufffd\ufffd|\ufffd"},
+    };
+    for (const auto& k : cases) EXPECT_EQ(to_utf8(k.bytes, k.cp), k.utf8) << k.bytes;
+    EXPECT_EQ(json_quoted("a\"\\\x1b"), "\"a\\\"\\\\\\u001b\"");
+    EXPECT_EQ(hex_of("\x01\xfe"), "01fe");
+    CodePage cp = CodePage::Utf8;
+    EXPECT_TRUE(code_page_named("Windows-1252", &cp) && cp == CodePage::Windows1252);
+    EXPECT_FALSE(code_page_named("1250", &cp));
+}
+
 constexpr int64_t kPackTime = 1700000000;
 
 // A tree with what packages hold: nested and empty directories, a path that needs the
@@ -314,6 +362,7 @@ void make_tree(const fs::path& root) {
     const std::string deep = "lib/" + std::string(60, 'a') + "/" + std::string(60, 'b');
     qm::test::write_file(root / deep / "deep.tcl", "puts deep");
     qm::test::write_file(root / ("etc/" + std::string(95, 'n')), "ninety-nine");
+    fs::create_directories(root / ("var/" + std::string(100, 'v')));  // its name in the prefix field alone
 }
 
 TEST(Pack, TheExpansionGivesBackTheTree) {
@@ -377,7 +426,9 @@ TEST(Pack, ParsesTimes) {
     } cases[] = {{"1700000000", true, 1700000000}, {"@0", true, 0}, {"2026-01-01", true, 1767225600},
                  {"2026-01-01 00:00:01Z", true, 1767225601}, {"1998-06-01T12:00:00", true, 896702400},
                  {"1998-06-01T12:00", true, 896702400}, {"yesterday", false, 0}, {"2026-13-01", false, 0},
-                 {"@x", false, 0}, {"2026-01-01 25:00", false, 0}};
+                 {"@x", false, 0}, {"2026-01-01 25:00", false, 0}, {"2026-02-31", false, 0},
+                 {"2024-02-29", true, 1709164800}, {"2026-01-01 23:59:60", false, 0}, {"2026-01-01 24:00", false, 0},
+                 {"2026-01-01 12:60", false, 0}};
     for (const auto& k : cases) {
         int64_t v = -1;
         EXPECT_EQ(parse_pack_time(k.text, &v), k.ok) << k.text;
@@ -412,6 +463,21 @@ TEST(Pack, OtherTarReadersReadItAsTheTree) {
     }
 }
 
+// Another process changing file just before the packer's first read of any file.
+void change_at_first_read(const fs::path& file, void (*change)(const fs::path&)) {
+    static fs::path target;
+    static void (*act)(const fs::path&);
+    target = file;
+    act = change;
+    qm::plat::fault::set_hook(
+        [](qm::plat::fault::Op op, void*) {
+            if (op != qm::plat::fault::Op::Read) return;
+            qm::plat::fault::set_hook(nullptr, nullptr);
+            act(target);
+        },
+        nullptr);
+}
+
 // Nothing is written for a tree the installer could not take whole; each problem names
 // its path.
 TEST(Pack, RefusesWhatTheInstallerWouldNotTake) {
@@ -430,6 +496,17 @@ TEST(Pack, RefusesWhatTheInstallerWouldNotTake) {
         {"a path that fits no header",
          [](const fs::path& r) { qm::test::write_file(r / "etc" / std::string(120, 'x'), "x"); },
          "too long for a header"},
+        {"a file that grows while it is packed",
+         [](const fs::path& r) {
+             change_at_first_read(r / "bin/router.dat",
+                                  [](const fs::path& f) { qm::test::write_file(f, std::string(70001, 'r')); });
+         },
+         "bin/router.dat: changed while it was packed"},
+        {"a file whose time changes while it is packed, not its length",
+         [](const fs::path& r) {
+             change_at_first_read(r / "bin/router.dat", [](const fs::path& f) { qm::test::set_mtime(f, 1000000000); });
+         },
+         "bin/router.dat: changed while it was packed"},
     };
     for (const Case& k : cases) {
         TempDir t;

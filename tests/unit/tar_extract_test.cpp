@@ -694,6 +694,10 @@ const LinkCase kLinks[] = {
      "ERROR:File \"a/old.txt\" unsafe name (link in the path). Not extracted\n"},
     {"link at a directory member's name", "d", "dir", "d/",
      "ERROR:File \"d/\" unsafe name (link in the path). Not extracted\n"},
+    {"directory link before a \\", "a", "dir", "a\\old.txt",
+     "ERROR:File \"a\\old.txt\" unsafe name (link in the path). Not extracted\n"},
+    {"directory link first of three \\ parts", "a", "dir", "a\\b\\f",
+     "ERROR:File \"a\\b\\f\" unsafe name (link in the path). Not extracted\n"},
 };
 
 class Links : public ::testing::TestWithParam<LinkCase> {};

@@ -50,6 +50,11 @@ bool failure_reported() noexcept;
 // True when standard error is a terminal (progress is shown only there).
 bool stderr_is_terminal() noexcept;
 
+// text as it may be written to stream: on a terminal with every control character
+// shown as <XX> (a name from a package must not move the cursor or recolour the screen),
+// elsewhere as it is.
+std::string shown(const std::string& text, FILE* stream);
+
 // Prints the package checker's findings; 0 when there are none, 1 otherwise.
 int print_findings(const std::vector<std::string>& findings);
 

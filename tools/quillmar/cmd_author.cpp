@@ -12,6 +12,7 @@
 #include "cli.h"
 #include "authoring/author.h"
 #include "authoring/check.h"
+#include "authoring/json.h"
 #include "authoring/pack.h"
 #include "platform/calendar.h"
 
@@ -21,38 +22,41 @@ namespace {
 namespace fs = std::filesystem;
 using namespace qm::authoring;
 
-std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (const char ch : s) {
-        const unsigned char u = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (u < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += ch;
-        }
+// How plan and verify write their rows: as text, or one JSON object a line, names
+// decoded from the package's code page.
+struct Output {
+    bool json = false;
+    CodePage code_page = CodePage::Windows1252;
+};
+
+void print_row(const Output& o, const char* key, const std::string& name, const char* what,
+               const std::string& reason) {
+    if (!o.json) {
+        std::printf("  %-11s %-36s %s\n", what, shown(name, stdout).c_str(), shown(reason, stdout).c_str());
+        return;
     }
-    return out + "\"";
+    const std::string text = to_utf8(name, o.code_page);
+    // The bytes too, where the text is not them: nothing of the name is lost.
+    const std::string bytes = text == name ? "" : ",\"member_bytes\":\"" + hex_of(name) + "\"";
+    std::printf("{\"member\":%s%s,\"%s\":\"%s\",\"reason\":%s}\n", json_quoted(text).c_str(), bytes.c_str(), key, what,
+                json_quoted(to_utf8(reason, o.code_page)).c_str());
 }
 
-void print_row(bool json, const char* key, const std::string& name, const char* what, const std::string& reason) {
-    if (json)
-        std::printf("{\"member\":%s,\"%s\":%s,\"reason\":%s}\n", json_string(name).c_str(), key, what,
-                    json_string(reason).c_str());
-    else
-        std::printf("  %-11s %-36s %s\n", what, name.c_str(), reason.c_str());
-}
-
-// "--json" as the optional last argument; false with a usage message for anything else.
-bool json_flag(int argc, char** argv, int fixed, bool* json) {
-    *json = argc > fixed && std::strcmp(argv[fixed], "--json") == 0;
-    if (argc > fixed && !*json) {
-        std::fprintf(stderr, "quillmar: unknown option '%s'\n", argv[fixed]);
-        return false;
+// "--json" and "--codepage CP" after the fixed arguments; false with a message for
+// anything else.
+bool output_options(int argc, char** argv, int fixed, Output* o) {
+    for (int i = fixed; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            o->json = true;
+        } else if (std::strcmp(argv[i], "--codepage") == 0 && i + 1 < argc) {
+            if (!code_page_named(argv[++i], &o->code_page)) {
+                std::fprintf(stderr, "quillmar: unknown code page '%s' (1252, 437, 850 or utf-8)\n", argv[i]);
+                return false;
+            }
+        } else {
+            std::fprintf(stderr, "quillmar: unknown option '%s'\n", argv[i]);
+            return false;
+        }
     }
     return true;
 }
@@ -65,20 +69,17 @@ bool is_directory(const char* dir) {
 }
 
 int run_plan(int argc, char** argv) {
-    bool json = false;
-    if (!json_flag(argc, argv, 2, &json) || !is_directory(argv[1])) return 2;
+    Output out;
+    if (!output_options(argc, argv, 2, &out) || !is_directory(argv[1])) return 2;
     const PlanReport r = plan_expansion(argv[0], argv[1]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be read: %s\n", argv[0], r.error.c_str());
         return 2;
     }
-    if (!json) std::printf("%s into %s:\n", argv[0], argv[1]);
-    for (const PlannedMember& m : r.members) {
-        const std::string action = json ? "\"" + std::string(qm::extract::outcome_name(m.action)) + "\"" : qm::extract::outcome_name(m.action);
-        print_row(json, "action", m.name, action.c_str(), m.reason);
-    }
-    if (!json) {
-        if (!r.ending.empty()) std::printf("%s\n", r.ending.c_str());
+    if (!out.json) std::printf("%s into %s:\n", argv[0], argv[1]);
+    for (const PlannedMember& m : r.members) print_row(out, "action", m.name, qm::extract::outcome_name(m.action), m.reason);
+    if (!out.json) {
+        if (!r.ending.empty()) std::printf("%s\n", shown(r.ending, stdout).c_str());
         std::printf("%s\n", r.runs_to_end ? "the expansion would run to its end without a box"
                                           : "the expansion would stop with a box");
     }
@@ -86,21 +87,20 @@ int run_plan(int argc, char** argv) {
 }
 
 int run_verify(int argc, char** argv) {
-    bool json = false;
-    if (!json_flag(argc, argv, 2, &json) || !is_directory(argv[1])) return 2;
+    Output out;
+    if (!output_options(argc, argv, 2, &out) || !is_directory(argv[1])) return 2;
     const VerifyReport r = verify_install(argv[0], argv[1]);
     if (!r.readable) {
         std::fprintf(stderr, "quillmar: %s cannot be read: %s\n", argv[0], r.error.c_str());
         return 2;
     }
     size_t differ = 0;
-    if (!json) std::printf("%s against %s:\n", argv[0], argv[1]);
+    if (!out.json) std::printf("%s against %s:\n", argv[0], argv[1]);
     for (const VerifiedMember& m : r.members) {
         differ += m.state != VerifyState::Ok;
-        const std::string state = json ? "\"" + std::string(verify_state_name(m.state)) + "\"" : verify_state_name(m.state);
-        print_row(json, "status", m.name, state.c_str(), m.reason);
+        print_row(out, "status", m.name, verify_state_name(m.state), m.reason);
     }
-    if (!json) {
+    if (!out.json) {
         if (r.all_ok)
             std::printf("all %zu members are on disk as the package holds them\n", r.members.size());
         else
@@ -151,7 +151,7 @@ int run_pack(int argc, char** argv) {
     }
     const PackReport r = pack_tree(argv[0], argv[1], options);
     if (!r.written) {
-        for (const std::string& p : r.problems) std::fprintf(stderr, "quillmar: %s\n", p.c_str());
+        for (const std::string& p : r.problems) std::fprintf(stderr, "quillmar: %s\n", shown(p, stderr).c_str());
         std::fprintf(stderr, "quillmar: nothing written\n");
         return 2;
     }
@@ -160,18 +160,23 @@ int run_pack(int argc, char** argv) {
     return print_findings(check_package(argv[1]).findings);
 }
 
+#define QM_JSON_NOTE                                                                                      \
+    "; --json: one object a line, UTF-8, names decoded from the package's code page, Windows-1252 unless " \
+    "--codepage says 437, 850 or utf-8 (a byte without a character becomes U+FFFD), with \"member_bytes\" " \
+    "in hex where the text is not the name's bytes"
+
 const Command kPack{"pack", "TREE PACKAGE [--mtime TIME]",
                     "pack TREE's files and directories into a package the installer takes whole "
                     "(exit 0 clean, 1 written with findings, 2 nothing written)",
                     2, 4, run_pack};
-const Command kPlan{"plan", "PACKAGE DIR [--json]",
+const Command kPlan{"plan", "PACKAGE DIR [--json] [--codepage CP]",
                     "what expanding PACKAGE into DIR would do, member by member, changing nothing "
-                    "(exit 0 no box, 1 a box, 2 unreadable)",
-                    2, 3, run_plan};
-const Command kVerify{"verify", "PACKAGE DIR [--json]",
+                    "(exit 0 no box, 1 a box, 2 unreadable)" QM_JSON_NOTE,
+                    2, 5, run_plan};
+const Command kVerify{"verify", "PACKAGE DIR [--json] [--codepage CP]",
                       "whether DIR holds each member as PACKAGE does "
-                      "(exit 0 all ok, 1 some differ, 2 unreadable)",
-                      2, 3, run_verify};
+                      "(exit 0 all ok, 1 some differ, 2 unreadable)" QM_JSON_NOTE,
+                      2, 5, run_verify};
 const Registrar r1(kPack), r2(kPlan), r3(kVerify);
 
 }  // namespace

@@ -35,7 +35,7 @@ std::string time_text(int64_t t) {
 
 void print_member(const CheckedMember& m, bool with_action) {
     std::printf("%s %d/%d %10lld %s %s", mode_text(m).c_str(), m.uid, m.gid, static_cast<long long>(m.size),
-                time_text(m.mtime).c_str(), m.name.c_str());
+                time_text(m.mtime).c_str(), shown(m.name, stdout).c_str());
     if (with_action) std::printf("  [%s]", qm::authoring::action_text(m.action));
     std::printf("\n");
 }
@@ -48,7 +48,7 @@ int print_findings(const std::vector<std::string>& findings) {
         return 0;
     }
     std::printf("%zu finding(s):\n", findings.size());
-    for (const std::string& f : findings) std::printf("  - %s\n", f.c_str());
+    for (const std::string& f : findings) std::printf("  - %s\n", shown(f, stdout).c_str());
     return 1;
 }
 
@@ -81,9 +81,10 @@ int run_check(int, char** argv) {
         std::printf("  ");
         print_member(m, true);
     }
-    std::printf("manifest: %s\n", r.manifest_member.empty()
-                                      ? ("none (looked for " + r.manifest_pattern + ")").c_str()
-                                      : r.manifest_member.c_str());
+    std::printf("manifest: %s\n", shown(r.manifest_member.empty() ? "none (looked for " + r.manifest_pattern + ")"
+                                                                 : r.manifest_member,
+                                       stdout)
+                                     .c_str());
     return print_findings(r.findings);
 }
 

@@ -19,7 +19,7 @@ constexpr int kNothing = 3;
 // command (it would leave ERROR_NO_MORE_FILES as the command's last error).
 void print_list() {
     for (int32_t i = 0; i < pk::PackageList.count && i < pk::MAX_PACKAGES; ++i)
-        std::printf("%s\n", pk::PackageList.entries[i]);
+        std::printf("%s\n", shown(pk::PackageList.entries[i], stdout).c_str());
 }
 
 int run_select(int argc, char** argv) {

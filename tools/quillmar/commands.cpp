@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "cli.h"
 #include "platform/notify.h"
+#include "session/session.h"
 
 namespace qm::cli {
 
@@ -71,8 +73,18 @@ void print_command_usage(std::FILE* out, const Command& c) {
 
 void stderr_notifier(const char* text) noexcept {
     g_failed = true;
-    const size_t n = std::strlen(text);
-    std::fprintf(stderr, "%s%s", text, (n > 0 && text[n - 1] == '\n') ? "" : "\n");
+    std::string line = text;
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    std::fprintf(stderr, "%s\n", shown(line, stderr).c_str());
+}
+
+std::string shown(const std::string& text, FILE* stream) {
+    static const bool out_terminal = plat::stdout_is_terminal(), err_terminal = plat::stderr_is_terminal();
+    if (!(stream == stdout ? out_terminal : err_terminal)) return text;
+    std::string escaped(text.size() * 4 + 1, '\0');  // each byte at most "<XX>"
+    session::escape_controls(text.c_str(), &escaped[0], escaped.size());
+    escaped.resize(std::strlen(escaped.c_str()));
+    return escaped;
 }
 
 bool failure_reported() noexcept { return g_failed; }

@@ -67,7 +67,8 @@ int make_dir(const char* path) noexcept {
     fault::run_before_make_dir(path);
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
-    return ::mkdir(p.c_str(), 0777) == 0 ? 0 : err();
+    if (::mkdir(p.c_str(), 0777) == 0) return 0;
+    return errno == ENOTDIR ? kENOENT : err();  // as the Windows runtime reports a path through a file
 }
 
 int change_mode(const char* path, unsigned mode) noexcept {

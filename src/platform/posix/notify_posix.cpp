@@ -11,5 +11,6 @@ void default_notifier(const char* text) noexcept {
 }
 
 bool stderr_is_terminal() noexcept { return ::isatty(fileno(stderr)) != 0; }
+bool stdout_is_terminal() noexcept { return ::isatty(fileno(stdout)) != 0; }
 
 }  // namespace qm::plat

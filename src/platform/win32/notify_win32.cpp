@@ -12,5 +12,6 @@ void default_notifier(const char* text) noexcept {
 }
 
 bool stderr_is_terminal() noexcept { return ::_isatty(::_fileno(stderr)) != 0; }
+bool stdout_is_terminal() noexcept { return ::_isatty(::_fileno(stdout)) != 0; }
 
 }  // namespace qm::plat
