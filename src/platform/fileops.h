@@ -2,6 +2,10 @@
 // on: exclusive opens of existing files, the three file times in the Windows form, a
 // copy that replaces, a move that never replaces, and a delete of one file.
 // "\" separates path components on both sides.
+// Unlike the rest of the platform layer (0 or an error number), these answer as the
+// Win32 calls they stand for (true or nonzero on success), because the exports hand
+// those results on as they are; the failed call's error is then failed_call_error()'s
+// (session.h).
 #pragma once
 
 #include <cstdint>

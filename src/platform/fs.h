@@ -36,14 +36,8 @@ int make_dir(const char* path) noexcept;
 // chmod as the Windows runtime does it: only the owner-write bit (0200) counts; without
 // it the file becomes read-only, with it writable. 0 or error number.
 int change_mode(const char* path, unsigned mode) noexcept;
-// Clears read-only and every other attribute (SetFileAttributes NORMAL); result ignored by callers.
-void set_attributes_normal(const char* path) noexcept;
-// utime with access and modification time both t (seconds since 1970). 0 or error number.
-int set_file_time(const char* path, int64_t t) noexcept;
 // chdir: 0 or error number.
 int change_dir(const char* path) noexcept;
-// Removes a file. 0 or error number.
-int remove_file(const char* path) noexcept;
 
 // A file read whole: opened for reading with every sharing allowed ("rb"), its size
 // taken from the open file (fstat), then read in one call.

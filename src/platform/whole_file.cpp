@@ -1,6 +1,7 @@
 #include "platform/whole_file.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/dirsearch.h"
@@ -10,11 +11,40 @@
 
 namespace qm::plat {
 
-void WholeFileScope::sweep_once(const char* path) noexcept {
+namespace {
+
+const char* base_name(const char* path) noexcept {
     const char* base = path;
     for (const char* q = path; *q; ++q)
         if (*q == '\\' || *q == '/' || (*q == ':' && q == path + 1)) base = q + 1;
-    const size_t dir_len = static_cast<size_t>(base - path);
+    return base;
+}
+
+// FNV-1a of a file name: short whatever the name's length, so a temporary fits beside a
+// name at the file system's limit, and the same for every write of it.
+uint32_t name_hash(const char* name) noexcept {
+    uint32_t h = 2166136261u;
+    for (const char* q = name; *q; ++q) h = (h ^ static_cast<unsigned char>(*q)) * 16777619u;
+    return h;
+}
+
+// The file name whose old content a backup name found in a directory holds, or null when
+// the name is none of our backups.
+const char* backed_up_name(const char* found) noexcept {
+    char hex[9];
+    if (std::strncmp(found, ".qm", 3) != 0 || std::strlen(found) < 14 || found[11] != '~' || found[12] != '~') return nullptr;
+    std::memcpy(hex, found + 3, 8);
+    hex[8] = '\0';
+    char* end = nullptr;
+    const unsigned long h = std::strtoul(hex, &end, 16);
+    if (end != hex + 8) return nullptr;
+    return h == name_hash(found + 13) ? found + 13 : nullptr;
+}
+
+}  // namespace
+
+void WholeFileScope::sweep_once(const char* path) noexcept {
+    const size_t dir_len = static_cast<size_t>(base_name(path) - path);
     // Held through the sweep: a write into the directory that another thread begins
     // meanwhile waits until the directory is clean, so its own temporary is never swept.
     const std::lock_guard<std::mutex> hold(mutex_);
@@ -23,7 +53,7 @@ void WholeFileScope::sweep_once(const char* path) noexcept {
     } catch (...) {
         // No room to remember it: swept again next time, which costs time only.
     }
-    char pattern[4200], found[4400];
+    char pattern[4200], found[4400], installed[4400];
     const int np = std::snprintf(pattern, sizeof pattern, "%.*s.qm*~*", static_cast<int>(dir_len), path);
     if (np < 0 || static_cast<size_t>(np) >= sizeof pattern) return;
     DirSearch s;
@@ -31,7 +61,13 @@ void WholeFileScope::sweep_once(const char* path) noexcept {
     do {
         if (s.is_dir()) continue;
         const int n = std::snprintf(found, sizeof found, "%.*s%s", static_cast<int>(dir_len), path, s.name());
-        if (n > 0 && static_cast<size_t>(n) < sizeof found) (void)whole_file_remove_stale(found);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof found) continue;
+        if (const char* name = backed_up_name(s.name())) {
+            const int m = std::snprintf(installed, sizeof installed, "%.*s%s", static_cast<int>(dir_len), path, name);
+            if (m > 0 && static_cast<size_t>(m) < sizeof installed) (void)whole_file_settle_backup(found, installed);
+        } else {
+            (void)whole_file_remove_stale(found);
+        }
     } while (s.next());
 }
 
@@ -83,16 +119,20 @@ int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, boo
 }
 
 bool whole_file_temp_name(const char* path, unsigned k, char* out, size_t size) noexcept {
-    const char* base = path;
-    for (const char* q = path; *q; ++q)
-        if (*q == '\\' || *q == '/' || (*q == ':' && q == path + 1)) base = q + 1;
-    // FNV-1a of the file name: short whatever the name's length, so the temporary fits
-    // beside a name at the file system's limit, and the same for every write of it.
-    uint32_t h = 2166136261u;
-    for (const char* q = base; *q; ++q) h = (h ^ static_cast<unsigned char>(*q)) * 16777619u;
+    const char* base = base_name(path);
+    const unsigned h = name_hash(base);
     const int dir_len = static_cast<int>(base - path);
-    const int n = k == 0 ? std::snprintf(out, size, "%.*s.qm%08x~", dir_len, path, static_cast<unsigned>(h))
-                         : std::snprintf(out, size, "%.*s.qm%08x~%u", dir_len, path, static_cast<unsigned>(h), k);
+    const int n = k == 0 ? std::snprintf(out, size, "%.*s.qm%08x~", dir_len, path, h)
+                         : std::snprintf(out, size, "%.*s.qm%08x~%u", dir_len, path, h, k);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+bool whole_file_backup_name(const char* path, char* out, size_t size) noexcept {
+    const char* base = base_name(path);
+    constexpr size_t kLongestName = 255;  // the file systems' limit for one name
+    if (std::strlen(base) + 13 > kLongestName) return false;
+    const int n = std::snprintf(out, size, "%.*s.qm%08x~~%s", static_cast<int>(base - path), path,
+                                static_cast<unsigned>(name_hash(base)), base);
     return n > 0 && static_cast<size_t>(n) < size;
 }
 

@@ -3,6 +3,7 @@
 // what of a replaced file's identity the platform keeps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -585,6 +586,67 @@ TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
     }
     EXPECT_EQ(files, kFiles);
 }
+
+// The name the library gives a file's old content while a replace puts the new one in
+// its place: ".qm", FNV-1a of the name in eight hex digits, "~~", the name. Written
+// out here as a contract, not taken from the library.
+std::string backup_name(const std::string& name) {
+    uint32_t h = 2166136261u;
+    for (unsigned char c : name) h = (h ^ c) * 16777619u;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(h));
+    return ".qm" + std::string(hex) + "~~" + name;
+}
+
+// A replace ended between its steps (Wine's ReplaceFileA renames the old file to the
+// backup name, then the new one to the name) leaves the old content under the backup
+// name, and the name missing or already the new file's. The next expansion gives the
+// name back (and then decides on it as on any file there) or removes the backup, and
+// leaves nothing of its own; a file of Wine's ("rf*.tmp") it did not make stays.
+struct EndedReplaceCase {
+    const char* what;
+    bool name_there;       // the second rename happened
+    int64_t backup_time;   // the old content's
+    const char* expected;  // under the name afterwards
+};
+
+class EndedReplaceDll : public ::testing::TestWithParam<EndedReplaceCase> {};
+
+TEST_P(EndedReplaceDll, TheNextExpansionSettlesWhatItLeft) {
+    ASSERT_NE(expand(), nullptr);
+    const EndedReplaceCase& k = GetParam();
+    constexpr int64_t kMember = 1000000000;
+    TempDir t;
+    TarBuilder b;
+    b.file("d/f", "member", kMember).end();
+    qm::test::write_bytes(t / "in.pkg", b.bytes());
+    // The state the kill left, made as the renames made it.
+    qm::test::write_file(t / "out/d/f", "installed");
+    qm::test::set_mtime(t / "out/d/f", k.backup_time);
+    ASSERT_TRUE(MoveFileA((t / "out/d/f").string().c_str(), (t / "out/d" / backup_name("f")).string().c_str()));
+    if (k.name_there) {
+        qm::test::write_file(t / "out/d/f", "member");
+        qm::test::set_mtime(t / "out/d/f", kMember);
+    }
+    qm::test::write_file(t / "out/d/rf1a2b.tmp", "Wine's");
+    DialogWatcher watch;
+    expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
+    SetCurrentDirectoryA(t.str().c_str());
+    EXPECT_TRUE(watch.shown().empty());
+    EXPECT_EQ(qm::test::read_file(t / "out/d/f"), k.expected) << k.what;
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(t / "out/d")) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"f", "rf1a2b.tmp"})) << k.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, EndedReplaceDll,
+    ::testing::Values(EndedReplaceCase{"name missing, older old content: given back, then replaced", false,
+                                       1000000000 - 100, "member"},
+                      EndedReplaceCase{"name missing, newer old content: given back and kept", false,
+                                       1000000000 + 100, "installed"},
+                      EndedReplaceCase{"name already the new file's: the backup goes", true, 1000000000 - 100, "member"}));
 
 // What of a replaced file's identity shows under Wine: the letter case of its name as
 // it was (the archive's case does not win) and its short name. (Its ACL and creation

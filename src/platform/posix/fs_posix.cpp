@@ -83,37 +83,13 @@ int change_mode(const char* path, unsigned mode) noexcept {
     return ::chmod(p.c_str(), m) == 0 ? 0 : err();
 }
 
-void set_attributes_normal(const char* path) noexcept {
-    NativePath p(path);
-    struct stat st;
-    if (!p.ok() || ::stat(p.c_str(), &st) != 0) return;
-    if (!S_ISDIR(st.st_mode)) (void)::chmod(p.c_str(), (st.st_mode & 07777) | 0200);
-}
-
-int set_file_time(const char* path, int64_t t) noexcept {
-    if (int e = fault::check(fault::Op::SetTime)) return e;
-    NativePath p(path);
-    if (!p.ok()) return kENAMETOOLONG;
-    struct timespec ts[2];
-    ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(t);
-    ts[0].tv_nsec = ts[1].tv_nsec = 0;
-    return ::utimensat(AT_FDCWD, p.c_str(), ts, 0) == 0 ? 0 : err();
-}
-
 int change_dir(const char* path) noexcept {
     NativePath p(path);
     if (!p.ok()) return kENAMETOOLONG;
     return ::chdir(p.c_str()) == 0 ? 0 : err();
 }
 
-int remove_file(const char* path) noexcept {
-    NativePath p(path);
-    if (!p.ok()) return kENAMETOOLONG;
-    return ::unlink(p.c_str()) == 0 ? 0 : err();
-}
-
 bool close_descriptor(int fd) noexcept { return ::close(fd) == 0; }
-
 
 int InFile::open(const char* path) noexcept {
     NativePath p(path);

@@ -230,6 +230,15 @@ bool whole_file_remove_stale(const char* path) noexcept {
     return p.ok() && remove_if_stale(AT_FDCWD, p.c_str());
 }
 
+bool whole_file_settle_backup(const char* backup, const char* path) noexcept {
+    NativePath b(backup), p(path);
+    if (!b.ok() || !p.ok()) return false;
+    const int e = rename_new(AT_FDCWD, b.c_str(), p.c_str());
+    if (e == 0) return true;
+    // Only where the name is there again may the old content go.
+    return e == EEXIST && remove_if_stale(AT_FDCWD, b.c_str());
+}
+
 WholeFile::~WholeFile() { discard(); }
 
 void WholeFile::discard() noexcept {

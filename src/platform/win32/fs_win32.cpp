@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <sys/utime.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -92,20 +91,7 @@ int change_mode(const char* path, unsigned mode) noexcept {
     return ::_chmod(path, static_cast<int>(mode)) == 0 ? 0 : err();
 }
 
-void set_attributes_normal(const char* path) noexcept {
-    (void)SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-}
-
-int set_file_time(const char* path, int64_t t) noexcept {
-    if (int e = fault::check(fault::Op::SetTime)) return e;
-    struct __utimbuf64 ut;
-    ut.actime = ut.modtime = static_cast<__time64_t>(t);
-    return ::_utime64(path, &ut) == 0 ? 0 : err();
-}
-
 int change_dir(const char* path) noexcept { return ::_chdir(path) == 0 ? 0 : err(); }
-
-int remove_file(const char* path) noexcept { return ::_unlink(path) == 0 ? 0 : err(); }
 
 bool close_descriptor(int fd) noexcept { return ::_close(fd) == 0; }
 

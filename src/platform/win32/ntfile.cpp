@@ -9,28 +9,23 @@ namespace qm::plat {
 namespace {
 
 using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+using StatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
 
-// The system's own call, looked up at run time: the DLL imports from kernel32 and the
+// The system's own calls, looked up at run time: the DLL imports from kernel32 and the
 // other user-mode libraries only.
+template <typename Fn>
+Fn from_ntdll(const char* name) noexcept {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name))) : nullptr;
+}
+
 SetInformationFn set_information() noexcept {
-    static SetInformationFn fn = [] {
-        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-        return ntdll ? reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
-                           GetProcAddress(ntdll, "NtSetInformationFile")))
-                     : nullptr;
-    }();
+    static const SetInformationFn fn = from_ntdll<SetInformationFn>("NtSetInformationFile");
     return fn;
 }
 
-using StatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
-
 StatusToErrorFn status_to_error() noexcept {
-    static StatusToErrorFn fn = [] {
-        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-        return ntdll ? reinterpret_cast<StatusToErrorFn>(reinterpret_cast<void*>(
-                           GetProcAddress(ntdll, "RtlNtStatusToDosError")))
-                     : nullptr;
-    }();
+    static const StatusToErrorFn fn = from_ntdll<StatusToErrorFn>("RtlNtStatusToDosError");
     return fn;
 }
 

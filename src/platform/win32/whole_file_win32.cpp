@@ -98,6 +98,12 @@ int write_handle(HANDLE h, const char* p, size_t size) noexcept {
 
 bool whole_file_remove_stale(const char* path) noexcept { return remove_if_stale(path); }
 
+bool whole_file_settle_backup(const char* backup, const char* path) noexcept {
+    if (MoveFileExA(backup, path, 0)) return true;
+    // Only where the name is there again may the old content go.
+    return exists_error(GetLastError()) && remove_if_stale(backup);
+}
+
 WholeFile::~WholeFile() { discard(); }
 
 void WholeFile::discard() noexcept {
@@ -201,15 +207,24 @@ WholeFileResult WholeFile::name_replacing() noexcept {
         return {WholeFileStep::Write, e};
     }
 
+    // The old content goes to a name of ours while it is replaced, where Wine's own
+    // (three renames, an "rf*.tmp" between them) would be found by nobody: a replace
+    // ended midway leaves it for the next write of the file or the scope's sweep. One
+    // an earlier ended replace left is settled first.
+    char backup[sizeof temp_];
+    const bool backed = whole_file_backup_name(path_, backup, sizeof backup);
+    if (backed) (void)whole_file_settle_backup(backup, path_);
     // Full paths: Wine's ReplaceFileA refuses a name without a directory part.
-    char full_path[sizeof path_], full_temp[sizeof temp_];
+    char full_path[sizeof path_], full_temp[sizeof temp_], full_backup[sizeof temp_];
     const DWORD np = GetFullPathNameA(path_, sizeof full_path, full_path, nullptr);
     const DWORD nt = GetFullPathNameA(temp_, sizeof full_temp, full_temp, nullptr);
+    const DWORD nb = backed ? GetFullPathNameA(backup, sizeof full_backup, full_backup, nullptr) : 0;
     const bool full = np > 0 && np < sizeof full_path && nt > 0 && nt < sizeof full_temp;
+    const bool full_backed = full && nb > 0 && nb < sizeof full_backup;
     if (full) keep_letter_case(full_path, sizeof full_path);
     WholeFileResult r;
-    if (ReplaceFileA(full ? full_path : path_, full ? full_temp : temp_, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                     nullptr, nullptr)) {
+    if (ReplaceFileA(full ? full_path : path_, full ? full_temp : temp_, full_backed ? full_backup : nullptr,
+                     REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         temp_named_ = false;
     } else if (GetFileAttributesA(path_) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
         // Refused after the old file had gone: the new one takes the free name.
@@ -220,6 +235,8 @@ WholeFileResult WholeFile::name_replacing() noexcept {
     } else {
         r = write_in_place();
     }
+    // The old content: removed once the name is there, given its name back otherwise.
+    if (full_backed) (void)whole_file_settle_backup(backup, path_);
     discard();  // the temporary, where it is left
     if (!r.ok()) return r;
     // The attributes the end asks for, which the replaced file's replaced.
