@@ -45,11 +45,13 @@ const char* backed_up_name(const char* found) noexcept {
 
 void WholeFileScope::sweep_once(const char* path) noexcept {
     const size_t dir_len = static_cast<size_t>(base_name(path) - path);
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (size_t i = 0; i < dir_len; ++i) h = (h ^ static_cast<unsigned char>(path[i])) * 1099511628211ull;
     // Held through the sweep: a write into the directory that another thread begins
     // meanwhile waits until the directory is clean, so its own temporary is never swept.
     const std::lock_guard<std::mutex> hold(mutex_);
     try {
-        if (!swept_.emplace(path, dir_len).second) return;
+        if (!swept_.insert(h).second) return;
     } catch (...) {
         // No room to remember it: swept again next time, which costs time only.
     }

@@ -20,7 +20,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <unordered_set>
 
 #include "platform/fileops.h"
@@ -85,7 +84,9 @@ public:
 
 private:
     std::mutex mutex_;  // swept_, and one sweep at a time
-    std::unordered_set<std::string> swept_;
+    // The directories swept, by a 64-bit hash of their path: a lookup per write costs no
+    // allocation, and two directories sharing a hash only cost a sweep not made.
+    std::unordered_set<uint64_t> swept_;
     WholeFileScopeState side_;
 };
 

@@ -56,9 +56,10 @@ struct OpenDirectory {
 // recently opened), and what the system was found to refuse, so it is not asked again.
 struct WholeFileScopeState {
     static constexpr size_t kOpenDirectories = 64;
-    std::mutex mutex;  // open and next
+    std::mutex mutex;  // open, next and last
     std::shared_ptr<OpenDirectory> open[kOpenDirectories];
     size_t next = 0;
+    size_t last = 0;  // the one found last
     std::atomic<bool> no_openat2{false};
     std::atomic<bool> no_direct_link{false};
 };

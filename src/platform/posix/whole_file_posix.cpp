@@ -160,12 +160,17 @@ bool open_directory(const char* dir, WholeFileScope* scope, WholeFileHandles& ha
     WholeFileScopeState& st = scope->side();
     {
         const std::lock_guard<std::mutex> hold(st.mutex);
-        for (const auto& d : st.open)
+        // Members come directory by directory: the last one found is looked at first.
+        for (size_t i = 0; i < WholeFileScopeState::kOpenDirectories; ++i) {
+            const size_t at = (st.last + i) % WholeFileScopeState::kOpenDirectories;
+            const auto& d = st.open[at];
             if (d && d->path == dir) {
+                st.last = at;
                 handles.shared_dir = d;
                 handles.dir = d->fd.get();
                 return true;
             }
+        }
     }
     // Opened outside the lock: another thread may open the same directory meanwhile, and
     // then both are kept for a while, which is harmless.
@@ -187,6 +192,7 @@ bool open_directory(const char* dir, WholeFileScope* scope, WholeFileHandles& ha
     const std::lock_guard<std::mutex> hold(st.mutex);
     // The oldest gives way; a write still using it keeps it open until it ends.
     st.open[st.next] = std::move(d);
+    st.last = st.next;
     st.next = (st.next + 1) % WholeFileScopeState::kOpenDirectories;
     return true;
 }
