@@ -142,6 +142,9 @@ int MyCopyFiles(const char* source_dir, const char* destination_dir, const char*
     plat::Pipeline<CopyJob> copies(plat::writing_threads(), &copy_one, &writes);
     const auto report = [&] {
         CopyJob& j = copies.take();
+        // A copy that failed beside others (the disk full for the moment with their
+        // temporaries) is tried once more alone, as it would have been one after another.
+        if (j.outcome == CopyOutcome::NotCopied && !j.is_dir && copies.workers() > 0) copy_one(j, &writes);
         CopyOutcome outcome = j.outcome;
         if (outcome == CopyOutcome::Refused) outcome = log_refusal(j.source, j.destination);
         // A directory is never copied (".", ".." and subdirectories match a pattern too):
