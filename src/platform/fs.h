@@ -39,6 +39,26 @@ int change_mode(const char* path, unsigned mode) noexcept;
 // chdir: 0 or error number.
 int change_dir(const char* path) noexcept;
 
+// A file's bytes in memory, read-only, for as long as the image lives. On POSIX the file
+// is mapped (nothing copied: the package of an expansion is most of what it reads); where
+// it cannot be, and on Windows, it is read into memory of its own.
+class FileImage {
+public:
+    FileImage() noexcept = default;
+    FileImage(const FileImage&) = delete;
+    FileImage& operator=(const FileImage&) = delete;
+    ~FileImage() { release(); }
+
+    const unsigned char* data() const noexcept { return bytes_; }
+
+private:
+    friend class InFile;
+    void release() noexcept;
+    unsigned char* bytes_ = nullptr;
+    size_t size_ = 0;
+    bool mapped_ = false;
+};
+
 // A file read whole: opened for reading with every sharing allowed ("rb"), its size
 // taken from the open file (fstat), then read in one call.
 class InFile {
@@ -50,6 +70,9 @@ public:
     int size(int64_t* out) noexcept;
     // Reads exactly size bytes; 0, or the error number (kEIO when the file was shorter).
     int read_exact(void* buffer, size_t size) noexcept;
+    // The first size bytes (the size the file has) as an image: 0, or the error number
+    // (kENOMEM when there is no memory for it; kEIO when the file was shorter).
+    int load(size_t size, FileImage* out) noexcept;
 
 private:
     unique_fd fd_;

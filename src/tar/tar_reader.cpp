@@ -14,10 +14,6 @@
 
 namespace qm::tar {
 
-struct FreeDeleter {
-    void operator()(unsigned char* p) const noexcept { std::free(p); }
-};
-
 struct TarContext {
     plat::InFile stream;
     std::unique_ptr<char[]> archiveName;
@@ -25,7 +21,7 @@ struct TarContext {
     TarEntry current;
     int64_t packageSize = 0;
     int32_t imageSize = 0;
-    std::unique_ptr<unsigned char, FreeDeleter> image;
+    plat::FileImage image;
     const unsigned char* cursor = nullptr;  // the header block read last
     bool ended = false;
     Ending ending;
@@ -36,7 +32,7 @@ namespace {
 bool alloc_allowed() noexcept { return plat::fault::check(plat::fault::Op::Alloc) == 0; }
 
 const unsigned char* image_end(const TarContext* c) noexcept {
-    return c->image.get() + c->imageSize;
+    return c->image.data() + c->imageSize;
 }
 
 // Bytes of the image left from the cursor; 0 once the cursor is at or past the end.
@@ -53,7 +49,7 @@ void end_walk(TarContext* c, Ending::Kind kind) noexcept {
     c->current = TarEntry{};
     c->ended = true;
     c->ending.kind = kind;
-    c->ending.offset = c->cursor ? c->cursor - c->image.get() : 0;
+    c->ending.offset = c->cursor ? c->cursor - c->image.data() : 0;
     c->ending.block = kind == Ending::Kind::PackageEnd ? nullptr : block_at(c->cursor);
 }
 
@@ -77,14 +73,14 @@ TarStep read_header(TarContext* c) noexcept {
             break;
         default:
             TarFormat(c->message, "WARNING:\"%s\" has invalid file type. offset:%d",
-                      c->archiveName.get(), static_cast<int>(c->cursor - c->image.get()));
+                      c->archiveName.get(), static_cast<int>(c->cursor - c->image.data()));
             end_walk(c, Ending::Kind::RefusedType);
             return TarStep::Stopped;
     }
     TarEntry& e = c->current;
     TarDecodeHeader(block, &e);
     e.header = &block;
-    e.offset = c->cursor - c->image.get();
+    e.offset = c->cursor - c->image.data();
     e.data = c->cursor + kBlock;
     e.available = static_cast<int64_t>(image_end(c) - e.data);
     if (e.name[0] == '\0') {
@@ -104,22 +100,21 @@ TarLoad load_image(TarContext* c) noexcept {
                   c->archiveName.get(), static_cast<int>(size));
         return TarLoad::TooSmall;
     }
-    unsigned char* buffer = nullptr;
-    if (size <= INT32_MAX && alloc_allowed())
-        buffer = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size)));
-    if (!buffer) {
+    const int e = size <= INT32_MAX && alloc_allowed()
+                      ? c->stream.load(static_cast<size_t>(size), &c->image)
+                      : plat::kENOMEM;
+    if (e == plat::kENOMEM) {
         TarFormat(c->message, "TarLoadMemoryImage:cannot allocate %lld bytes: %d, %s",
                   static_cast<long long>(size), plat::kENOMEM,
                   plat::error_text_or_null(plat::kENOMEM));
         return TarLoad::NoMemory;
     }
-    c->image.reset(buffer);
-    if (int e = c->stream.read_exact(buffer, static_cast<size_t>(size))) {
+    if (e) {
         TarFormat(c->message, "TarLoadMemoryImage:fread error: %d, %s", e,
                   plat::error_text_or_null(e));
         return TarLoad::ReadError;
     }
-    c->cursor = buffer;
+    c->cursor = c->image.data();
     c->imageSize = static_cast<int32_t>(size);
     return TarLoad::Loaded;
 }
@@ -238,7 +233,7 @@ int64_t TarHeadersAfter(const TarContext* c, int64_t offset, char* first_name, s
     int64_t found = 0;
     if (size > 0) first_name[0] = '\0';
     for (int64_t off = offset + kBlock; off + kBlock <= c->imageSize; off += kBlock) {
-        const TarHeaderBlock& b = *block_at(c->image.get() + off);
+        const TarHeaderBlock& b = *block_at(c->image.data() + off);
         if (b.name[0] == '\0' || TarVerifyChecksum(b) != TarChecksum::Match) continue;
         if (found++ == 0 && size > 0)
             std::snprintf(first_name, size, "%.*s", static_cast<int>(sizeof b.name),

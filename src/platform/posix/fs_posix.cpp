@@ -1,11 +1,13 @@
 // POSIX side of the file-system operations: the runtime calls the Windows build uses,
 // with the Windows semantics kept where they differ (chmod, "\" as a separator).
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -126,6 +128,38 @@ int InFile::read_exact(void* buffer, size_t size) noexcept {
         size -= static_cast<size_t>(n);
     }
     return 0;
+}
+
+// A mapping, never a copy: the file is what the walk reads. Populated at once, so that
+// the walk and the writers never stop for a page. Another process that truncates the
+// file while it is mapped ends this one (SIGBUS), as it would any program that maps
+// its input; the library itself only ever replaces files by a rename, never in place.
+int InFile::load(size_t size, FileImage* out) noexcept {
+    out->release();
+    if (int e = fault::check(fault::Op::Read)) return e;
+    void* m = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_.get(), 0);
+    if (m != MAP_FAILED) {
+        out->bytes_ = static_cast<unsigned char*>(m);
+        out->size_ = size;
+        out->mapped_ = true;
+        return 0;
+    }
+    // A file system that cannot map (some FUSE ones) is read like a pipe's contents.
+    auto* bytes = static_cast<unsigned char*>(std::malloc(size));
+    if (!bytes) return kENOMEM;
+    out->bytes_ = bytes;
+    out->size_ = size;
+    return read_exact(bytes, size);
+}
+
+void FileImage::release() noexcept {
+    if (mapped_)
+        ::munmap(bytes_, size_);
+    else
+        std::free(bytes_);
+    bytes_ = nullptr;
+    size_ = 0;
+    mapped_ = false;
 }
 
 }  // namespace qm::plat

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/errors.h"
@@ -129,6 +130,21 @@ int InFile::read_exact(void* buffer, size_t size) noexcept {
         size -= static_cast<size_t>(n);
     }
     return 0;
+}
+
+int InFile::load(size_t size, FileImage* out) noexcept {
+    out->release();
+    auto* bytes = static_cast<unsigned char*>(std::malloc(size));
+    if (!bytes) return kENOMEM;
+    out->bytes_ = bytes;
+    out->size_ = size;
+    return read_exact(bytes, size);
+}
+
+void FileImage::release() noexcept {
+    std::free(bytes_);
+    bytes_ = nullptr;
+    size_ = 0;
 }
 
 }  // namespace qm::plat
