@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/alloc.h"
 #include "platform/errors.h"
 #include "platform/pipeline.h"
 #include "platform/fs.h"
@@ -89,8 +90,22 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
     return load == TarLoad::Loaded;
 }
 
-void stage_on_worker(extract::StagedMember& m, void* scope) noexcept {
-    extract::stage_member(m, static_cast<plat::WholeFileScope*>(scope));
+// A member assumed new: staged on a worker, then committed in member order by whichever
+// worker is free; the calling thread only reports.
+struct MemberJob {
+    extract::StagedMember member;
+    extract::Extraction result;
+};
+
+void stage_on_worker(MemberJob& j, void* scope) noexcept {
+    j.result = extract::Extraction{};  // what a job the halt left uncommitted holds
+    j.result.outcome = Outcome::NotReached;
+    extract::stage_member(j.member, static_cast<plat::WholeFileScope*>(scope));
+}
+
+bool commit_in_order(MemberJob& j, void* scope) noexcept {
+    j.result = extract::commit_member(j.member, static_cast<plat::WholeFileScope*>(scope));
+    return !extract::stops_expansion(j.result.outcome);
 }
 
 // The reader refused a header's type: the walk, and the operation, stop with its text.
@@ -160,9 +175,10 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
     int64_t members = 0, written = 0, kept = 0;
     int refused = 0;
     char stopped[kNameSize + 96] = "";
-    // Members assumed new are staged ahead on the workers; everything else, and every
-    // commit, happens here in member order, after what is in flight.
-    plat::Pipeline<extract::StagedMember> stager(plat::writing_threads(), &stage_on_worker, &directories);
+    // Members assumed new are staged and committed on the workers, in member order;
+    // everything else happens here, after what is in flight. Every report is made here.
+    plat::Pipeline<MemberJob> stager(plat::writing_threads(), &stage_on_worker, &directories,
+                                     &commit_in_order);
     const auto counted = [&](const TarEntry& e, const extract::Extraction& x) {
         if (extract::stops_expansion(x.outcome)) {
             refused = 1;
@@ -175,9 +191,33 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
         ++(x.outcome == Outcome::KeepNewer ? kept : written);
         return true;
     };
+    // A member that found no room while others were staged beside it may have lost the
+    // room to their files: those after it are let go (none of them is committed after a
+    // failure anyway), and it is written again alone, then they one after another, as
+    // they would have been without the workers; only then does its failure stand.
+    const auto again_alone = [&](const TarEntry& failed) {
+        std::unique_ptr<TarEntry[]> later = try_make_array<TarEntry>(stager.window());
+        if (!later) return false;
+        size_t n = 0;
+        while (!stager.empty()) {
+            MemberJob& j = stager.take();
+            j.member.out.discard();
+            later[n++] = j.member.entry;
+        }
+        stager.resume();
+        if (!counted(failed, extract::TarExtract(failed, &directories))) return true;
+        for (size_t i = 0; i < n; ++i)
+            if (!counted(later[i], extract::TarExtract(later[i], &directories))) return true;
+        return true;
+    };
     const auto commit_oldest = [&] {
-        extract::StagedMember& m = stager.take();
-        return counted(m.entry, extract::commit_member(m, &directories));
+        MemberJob& j = stager.take();
+        if (j.result.status.code == win32::kDiskFull && stager.workers() > 0) {
+            const TarEntry failed = j.member.entry;
+            j.member.out.discard();
+            if (again_alone(failed)) return !stopped[0];
+        }
+        return counted(j.member.entry, j.result);
     };
     const auto commit_all = [&] {
         while (!stager.empty())
@@ -188,7 +228,7 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
         if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
         if (extract::stages_ahead(e)) {
             if (stager.full() && !commit_oldest()) return false;
-            stager.next().entry = e;
+            stager.next().member.entry = e;
             stager.give();
             return true;
         }

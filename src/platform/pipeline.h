@@ -4,6 +4,11 @@
 // name given, a line logged, a failure shown) happens in order. With fewer than two
 // threads nothing is started and each job runs on the caller's thread as it is handed
 // out, through the same code.
+//
+// A pipeline may also commit: a second step run strictly in hand-out order, one job at a
+// time, by whichever worker finished the job that is next (the caller's thread would
+// otherwise do every commit while the workers wait for it). A commit that answers false
+// halts the pipeline: no later job is committed, each is handed back as it is.
 #pragma once
 
 #include <array>
@@ -20,8 +25,11 @@ public:
     static constexpr unsigned kMaxWorkers = 16;
     // Runs on a worker: touches nothing but its job.
     using Work = void (*)(Job& job, void* context) noexcept;
+    // Runs after the job's work, in order; false halts.
+    using Commit = bool (*)(Job& job, void* context) noexcept;
 
-    Pipeline(unsigned threads, Work work, void* context) noexcept : work_(work), context_(context) {
+    Pipeline(unsigned threads, Work work, void* context, Commit commit = nullptr) noexcept
+        : work_(work), commit_(commit), context_(context) {
         if (threads < 2 || !jobs_.ok()) return;
         for (Slot& s : slots_)
             if (!s.done.ok()) return;
@@ -40,22 +48,39 @@ public:
     }
 
     unsigned workers() const noexcept { return started_; }
+    static constexpr unsigned window() noexcept { return Window; }
     bool empty() const noexcept { return given_ == taken_; }
     bool full() const noexcept { return given_ - taken_ == (started_ > 0 ? Window : 1u); }
+
+    // After a halt, with every job taken back: the next jobs handed out commit again.
+    void resume() noexcept { halted_ = false; }
 
     // The next job's slot, to fill in before give(); room first (full() is false).
     Job& next() noexcept { return slots_[given_ % Window].job; }
     void give() noexcept {
         Slot& s = slots_[given_++ % Window];
-        if (started_ == 0)
-            work_(s.job, context_);
-        else
+        if (started_ > 0) {
             jobs_.post();
+            return;
+        }
+        work_(s.job, context_);
+        if (commit_ && !halted_) halted_ = !commit_(s.job, context_);
     }
-    // The oldest job handed out, finished.
+    // The oldest job handed out, finished. With the window full, the caller waits for the
+    // half of it at once rather than for each job: one wake for many jobs, not one each.
     Job& take() noexcept {
-        Slot& s = slots_[taken_++ % Window];
-        if (started_ > 0) s.done.wait();
+        const uint64_t i = taken_++;
+        Slot& s = slots_[i % Window];
+        if (started_ == 0) return s.job;
+        if (i == ahead_) {
+            ahead_ = kNone;
+            return s.job;
+        }
+        if (ahead_ == kNone && given_ - i == Window) {
+            ahead_ = i + Window / 2;
+            slots_[ahead_ % Window].done.wait();
+        }
+        s.done.wait();
         return s.job;
     }
 
@@ -63,6 +88,7 @@ private:
     struct Slot {
         Job job;
         Semaphore done;
+        std::atomic<bool> ready{false};  // worked, waiting for its commit
     };
     static void run(void* self) noexcept {
         auto* p = static_cast<Pipeline*>(self);
@@ -71,11 +97,37 @@ private:
             if (p->stop_.load()) return;
             Slot& s = p->slots_[p->next_job_.fetch_add(1) % Window];
             p->work_(s.job, p->context_);
-            s.done.post();
+            if (p->commit_) {
+                s.ready.store(true);
+                p->commit_ready();
+            } else {
+                s.done.post();
+            }
+        }
+    }
+
+    // Commits every job that is next and finished. One thread commits at a time; one that
+    // finds the place taken leaves its job to the thread there, which looks once more
+    // after it lets go (both sides sequentially consistent, so one of the two sees the
+    // other: a finished job is never left uncommitted).
+    void commit_ready() noexcept {
+        for (;;) {
+            if (committing_.exchange(true)) return;
+            for (;;) {
+                Slot& n = slots_[next_commit_.load(std::memory_order_relaxed) % Window];
+                if (!n.ready.load()) break;
+                n.ready.store(false, std::memory_order_relaxed);
+                if (!halted_) halted_ = !commit_(n.job, context_);
+                next_commit_.fetch_add(1, std::memory_order_relaxed);
+                n.done.post();
+            }
+            committing_.store(false);
+            if (!slots_[next_commit_.load() % Window].ready.load()) return;
         }
     }
 
     Work work_;
+    Commit commit_;
     void* context_;
     std::array<Slot, Window> slots_;
     std::array<Thread, kMaxWorkers> threads_;
@@ -83,8 +135,13 @@ private:
     Semaphore jobs_;
     std::atomic<uint64_t> next_job_{0};
     std::atomic<bool> stop_{false};
+    std::atomic<bool> committing_{false};
+    std::atomic<uint64_t> next_commit_{0};
+    bool halted_ = false;  // by the thread that commits
+    static constexpr uint64_t kNone = ~uint64_t{0};
     uint64_t given_ = 0;
     uint64_t taken_ = 0;
+    uint64_t ahead_ = kNone;  // a job whose end take() has waited for ahead of its turn
 };
 
 // How many threads write an operation's files: QUILLMAR_THREADS as the environment holds

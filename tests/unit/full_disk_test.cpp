@@ -86,7 +86,9 @@ const char* op_name(Op op) {
 
 // With one thread the k-th create, write or time of the walk is member k's; with four,
 // members are staged side by side and the failure lands on whichever member's step
-// comes k-th: its message names it, and the promise is the same from there on.
+// comes k-th: its message names it, and the promise is the same from there on. With four
+// the disk stays full once it is (a member that found no room beside others is written
+// again alone, and must find none then either).
 class FullDisk : public ::testing::TestWithParam<std::tuple<Op, int, int>> {
 protected:
     void SetUp() override {
@@ -123,7 +125,7 @@ TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
     qm::packages::ExpandPackage(package(t, "v1.pkg", version(false)).c_str(), target.c_str());
     ASSERT_TRUE(cap.shown().empty());
 
-    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC);
+    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC, threads == 1 ? 1 : -1);
     expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
 
@@ -150,7 +152,7 @@ TEST_P(FullDiskFresh, InstallLeavesNoHalfWrittenFile) {
     const std::string target = (t / "nms").string();
     fs::create_directories(target);
     NotifyCapture cap;
-    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC);
+    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC, threads == 1 ? 1 : -1);
     expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
     ASSERT_EQ(cap.shown().size(), 1u);
@@ -179,6 +181,25 @@ INSTANTIATE_TEST_SUITE_P(EachStepAndMember, FullDiskFresh,
                          ::testing::Combine(::testing::Values(Op::Create, Op::Write, Op::SetTime),
                                             ::testing::Range(0, kMembers), ::testing::Values(1, 4)),
                          case_name);
+
+// Room that ran out only while members were staged side by side (their files took it) is
+// looked for again alone: that member and every one after it are written, nothing shown.
+TEST(FullDiskBesideOthers, TheMemberIsWrittenAgainAlone) {
+    for (const Op op : {Op::Create, Op::Write, Op::SetTime}) {
+        TempDir t(false);
+        const std::string target = (t / "nms").string();
+        fs::create_directories(target);
+        NotifyCapture cap;
+        qm::plat::set_env("QUILLMAR_THREADS", "4");
+        qm::plat::fault::arm(op, 1, qm::plat::kENOSPC);
+        expand_as_export(package(t, "v2.pkg", version(true)), target);
+        qm::plat::fault::disarm_all();
+        qm::plat::set_env("QUILLMAR_THREADS", nullptr);
+        EXPECT_TRUE(cap.shown().empty()) << op_name(op) << ": " << (cap.shown().empty() ? "" : cap.shown()[0]);
+        for (int i = 0; i < kMembers; ++i) EXPECT_EQ(read_file(t / "nms" / kNames[i]), new_text(i)) << op_name(op);
+        EXPECT_FALSE(temporary_files_left(t.path())) << op_name(op);
+    }
+}
 
 #ifndef _WIN32
 // Ending the process at a chosen step: the child counts every platform step it is about
