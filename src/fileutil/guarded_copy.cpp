@@ -79,15 +79,13 @@ struct CopyJob {
     unsigned long code;  // NotCopied: the failing call's
 };
 
-// The age test, then the copy and its times; Refused here is not logged yet.
+// The age test, then the copy with its times; Refused here is not logged yet. The times
+// go onto the copy before it takes the destination's name, never onto a destination the
+// copy could not replace (they would make its old content pass for the source's).
 CopyOutcome copy_unlogged(const char* source, const char* destination, plat::WholeFileScope* scope) noexcept {
     unsigned long missing_destination = 0;  // the usual case of a copy, no failure
     if (compare_write_times(source, destination, &missing_destination) == 1) return CopyOutcome::Refused;
-    // The times go only onto a copy that was made: stamped on a destination the copy
-    // could not replace, they would make its old content pass for the source's.
-    if (!plat::copy_file_replace(source, destination, scope)) return CopyOutcome::NotCopied;
-    (void)CopyFileTimes(source, destination);
-    return CopyOutcome::Copied;
+    return plat::copy_file_replace(source, destination, scope) ? CopyOutcome::Copied : CopyOutcome::NotCopied;
 }
 
 void copy_one(CopyJob& j, void* scope) noexcept {

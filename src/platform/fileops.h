@@ -46,7 +46,8 @@ private:
 };
 
 // CopyFileA(from, to, FALSE): the whole file onto to, replacing an existing file, with
-// the source's attributes (POSIX: mode) and times; false when the copy failed. Written
+// the source's attributes (POSIX: mode) and times (as they are after the copy read it:
+// no copy of the times is needed after it); false when the copy failed. Written
 // through the whole-file write (whole_file.h), so a failed or interrupted copy leaves
 // to as it was, a replaced to keeps its identity, and a link at to is replaced, never
 // written through. A read-only destination (POSIX: without the owner-write bit) and a

@@ -30,8 +30,10 @@ unique_fd open_regular(const char* native, struct stat* st) noexcept {
     return fd;
 }
 
-// Writes the content of in through out, which ends with the mode and times of st.
-bool fill(int in, const struct stat& st, WholeFile& out) noexcept {
+// Writes the content of in through out, which ends with the mode of st and the times
+// the source has once it has been read (what a copy of its times made after the copy
+// would give the copy).
+bool fill(int in, struct stat st, WholeFile& out) noexcept {
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
@@ -40,6 +42,7 @@ bool fill(int in, const struct stat& st, WholeFile& out) noexcept {
         if (n == 0) break;
         if (out.write(buffer, static_cast<size_t>(n)) != 0) return false;
     }
+    if (::fstat(in, &st) != 0) return false;
     WholeFileEnd end;
     end.mode_kind = WholeFileEnd::Mode::Exact;
     end.mode = st.st_mode & 07777;

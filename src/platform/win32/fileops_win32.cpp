@@ -99,7 +99,9 @@ bool copy_file_replace(const char* from, const char* to, WholeFileScope* scope) 
         if (got == 0) break;
         if (out.write(buffer, got) != 0) return false;
     }
-    // As CopyFileA leaves it: the source's attributes and times.
+    // As CopyFileA leaves it: the source's attributes, and its times as they are once it
+    // has been read (what a copy of its times made after the copy would give the copy).
+    if (!GetFileInformationByHandle(in, &info)) return false;
     WholeFileEnd end;
     end.mode_kind = WholeFileEnd::Mode::Exact;
     end.mode = info.dwFileAttributes;
