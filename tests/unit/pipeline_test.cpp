@@ -1,0 +1,84 @@
+// The ordered pipeline the expansion and the guarded copy run on: whatever the number of
+// threads, jobs are committed one at a time strictly in hand-out order, handed back in
+// that order, and a commit that answers false leaves every later job uncommitted (until
+// the caller resumes with nothing in flight). Runs natively, under ThreadSanitizer and
+// under Wine.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "platform/pipeline.h"
+
+namespace {
+
+struct Job {
+    int index = -1;
+    int worked = -1;
+    bool committed = false;
+};
+
+struct Shared {
+    int halt_at = -1;                  // the commit that answers false; -1: none
+    std::atomic<int> committing{0};    // commits running now: never more than one
+    bool overlapped = false;
+    std::vector<int> order;            // the commits, as they came
+};
+
+void work(Job& j, void*) noexcept {
+    // Uneven work, so that later jobs often finish first.
+    volatile int spin = (j.index * 7919) % 5000;
+    while (spin > 0) spin = spin - 1;
+    j.worked = j.index;
+}
+
+bool commit(Job& j, void* context) noexcept {
+    auto& s = *static_cast<Shared*>(context);
+    if (s.committing.fetch_add(1) != 0) s.overlapped = true;
+    s.order.push_back(j.index);
+    j.committed = true;
+    s.committing.fetch_sub(1);
+    return j.index != s.halt_at;
+}
+
+TEST(Pipeline, CommitsInOrderOneAtATimeAndNothingAfterAHalt) {
+    constexpr int kJobs = 300;
+    for (const unsigned threads : {1u, 2u, 4u}) {
+        for (const int halt_at : {-1, 0, 63, 200}) {
+            Shared shared;
+            shared.halt_at = halt_at;
+            std::vector<int> taken;
+            {
+                qm::plat::Pipeline<Job> p(threads, &work, &shared, &commit);
+                const auto take = [&] {
+                    Job& j = p.take();
+                    EXPECT_EQ(j.worked, j.index) << "handed back before its work was done";
+                    EXPECT_EQ(j.committed, halt_at < 0 || j.index <= halt_at || j.index == kJobs) << j.index;
+                    taken.push_back(j.index);
+                };
+                for (int i = 0; i < kJobs; ++i) {
+                    if (p.full()) take();
+                    Job& j = p.next();
+                    j = Job{i};
+                    p.give();
+                }
+                while (!p.empty()) take();
+                if (halt_at >= 0) {  // resumed with nothing in flight: the next job commits
+                    p.resume();
+                    p.next() = Job{kJobs};
+                    p.give();
+                    take();
+                }
+            }
+            const int extra = halt_at >= 0 ? 1 : 0;
+            const int committed = halt_at < 0 ? kJobs : halt_at + 1;
+            ASSERT_EQ(shared.order.size(), static_cast<size_t>(committed + extra)) << threads << " " << halt_at;
+            for (int i = 0; i < committed; ++i) EXPECT_EQ(shared.order[i], i) << threads << " " << halt_at;
+            ASSERT_EQ(taken.size(), static_cast<size_t>(kJobs + extra));
+            for (int i = 0; i < kJobs + extra; ++i) EXPECT_EQ(taken[i], i);
+            EXPECT_FALSE(shared.overlapped) << threads;
+        }
+    }
+}
+
+}  // namespace
