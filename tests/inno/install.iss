@@ -9,6 +9,9 @@
 AppName=quillmar install test
 AppVersion=1.0
 DefaultDirName={%QM_APP}
+; Every run installs into its own fresh directory, whatever a run that was cut short left
+; in the prefix's uninstall keys.
+UsePreviousAppDir=no
 DisableDirPage=yes
 PrivilegesRequired=lowest
 OutputDir=.

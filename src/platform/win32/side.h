@@ -4,6 +4,8 @@
 // a HANDLE is a void*, and side.cpp checks that the two agree.
 #pragma once
 
+#include <atomic>
+
 #include <cstdint>
 
 #include "platform/unique_handle.h"
@@ -24,7 +26,11 @@ using unique_sync = unique_any<Handle, close_handle, null_handle>;
 struct ThreadState {
     unique_sync thread;
 };
+// The count is kept in the process; the system's semaphore is touched only when a thread
+// must sleep or be woken (under Wine each touch is a request to its server). count < 0:
+// that many threads wait.
 struct SemaphoreState {
+    std::atomic<long> count{0};
     unique_sync semaphore;
 };
 

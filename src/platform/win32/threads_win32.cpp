@@ -33,7 +33,8 @@ void Thread::join() noexcept {
 }
 
 Semaphore::Semaphore(unsigned initial) noexcept {
-    state_.semaphore.reset(CreateSemaphoreA(nullptr, static_cast<LONG>(initial), 0x7FFFFFFF, nullptr));
+    state_.count.store(static_cast<long>(initial));
+    state_.semaphore.reset(CreateSemaphoreA(nullptr, 0, 0x7FFFFFFF, nullptr));
 }
 
 Semaphore::~Semaphore() = default;
@@ -41,10 +42,24 @@ Semaphore::~Semaphore() = default;
 bool Semaphore::ok() const noexcept { return static_cast<bool>(state_.semaphore); }
 
 void Semaphore::post(unsigned count) noexcept {
-    if (count > 0) ReleaseSemaphore(state_.semaphore.get(), static_cast<LONG>(count), nullptr);
+    if (count == 0) return;
+    const long before = state_.count.fetch_add(static_cast<long>(count));
+    // Only the threads asleep need the system: as many as waited, at most count.
+    const long sleeping = before < 0 ? -before : 0;
+    const long wake = sleeping < static_cast<long>(count) ? sleeping : static_cast<long>(count);
+    if (wake > 0) ReleaseSemaphore(state_.semaphore.get(), wake, nullptr);
 }
 
-void Semaphore::wait() noexcept { WaitForSingleObject(state_.semaphore.get(), INFINITE); }
+void Semaphore::wait() noexcept {
+    // A moment's look first: a job or a result is often only microseconds away.
+    for (int spin = 0; spin < 200; ++spin) {
+        long c = state_.count.load(std::memory_order_relaxed);
+        if (c > 0 && state_.count.compare_exchange_weak(c, c - 1)) return;
+        YieldProcessor();
+    }
+    if (state_.count.fetch_sub(1) > 0) return;
+    WaitForSingleObject(state_.semaphore.get(), INFINITE);
+}
 
 unsigned processor_count() noexcept {
     DWORD_PTR process = 0, system = 0;
