@@ -54,6 +54,7 @@ public:
 private:
     friend class InFile;
     void release() noexcept;
+    void unmap() noexcept;  // the side's: only a POSIX image is ever mapped
     unsigned char* bytes_ = nullptr;
     size_t size_ = 0;
     bool mapped_ = false;
@@ -75,6 +76,7 @@ public:
     int load(size_t size, FileImage* out) noexcept;
 
 private:
+    int read_whole(size_t size, FileImage* out) noexcept;
     unique_fd fd_;
 };
 

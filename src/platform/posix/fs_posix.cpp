@@ -144,22 +144,10 @@ int InFile::load(size_t size, FileImage* out) noexcept {
         out->mapped_ = true;
         return 0;
     }
-    // A file system that cannot map (some FUSE ones) is read like a pipe's contents.
-    auto* bytes = static_cast<unsigned char*>(std::malloc(size));
-    if (!bytes) return kENOMEM;
-    out->bytes_ = bytes;
-    out->size_ = size;
-    return read_exact(bytes, size);
+    // A file system that cannot map (some FUSE ones): read into memory of its own.
+    return read_whole(size, out);
 }
 
-void FileImage::release() noexcept {
-    if (mapped_)
-        ::munmap(bytes_, size_);
-    else
-        std::free(bytes_);
-    bytes_ = nullptr;
-    size_ = 0;
-    mapped_ = false;
-}
+void FileImage::unmap() noexcept { ::munmap(bytes_, size_); }
 
 }  // namespace qm::plat

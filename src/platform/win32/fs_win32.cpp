@@ -134,17 +134,9 @@ int InFile::read_exact(void* buffer, size_t size) noexcept {
 
 int InFile::load(size_t size, FileImage* out) noexcept {
     out->release();
-    auto* bytes = static_cast<unsigned char*>(std::malloc(size));
-    if (!bytes) return kENOMEM;
-    out->bytes_ = bytes;
-    out->size_ = size;
-    return read_exact(bytes, size);
+    return read_whole(size, out);
 }
 
-void FileImage::release() noexcept {
-    std::free(bytes_);
-    bytes_ = nullptr;
-    size_ = 0;
-}
+void FileImage::unmap() noexcept {}
 
 }  // namespace qm::plat
