@@ -1,4 +1,4 @@
-// Times one export of the real quillmar.dll from inside the process, so that Wine's
+// Times one export of the real quillmar.dll (or its twin) from inside the process, so that Wine's
 // start-up and the loading of the DLL are left out:
 //   bench_driver expand PACKAGE TARGET    ExpandPackage
 //   bench_driver copy SRC DST PATTERN     MyCopyFiles
@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_driver expand PACKAGE TARGET | copy SRC DST PATTERN\n");
         return 2;
     }
-    HMODULE dll = LoadLibraryA("quillmar.dll");
+    HMODULE dll = LoadLibraryA(QM_DLL_FILE);
     if (!dll) {
-        std::fprintf(stderr, "bench_driver: cannot load quillmar.dll (error %lu)\n", GetLastError());
+        std::fprintf(stderr, "bench_driver: cannot load %s (error %lu)\n", QM_DLL_FILE, GetLastError());
         return 3;
     }
     if (expand) {

@@ -536,7 +536,9 @@ TEST_F(FileOpen, SettingsRecordFieldByField) {
     EXPECT_EQ(package_file()(owner), 1);
     ASSERT_TRUE(OpenFileStub::seen());
     const OPENFILENAMEA& o = OpenFileStub::record();
-    EXPECT_EQ(o.lStructSize, 76u);
+    // The record without the fields later versions appended: 76 bytes in the 32-bit DLL, 136 in
+    // the 64-bit one.
+    EXPECT_EQ(o.lStructSize, kX64 ? 136u : 76u);
     EXPECT_EQ(o.hwndOwner, owner);
     EXPECT_EQ(o.hInstance, nullptr);
     EXPECT_EQ(OpenFileStub::filter(), std::string("*.pkg\0\0", 7));

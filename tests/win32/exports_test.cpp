@@ -67,12 +67,12 @@ const IMAGE_EXPORT_DIRECTORY* export_directory(HMODULE m) {
 }
 
 TEST(ExportTable, LoadsByPlainName) {
-    ASSERT_NE(dll(), nullptr) << "LoadLibrary(quillmar.dll) failed: " << GetLastError();
+    ASSERT_NE(dll(), nullptr) << "LoadLibrary(" QM_DLL_FILE ") failed: " << GetLastError();
     char name[MAX_PATH];
     GetModuleFileNameA(dll(), name, sizeof name);
     std::string n(name);
     std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
-    EXPECT_NE(n.find("\\quillmar.dll"), std::string::npos) << n;
+    EXPECT_NE(n.find(std::string("\\") + QM_DLL_FILE), std::string::npos) << n;
 }
 
 TEST(ExportTable, EveryExportResolvesByNameAndOrdinal) {
@@ -119,7 +119,7 @@ TEST(ExportTable, NamesAreUndecoratedAndNothingElseIsExported) {
             }
     }
     EXPECT_EQ(seen, expected);
-    EXPECT_STREQ(reinterpret_cast<const char*>(base + d->Name), "quillmar.dll");
+    EXPECT_STREQ(reinterpret_cast<const char*>(base + d->Name), QM_DLL_FILE);
 }
 
 TEST(ExportTable, ImportsOnlySystemDlls) {
@@ -127,7 +127,7 @@ TEST(ExportTable, ImportsOnlySystemDlls) {
     auto base = reinterpret_cast<const BYTE*>(dll());
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(nt->FileHeader.Machine, kX64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
     const auto& d = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + d.VirtualAddress);
     const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
@@ -149,19 +149,19 @@ TEST(CallingConvention, EachExportRemovesItsArgumentsAsDeclared) {
     static const char kNowhere[] = "Z:\\quillmar-no-such\\dir";
     DialogWatcher watch([](HWND h, const Shown&) { DialogWatcher::press(h, IDCANCEL); });
     for (const Export& e : kExports) {
-        std::vector<uint32_t> args;
+        std::vector<Word> args;
         if (e.side_effect == SideEffect::NullOwner) args.push_back(0);
         for (int i = static_cast<int>(args.size()); i < e.args; ++i)
-            args.push_back(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(args.empty() ? kNowhere : kEmpty)));
+            args.push_back(reinterpret_cast<Word>(args.empty() ? kNowhere : kEmpty));
         // A platform code of 0 selects no service and copies no program.
         if (e.side_effect == SideEffect::GatewayIni) args[1] = 0;
         std::unique_ptr<SystemIniBackup> ini;
         std::unique_ptr<TclEnvironmentBackup> env;
         if (e.side_effect == SideEffect::GatewayIni) ini = std::make_unique<SystemIniBackup>();
         if (e.side_effect == SideEffect::TclEnvironment) env = std::make_unique<TclEnvironmentBackup>();
-        uint32_t result = 0;
+        Word result = 0;
         const int removed = bytes_removed_by_callee(by_ordinal(e.ordinal), args, &result);
-        EXPECT_EQ(removed, e.callee_cleans ? 4 * e.args : 0) << e.name;
+        EXPECT_EQ(removed, e.callee_cleans && !kX64 ? 4 * e.args : 0) << e.name;
     }
     EXPECT_FALSE(watch.timed_out());
 }

@@ -13,12 +13,12 @@ std::string dll_path() {
     DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
     std::string p(buf, n);
     p = p.substr(0, p.find_last_of("\\/") + 1);
-    return p + "quillmar.dll";
+    return p + QM_DLL_FILE;
 }
 
 HMODULE dll() {
     // By its plain name, as an install script does; it is found beside the test program.
-    static HMODULE h = LoadLibraryA("quillmar.dll");
+    static HMODULE h = LoadLibraryA(QM_DLL_FILE);
     return h;
 }
 
@@ -39,7 +39,54 @@ const Exports& exports() {
     return all;
 }
 
-extern "C" int qm_call_measure(void* fn, int n, const uint32_t* args, uint32_t* ret);
+extern "C" int qm_call_measure(void* fn, int n, const Word* args, Word* ret);
+#if defined(__x86_64__)
+// Microsoft x64: the first four arguments in rcx, rdx, r8, r9, with 32 bytes of shadow
+// space above the return address that the caller reserves and removes.
+asm(".text\n"
+    ".globl qm_call_measure\n"
+    "qm_call_measure:\n"
+    "  pushq %rbp\n"
+    "  movq %rsp, %rbp\n"
+    "  pushq %rsi\n"
+    "  pushq %rdi\n"
+    "  pushq %rbx\n"
+    "  pushq %r12\n"              // rsp is 16-byte aligned again here
+    "  movq %rcx, %rbx\n"         // fn
+    "  movl %edx, %edi\n"         // n (at most 4)
+    "  movq %r8, %rsi\n"          // args
+    "  movq %r9, %r12\n"          // ret
+    "  xorl %ecx, %ecx\n"
+    "  xorl %edx, %edx\n"
+    "  xorl %r8d, %r8d\n"
+    "  xorl %r9d, %r9d\n"
+    "  testl %edi, %edi\n"
+    "  jz 2f\n"
+    "  movq (%rsi), %rcx\n"
+    "  cmpl $1, %edi\n"
+    "  je 2f\n"
+    "  movq 8(%rsi), %rdx\n"
+    "  cmpl $2, %edi\n"
+    "  je 2f\n"
+    "  movq 16(%rsi), %r8\n"
+    "  cmpl $3, %edi\n"
+    "  je 2f\n"
+    "  movq 24(%rsi), %r9\n"
+    "2:\n"
+    "  subq $32, %rsp\n"
+    "  movq %rsp, %rsi\n"         // the stack before the call
+    "  call *%rbx\n"
+    "  movq %rax, (%r12)\n"
+    "  movq %rsp, %rax\n"
+    "  subq %rsi, %rax\n"         // what the callee removed: 0 when it kept the convention
+    "  leaq -32(%rbp), %rsp\n"
+    "  popq %r12\n"
+    "  popq %rbx\n"
+    "  popq %rdi\n"
+    "  popq %rsi\n"
+    "  popq %rbp\n"
+    "  ret\n");
+#else
 asm(".text\n"
     ".globl _qm_call_measure\n"
     "_qm_call_measure:\n"
@@ -72,9 +119,10 @@ asm(".text\n"
     "  popl %esi\n"
     "  popl %ebp\n"
     "  ret\n");
+#endif
 
-int bytes_removed_by_callee(FARPROC fn, const std::vector<uint32_t>& args, uint32_t* result) {
-    uint32_t r = 0;
+int bytes_removed_by_callee(FARPROC fn, const std::vector<Word>& args, Word* result) {
+    Word r = 0;
     int removed = qm_call_measure(reinterpret_cast<void*>(fn), static_cast<int>(args.size()),
                                   args.data(), &r);
     if (result) *result = r;

@@ -83,10 +83,14 @@ struct Exports {
 };
 const Exports& exports();
 
-// Calls fn with the 32-bit arguments and reports how many bytes of arguments the
-// callee removed from the stack: 4 per argument for the callee-cleans convention,
-// 0 for caller-cleans.
-int bytes_removed_by_callee(FARPROC fn, const std::vector<uint32_t>& args, uint32_t* result);
+// An argument or a result as it travels: 32 bits in quillmar.dll, 64 in its x64 twin.
+using Word = uintptr_t;
+// Calls fn with the arguments and reports how many bytes of arguments the callee
+// removed from the stack: on x86 4 per argument for the callee-cleans convention, 0 for
+// caller-cleans; on x64, where there is one convention, always 0 (the arguments go in
+// registers above the shadow space the caller owns). result gets the whole register.
+int bytes_removed_by_callee(FARPROC fn, const std::vector<Word>& args, Word* result);
+constexpr bool kX64 = sizeof(void*) == 8;
 
 // One window the library showed: its caption, its text (for a message box), and what
 // the hook did with it.

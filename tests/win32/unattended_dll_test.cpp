@@ -28,18 +28,21 @@ namespace {
 
 constexpr DWORD kAnyError = 0xFFFFFFFF;  // expected: some nonzero code
 
-uint32_t T(const char* s) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(s)); }
+Word T(const char* s) { return reinterpret_cast<Word>(s); }
 
 // Calls an export with the last error set to something it must replace.
+// result: an int result (the low 32 bits of what came back); word: all of it, for a text.
 struct Outcome {
     uint32_t result;
     DWORD error;
+    Word word;
 };
-Outcome call(const char* name, std::vector<uint32_t> args) {
-    uint32_t r = 0;
+Outcome call(const char* name, std::vector<Word> args) {
+    Word r = 0;
     SetLastError(0xBADC0DE);
     bytes_removed_by_callee(by_name(name), args, &r);
-    return {r, GetLastError()};
+    const DWORD error = GetLastError();
+    return {static_cast<uint32_t>(r), error, r};
 }
 
 // A variable of the process environment for the life of the object, removed afterwards.
@@ -185,7 +188,7 @@ TEST(UnattendedDll, EveryExportSetsItsLastError) {
 
     struct Row {
         const char* name;
-        std::vector<uint32_t> args;
+        std::vector<Word> args;
         int64_t result;  // -2: any; for a text result 1 means "not null"
         DWORD error;
     } rows[] = {
@@ -231,7 +234,7 @@ TEST(UnattendedDll, EveryExportSetsItsLastError) {
         const Outcome o = call(r.name, r.args);
         const bool text = std::string(r.name) == "GetFirstFile" || std::string(r.name) == "GetNextFile" ||
                           std::string(r.name) == "GetShortFileName";
-        const int64_t result = text ? (o.result != 0) : static_cast<int64_t>(static_cast<int32_t>(o.result));
+        const int64_t result = text ? (o.word != 0) : static_cast<int64_t>(static_cast<int32_t>(o.result));
         if (r.result != -2) {
             EXPECT_EQ(result, r.result) << r.name;
         }
@@ -251,7 +254,7 @@ TEST(UnattendedDll, EveryExportSurvivesNullTexts) {
     const TclEnvironmentBackup env;
     struct Row {
         const char* name;
-        std::vector<uint32_t> args;
+        std::vector<Word> args;
         int32_t result;
         DWORD error;
     } rows[] = {
@@ -284,8 +287,8 @@ TEST(UnattendedDll, EveryExportSurvivesNullTexts) {
         }
     }
     const Outcome s = call("GetShortFileName", {0});
-    ASSERT_NE(s.result, 0u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(static_cast<uintptr_t>(s.result)), "");
+    ASSERT_NE(s.word, 0u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(s.word), "");
     EXPECT_EQ(s.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 

@@ -36,7 +36,7 @@ TEST(VersionResource, NamesTheFileAndCarriesTheProjectVersion) {
                   unsigned{LOWORD(fixed->dwFileVersionMS)}, unsigned{HIWORD(fixed->dwFileVersionLS)});
     EXPECT_EQ(std::string(expected), QM_PROJECT_VERSION);
 
-    EXPECT_EQ(query(block, "OriginalFilename"), "quillmar.dll");
+    EXPECT_EQ(query(block, "OriginalFilename"), QM_DLL_FILE);
     EXPECT_EQ(query(block, "FileVersion"), QM_PROJECT_VERSION);
     EXPECT_EQ(query(block, "ProductVersion"), QM_PROJECT_VERSION);
     EXPECT_FALSE(query(block, "FileDescription").empty());

@@ -69,21 +69,21 @@ int main(int argc, char** argv) {
     for (const Signature& s : kSignatures)
         if (_stricmp(s.name, argv[1]) == 0) sig = &s;
     if (!sig) {
-        std::fprintf(stderr, "qmscript: %s is not an export of quillmar.dll\n", argv[1]);
+        std::fprintf(stderr, "qmscript: %s is not an export of %s\n", argv[1], QM_DLL_FILE);
         return 2;
     }
     if (argc - 2 != sig->args) {
         std::fprintf(stderr, "qmscript: %s takes %d arguments\n", sig->name, sig->args);
         return 2;
     }
-    HMODULE dll = LoadLibraryA("quillmar.dll");
+    HMODULE dll = LoadLibraryA(QM_DLL_FILE);
     if (!dll) {
-        std::fprintf(stderr, "qmscript: cannot load quillmar.dll (error %lu)\n", GetLastError());
+        std::fprintf(stderr, "qmscript: cannot load %s (error %lu)\n", QM_DLL_FILE, GetLastError());
         return 3;
     }
     FARPROC p = GetProcAddress(dll, sig->name);
     if (!p) {
-        std::fprintf(stderr, "qmscript: quillmar.dll does not export %s\n", sig->name);
+        std::fprintf(stderr, "qmscript: %s does not export %s\n", QM_DLL_FILE, sig->name);
         return 3;
     }
     DWORD_PTR a[3] = {};

@@ -3,12 +3,16 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/dialogs.h"
 
 namespace qm::plat {
+
+static_assert(sizeof(void*) != 4 || offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(void*) == 76,
+              "the 32-bit record is 76 bytes");
 
 bool choose_package_files(void* owner, char* selection, size_t size) noexcept {
     if (size == 0) return false;
@@ -21,7 +25,10 @@ bool choose_package_files(void* owner, char* selection, size_t size) noexcept {
 
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = 76;  // the record without the fields later versions appended
+    // The record without the fields later versions appended: 76 bytes in the 32-bit
+    // DLL, and what the same fields take in the 64-bit one (a fixed 76 there is a record
+    // the dialog refuses).
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     ofn.hwndOwner = static_cast<HWND>(owner);
     ofn.hInstance = nullptr;
     ofn.lpstrFilter = kFilter;

@@ -99,7 +99,7 @@ INT_PTR CALLBACK PackageSelectionDialogProc(HWND dialog, UINT message, WPARAM wp
 int show_list_dialog(void* owner, ListDialogLogic& logic) noexcept {
     // The template is looked up under the library's file name: loaded under any other
     // name, the library shows no dialog (and never one of the host program's templates).
-    HMODULE module = GetModuleHandleA("quillmar.dll");
+    HMODULE module = GetModuleHandleA(QM_DLL_FILE);
     if (!module) return -1;
     ListDialogLogic* outer = g_logic;
     g_logic = &logic;

@@ -22,10 +22,16 @@ static void check(int ok, const char* what) {
     }
 }
 
+#if defined(__x86_64__)
+#define STACK_POINTER(v) __asm__ volatile("movq %%rsp, %0" : "=r"(v))
+typedef unsigned long long stack_word;
+#else
 #define STACK_POINTER(v) __asm__ volatile("movl %%esp, %0" : "=r"(v))
+typedef unsigned stack_word;
+#endif
 #define CALL(result, expr)                                                  \
     do {                                                                    \
-        unsigned before_, after_;                                           \
+        stack_word before_, after_;                                         \
         STACK_POINTER(before_);                                             \
         result = (expr);                                                    \
         STACK_POINTER(after_);                                              \

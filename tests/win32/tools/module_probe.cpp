@@ -25,11 +25,11 @@ int main(int argc, char** argv) {
     if (argc != 4) return 2;
     FILE* report = std::fopen(argv[3], "wb");
     if (!report) return 2;
-    std::fprintf(report, "already_loaded=%d\n", GetModuleHandleA("quillmar.dll") != nullptr);
+    std::fprintf(report, "already_loaded=%d\n", GetModuleHandleA(QM_DLL_FILE) != nullptr);
     HMODULE m = LoadLibraryA(argv[1]);
     std::fprintf(report, "loaded=%d\n", m != nullptr);
     if (!m) return 1;
-    std::fprintf(report, "found_by_name=%d\n", GetModuleHandleA("quillmar.dll") != nullptr);
+    std::fprintf(report, "found_by_name=%d\n", GetModuleHandleA(QM_DLL_FILE) != nullptr);
 
     using ListFn = const char*(__cdecl*)();
     using DisplayFn = int(__cdecl*)(HWND, const char*, int);

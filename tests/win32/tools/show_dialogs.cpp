@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     }
     g_ready = argv[3];
     g_close = argv[4];
-    HMODULE m = LoadLibraryA("quillmar.dll");
+    HMODULE m = LoadLibraryA(QM_DLL_FILE);
     if (!m) return 1;
     g_hook = SetWindowsHookExA(WH_CBT, cbt, nullptr, GetCurrentThreadId());
     int r = -1;
