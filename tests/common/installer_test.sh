@@ -23,20 +23,23 @@ make_packages() {
 # run_installer WORK EXE ARGS...: attended, under the caller's display with QUILLMAR_LOG
 # set and the mode off at the start (the script turns it on before the steps that would
 # ask the user); unattended, with no display at all, QUILLMAR_UNATTENDED=1 and no
-# QUILLMAR_LOG, as a deployment tool runs it: the log is the temporary folder's.
+# QUILLMAR_LOG, as a deployment tool runs it: the log is the temporary folder's. Each
+# run is bounded: 900 s, times QM_WINE_SCALE where Wine runs through an emulator.
 run_installer() {
-  local work="$1" status
+  local work="$1" status limit=$((900 * ${QM_WINE_SCALE:-1}))
   shift
   export QM_OUT="$(winpath "$work/out")" QM_PACKAGES_DIR="$(winpath "$work/pkgs")"
   unset QUILLMAR_UNATTENDED QUILLMAR_LOG QUILLMAR_SELECT QUILLMAR_PACKAGES
   if [ "$mode" = attended ]; then
-    QUILLMAR_LOG="$(winpath "$work/out/quillmar.log")" timeout 900 "$src/scripts/wine-run" "$@"
+    QUILLMAR_LOG="$(winpath "$work/out/quillmar.log")" timeout -k 10 "$limit" "$src/scripts/wine-run" "$@"
   else
     # A Wine desktop made under a display lends its X11 driver to every process that joins
-    # it, which then makes no window without one: this run waits for the prefix's
-    # processes to end, so that it makes its own desktop (Wine's null driver).
-    WINEPREFIX="${WINEPREFIX:-${QM_WINEPREFIX:-$HOME/.quillmar-wine}}" timeout 300 wineserver -w
-    QUILLMAR_UNATTENDED=1 timeout 900 env -u DISPLAY -u WAYLAND_DISPLAY "$src/scripts/wine-run" "$@"
+    # it, which then makes no window without one, and under the run's one server the
+    # default desktop outlives the tests: the installer runs on a desktop of its own,
+    # made without a display (Wine's null driver).
+    local desktop="${QM_ON_DESKTOP:-$build/on_desktop.exe}"
+    QUILLMAR_UNATTENDED=1 timeout -k 10 "$limit" env -u DISPLAY -u WAYLAND_DISPLAY "$src/scripts/wine-run" \
+      "$desktop" QuillmarNoDisplay "$(winpath "$1")" "${@:2}"
   fi
   status=$?
   check "the installer ran to its end" $status "exit status $status"

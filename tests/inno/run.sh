@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 make_packages "$work"
 mkdir "$work/script"
 cp "$src/tests/inno/install.iss" "$build/generated/include/quillmar.iss" "$build/quillmar.dll" "$work/script/"
-"$src/scripts/wine-run" "$iscc" /Q "$(winpath "$work/script/install.iss")" > "$work/iscc.txt" 2>&1
+timeout -k 10 $((600 * ${QM_WINE_SCALE:-1})) "$src/scripts/wine-run" "$iscc" /Q "$(winpath "$work/script/install.iss")" > "$work/iscc.txt" 2>&1
 check "ISCC compiles the installer" $? "$(tail -5 "$work/iscc.txt")"
 [ -f "$work/script/install.exe" ] || finish
 
