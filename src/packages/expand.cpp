@@ -47,6 +47,8 @@ void report_not_loaded(const char* package, TarLoad load, unsigned long platform
         case TarLoad::Missing: code = win32::kFileNotFound; break;
         case TarLoad::NotAFile: code = win32::kAccessDenied; break;
         case TarLoad::NoMemory: code = win32::kNotEnoughMemory; break;
+        // Read while another program wrote it: what Windows says of a file in use.
+        case TarLoad::Changed: code = win32::kSharingViolation; break;
         case TarLoad::CannotOpen:
         case TarLoad::ReadError: code = platform_code; break;
         default: break;

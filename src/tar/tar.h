@@ -108,6 +108,7 @@ enum class TarLoad {
     TooSmall,     // shorter than one block
     NoMemory,     // the memory for the whole file cannot be had
     ReadError,    // its size or its bytes cannot be read
+    Changed,      // another program changed it while it was read: not walked
     NoHeader,     // the first block is blank or damaged: nothing to install
     RefusedType,  // the first header has a type the reader refuses
 };

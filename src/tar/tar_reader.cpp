@@ -109,6 +109,11 @@ TarLoad load_image(TarContext* c) noexcept {
                   plat::error_text_or_null(plat::kENOMEM));
         return TarLoad::NoMemory;
     }
+    if (e == plat::kChangedWhileRead) {
+        TarFormat(c->message, "TarLoadMemoryImage:\"%s\" changed while it was read (another program is writing it)",
+                  c->archiveName.get());
+        return TarLoad::Changed;
+    }
     if (e) {
         TarFormat(c->message, "TarLoadMemoryImage:fread error: %d, %s", e,
                   plat::error_text_or_null(e));

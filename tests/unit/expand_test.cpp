@@ -14,11 +14,13 @@
 #include <string>
 
 #include "common/capture.h"
+#include "common/export_call.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "packages/expand.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/host.h"
 
 using namespace qm::packages;
 using qm::tar::TarLoad;
@@ -151,14 +153,67 @@ TEST(Expand, TruncatedLastMemberIsReportedNotWrittenHalf) {
     EXPECT_NE(cap.shown()[0].find("\"half\" is cut short"), std::string::npos);
 }
 
+// What another program does to a package while the library has it: at the first step
+// of the kind named (a read of the package, the first file the expansion creates).
+struct Meddling {
+    fault::Op when = fault::Op::Read;
+    std::string path;
+    void (*act)(const std::string& path) = nullptr;
+    bool done = false;
+};
+Meddling g_meddling;
+
+void meddle(fault::Op op, void*) {
+    if (op != g_meddling.when || g_meddling.done) return;
+    g_meddling.done = true;
+    g_meddling.act(g_meddling.path);
+}
+
+// A package of a few blocks whose file another program changes at `when`.
+std::string meddled(TempDir& t, fault::Op when, void (*act)(const std::string&)) {
+    TarBuilder b;
+    b.file("a", std::string(300000, 'a')).file("b", "b").end();
+    const std::string path = pkg(t, b);
+    g_meddling = Meddling{when, path, act, false};
+    fault::set_hook(&meddle, nullptr);
+    return path;
+}
+
+void cut_to(const std::string& path, uintmax_t size) { fs::resize_file(path, size); }
+
+// Other bytes over the same length, as a copy of the next version written in place.
+void rewrite(const std::string& path) {
+    const auto was = fs::last_write_time(path);
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string other(4096, 'z');
+        f.seekp(1024);
+        f.write(other.data(), static_cast<std::streamsize>(other.size()));
+    }
+    // The write's own time may fall within the clock tick of the library's look on a
+    // kernel with coarse file times; the next version's time is later.
+    fs::last_write_time(path, was + std::chrono::seconds(10));
+}
+
+std::string cut_while_read(TempDir& t) {
+    return meddled(t, fault::Op::Read, [](const std::string& p) { cut_to(p, 2048); });
+}
+std::string rewritten_while_read(TempDir& t) { return meddled(t, fault::Op::Read, &rewrite); }
+std::string grown_while_read(TempDir& t) {
+    return meddled(t, fault::Op::Read, [](const std::string& p) {
+        std::ofstream(p, std::ios::binary | std::ios::app) << std::string(1024, '\0');
+    });
+}
+
 // Packages that are not what they seem: nothing that is not a regular file is read (a
 // FIFO would block the read for ever), and none of them is shown to the user, but the
-// caller learns what became of each.
+// caller learns what became of each, and the script from the last error.
 struct Unloadable {
     const char* what;
     // Makes the package in t and returns its path; arms a fault when it needs one.
     std::string (*make)(TempDir& t);
     TarLoad load;  // TarLoad::Loaded: any failure to load will do (it differs by platform)
+    unsigned long code;  // the last error; 0: not looked at (it differs by platform)
 };
 
 std::string missing(TempDir& t) { return (t / "absent.pkg").string(); }
@@ -183,19 +238,26 @@ std::string fifo(TempDir& t) {
 }
 #endif
 
+namespace win32 = qm::plat::win32;
 const Unloadable kUnloadable[] = {
-    {"missing", missing, TarLoad::Missing},
-    {"a directory", directory, TarLoad::Loaded},
-    {"a device", device, TarLoad::NotAFile},
-    {"a read error", read_error, TarLoad::ReadError},
+    {"missing", missing, TarLoad::Missing, win32::kFileNotFound},
+    {"a directory", directory, TarLoad::Loaded, 0},
+    {"a device", device, TarLoad::NotAFile, win32::kAccessDenied},
+    {"a read error", read_error, TarLoad::ReadError, 0},
+    {"cut short while it is read", cut_while_read, TarLoad::Changed, win32::kSharingViolation},
+    {"rewritten in place while it is read", rewritten_while_read, TarLoad::Changed, win32::kSharingViolation},
+    {"grown while it is read", grown_while_read, TarLoad::Changed, win32::kSharingViolation},
 #ifndef _WIN32
-    {"a FIFO", fifo, TarLoad::NotAFile},
+    {"a FIFO", fifo, TarLoad::NotAFile, win32::kAccessDenied},
 #endif
 };
 
 class NotAPackage : public ::testing::TestWithParam<Unloadable> {
 protected:
-    void TearDown() override { fault::disarm_all(); }
+    void TearDown() override {
+        fault::disarm_all();
+        fault::set_hook(nullptr, nullptr);
+    }
 };
 
 TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
@@ -205,7 +267,13 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
     const std::string path = k.make(t);
     NotifyCapture cap;
     PackageOutcome expanded, manifest;
-    EXPECT_EQ(ExpandPackageObserved(path.c_str(), (t / "out").string().c_str(), nullptr, &expanded), 0);
+    {
+        const qm::test::ExportCall call("ExpandPackage", t / "q.log");
+        EXPECT_EQ(ExpandPackageObserved(path.c_str(), (t / "out").string().c_str(), nullptr, &expanded), 0);
+    }
+    if (k.code != 0) {
+        EXPECT_EQ(qm::plat::last_error(), k.code) << k.what;
+    }
     fault::disarm_all();
     k.make(t);
     EXPECT_EQ(GetManifestFileReported(path.c_str(), (t / "out").string().c_str(), &manifest), 0);
@@ -221,6 +289,39 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NotAPackage, ::testing::ValuesIn(kUnloadable));
+
+// Once read, the package is the library's own copy: another program that cuts it short
+// or writes the next version over it while the members are written changes nothing of
+// what is installed (a mapping of the file ended the process, or spliced versions).
+struct AfterTheRead {
+    const char* what;
+    void (*act)(const std::string& path);
+};
+const AfterTheRead kAfterTheRead[] = {
+    {"cut to nothing", [](const std::string& p) { cut_to(p, 0); }},
+    {"rewritten in place", &rewrite},
+};
+
+class ChangedAfterTheRead : public ::testing::TestWithParam<AfterTheRead> {
+protected:
+    void TearDown() override { fault::set_hook(nullptr, nullptr); }
+};
+
+TEST_P(ChangedAfterTheRead, InstallsTheVersionThatWasRead) {
+    TempDir t;
+    fs::create_directory(t / "out");
+    const std::string path = meddled(t, fault::Op::Create, GetParam().act);
+    NotifyCapture cap;
+    PackageOutcome o;
+    EXPECT_EQ(ExpandPackageObserved(path.c_str(), (t / "out").string().c_str(), nullptr, &o), 0);
+    EXPECT_TRUE(g_meddling.done);
+    EXPECT_EQ(o.load, TarLoad::Loaded);
+    EXPECT_TRUE(cap.shown().empty()) << cap.shown().front();
+    EXPECT_EQ(qm::test::read_file(t / "out/a"), std::string(300000, 'a'));
+    EXPECT_EQ(qm::test::read_file(t / "out/b"), "b");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ChangedAfterTheRead, ::testing::ValuesIn(kAfterTheRead));
 
 TEST(Expand, PackageTooLargeForMemoryIsShownWithItsSize) {
     TempDir t;

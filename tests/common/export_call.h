@@ -1,0 +1,33 @@
+// An operation called as its export calls it, within one session call, so that the last
+// error it leaves is the one a script would see. The call's log goes where the test
+// says, never to a shared default.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/sys.h"
+#include "session/session.h"
+
+namespace qm::test {
+
+class ExportCall {
+public:
+    ExportCall(const char* name, const std::filesystem::path& log) : log_(log.string()) {
+        plat::set_env("QUILLMAR_LOG", log_.c_str());
+        call_.emplace(name);
+    }
+    ~ExportCall() {
+        call_.reset();  // the line is written and the last error set here
+        plat::set_env("QUILLMAR_LOG", nullptr);
+    }
+    ExportCall(const ExportCall&) = delete;
+    ExportCall& operator=(const ExportCall&) = delete;
+
+private:
+    std::string log_;
+    std::optional<session::Call> call_;
+};
+
+}  // namespace qm::test
