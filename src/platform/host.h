@@ -31,6 +31,7 @@ constexpr unsigned long kDiskFull = 112;         // ERROR_DISK_FULL
 constexpr unsigned long kDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
 constexpr unsigned long kAlreadyExists = 183;    // ERROR_ALREADY_EXISTS
 constexpr unsigned long kFilenameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
+constexpr unsigned long kFileTooLarge = 223;     // ERROR_FILE_TOO_LARGE
 constexpr unsigned long kDirectory = 267;        // ERROR_DIRECTORY
 constexpr unsigned long kCancelled = 1223;       // ERROR_CANCELLED
 }  // namespace win32
