@@ -66,7 +66,7 @@ private:
 constexpr int kChangedWhileRead = -1;
 
 // A file read whole: opened for reading with every sharing allowed ("rb"), its size
-// taken from the open file (fstat), then read in one call.
+// taken from the open file (fstat), then read to its end.
 class InFile {
 public:
     // Never waits: a FIFO without a writer or a device opens at once.
