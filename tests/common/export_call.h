@@ -1,6 +1,5 @@
-// An operation called as its export calls it, within one session call, so that the last
-// error it leaves is the one a script would see. The call's log goes where the test
-// says, never to a shared default.
+// An operation called within a session call, as its export calls it, so that it leaves
+// the last error a script would see; the call's log goes where the test says.
 #pragma once
 
 #include <filesystem>
