@@ -11,22 +11,16 @@
 
 namespace qm::test {
 
-class ExportCall {
-public:
-    ExportCall(const char* name, const std::filesystem::path& log) : log_(log.string()) {
-        plat::set_env("QUILLMAR_LOG", log_.c_str());
-        call_.emplace(name);
+struct ExportCall {
+    ExportCall(const char* name, const std::filesystem::path& log) {
+        plat::set_env("QUILLMAR_LOG", log.string().c_str());
+        call.emplace(name);
     }
     ~ExportCall() {
-        call_.reset();  // the line is written and the last error set here
+        call.reset();  // writes the line and sets the last error
         plat::set_env("QUILLMAR_LOG", nullptr);
     }
-    ExportCall(const ExportCall&) = delete;
-    ExportCall& operator=(const ExportCall&) = delete;
-
-private:
-    std::string log_;
-    std::optional<session::Call> call_;
+    std::optional<session::Call> call;
 };
 
 }  // namespace qm::test
