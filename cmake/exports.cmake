@@ -6,6 +6,8 @@
 #                                into include/quillmar.nsh.in's text
 #   include/quillmar.iss         a Pascal declaration per export for Inno Setup installers,
 #                                into include/quillmar.iss.in's text
+#   quillmar.map                 the linker's version script for libquillmar.so: the
+#                                exports, and nothing of the core behind them
 # Files are rewritten only when their text changes, so a reconfigure rebuilds nothing.
 
 function(qm_write_if_changed path text)
@@ -42,6 +44,7 @@ function(qm_generate_export_table list_file out_dir dll_name win64)
   set(def "; Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.\nLIBRARY \"${dll_name}.dll\"\nEXPORTS\n")
   set(implib "; Made from src/boundary/exports.list by cmake/exports.cmake: edit the list.\nLIBRARY \"${dll_name}.dll\"\nEXPORTS\n")
   set(table "")
+  set(map "")
   set(nsh "")
   set(iss "")
   set(seen_names "")
@@ -154,6 +157,7 @@ function(qm_generate_export_table list_file out_dir dll_name win64)
     string(APPEND iss "function Quillmar@WHEN@${name}(${iss_params}): ${iss_result};
   external '${name}@@WHERE@ ${iss_convention} @OPTIONS@';
 ")
+    string(APPEND map "    ${name};\n")
     string(APPEND table "    X(${ordinal}, ${name}, ${convention}, ${subsystem}, ${result}, (${types}), ${count}, \"${synopsis}\") \\\n")
   endforeach()
 
@@ -175,6 +179,14 @@ function(qm_generate_export_table list_file out_dir dll_name win64)
   string(REPLACE "@QM_INNO_SETUP@\n" "${iss_setup}" iss_text "${iss_text}")
   string(REPLACE "@QM_INNO_UNINSTALL@\n" "${iss_uninstall}" iss_text "${iss_text}")
   qm_write_if_changed("${out_dir}/include/quillmar.iss" "${iss_text}")
+  qm_write_if_changed("${out_dir}/quillmar.map" "\
+/* Made from src/boundary/exports.list by cmake/exports.cmake: edit the list. */
+{
+  global:
+${map}  local:
+    *;
+};
+")
   qm_write_if_changed("${out_dir}/quillmar.def" "${def}")
   qm_write_if_changed("${out_dir}/quillmar-implib.def" "${implib}")
   qm_write_if_changed("${out_dir}/boundary/exports_table.h" "\

@@ -47,6 +47,9 @@ void report_not_loaded(const char* package, TarLoad load, unsigned long platform
         case TarLoad::Missing: code = win32::kFileNotFound; break;
         case TarLoad::NotAFile: code = win32::kAccessDenied; break;
         case TarLoad::NoMemory: code = win32::kNotEnoughMemory; break;
+        case TarLoad::TooLarge: code = win32::kFileTooLarge; break;
+        // Read while another program wrote it: what Windows says of a file in use.
+        case TarLoad::Changed: code = win32::kSharingViolation; break;
         case TarLoad::CannotOpen:
         case TarLoad::ReadError: code = platform_code; break;
         default: break;
@@ -81,10 +84,15 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
         outcome->size = TarPackageSize(c.get());
         std::snprintf(outcome->message, sizeof outcome->message, "%s", TarMessage(c.get()));
     }
+    // Too large for this process, or for the reader: the load failures the user is told of.
+    const long long size = static_cast<long long>(TarPackageSize(c.get()));
     if (load == TarLoad::NoMemory) {
-        // Too large for this process: the one load failure the user is told of.
-        TarFormat(text, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package,
-                  static_cast<long long>(TarPackageSize(c.get())), what_not);
+        TarFormat(text, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package, size, what_not);
+        session::show_error(text);
+    }
+    if (load == TarLoad::TooLarge) {
+        TarFormat(text, "ERROR: package \"%s\" is too large (%lld bytes; at most %lld). %s", package, size,
+                  static_cast<long long>(kMaxPackageSize), what_not);
         session::show_error(text);
     }
     return load == TarLoad::Loaded;

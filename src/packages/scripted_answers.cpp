@@ -104,7 +104,7 @@ int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) no
     plat::MemoryListBox list;
     ScriptedWindow window;
     dialog.open(list, window);
-    static char answer[kAnswerSize];
+    char answer[kAnswerSize];  // the call's own: no other call, on any thread, shares it
     if (const char* none = read_answer(session::kSelectVar, answer, sizeof answer)) {
         session::note("list dialog answered Cancel: %s %s (%d item(s) offered)", session::kSelectVar, none,
                       list.count());
@@ -160,7 +160,7 @@ int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) no
 }
 
 int AnswerPackageFiles() noexcept {
-    static char answer[kAnswerSize];
+    char answer[kAnswerSize];  // the call's own: no other call, on any thread, shares it
     if (const char* none = read_answer(session::kPackagesVar, answer, sizeof answer)) {
         session::note("file-open dialog answered Cancel: %s %s", session::kPackagesVar, none);
         session::fail(win32::kCancelled);

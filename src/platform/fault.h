@@ -1,11 +1,22 @@
 // Fault injection for tests: lets a test make a chosen platform operation fail with a
 // chosen error number, so that failure paths (a full disk, a refused rename, a failed
-// allocation) can be driven without a real broken disk. Disarmed, it costs one load.
+// allocation) can be driven without a real broken disk.
+//
+// Only the core the tests link has it (QM_FAULT_INJECTION=1, src/platform/fault.cpp):
+// in the library and the tool the checks below are inline no-ops, so neither carries
+// the injection's state or a way to arm it. A file that includes this header is compiled
+// for both (QM_FAULT_SEAM_SOURCES in CMakeLists.txt); any other is refused here.
 #pragma once
+
+#ifndef QM_FAULT_INJECTION
+#error "platform/fault.h: add this source to QM_FAULT_SEAM_SOURCES in CMakeLists.txt"
+#endif
 
 namespace qm::plat::fault {
 
 enum class Op { Write, Create, Rename, SetTime, Alloc, Read, Count_ };
+
+#if QM_FAULT_INJECTION
 
 // The call of kind op after `pass` more successful ones fails with `error`; it stays
 // failing for `times` calls (-1: until disarmed).
@@ -13,6 +24,7 @@ void arm(Op op, int pass, int error, int times = 1) noexcept;
 void disarm_all() noexcept;
 
 // 0 when the operation may go ahead, otherwise the error number it must fail with.
+// Disarmed, it costs one load.
 int check(Op op) noexcept;
 // The operation check() let go ahead failed on its own: it does not count as one of the
 // successful ones that `pass` waits for.
@@ -29,5 +41,13 @@ void set_hook(Hook hook, void* context) noexcept;
 using BeforeMakeDir = void (*)(const char* path);
 void before_make_dir(BeforeMakeDir action) noexcept;
 void run_before_make_dir(const char* path) noexcept;
+
+#else
+
+inline int check(Op) noexcept { return 0; }
+inline void refund(Op) noexcept {}
+inline void run_before_make_dir(const char*) noexcept {}
+
+#endif
 
 }  // namespace qm::plat::fault

@@ -39,9 +39,8 @@ int change_mode(const char* path, unsigned mode) noexcept;
 // chdir: 0 or error number.
 int change_dir(const char* path) noexcept;
 
-// A file's bytes in memory, read-only, for as long as the image lives. On POSIX the file
-// is mapped (nothing copied: the package of an expansion is most of what it reads); where
-// it cannot be, and on Windows, it is read into memory of its own.
+// A file's bytes in memory of the process's own, read-only, for as long as the image
+// lives: a snapshot that no other writer can change or cut short under the walk.
 class FileImage {
 public:
     FileImage() noexcept = default;
@@ -53,15 +52,21 @@ public:
 
 private:
     friend class InFile;
+    // The side's: writable memory of size bytes (0, or kENOMEM); read-only once sealed.
+    int reserve(size_t size) noexcept;
+    void seal() noexcept;
     void release() noexcept;
-    void unmap() noexcept;  // the side's: only a POSIX image is ever mapped
     unsigned char* bytes_ = nullptr;
     size_t size_ = 0;
-    bool mapped_ = false;
 };
 
+// What InFile::load answers, beside 0 and the runtime's error numbers, for a file that
+// another program changed while it was read: its length or its times moved, or it ended
+// before its length.
+constexpr int kChangedWhileRead = -1;
+
 // A file read whole: opened for reading with every sharing allowed ("rb"), its size
-// taken from the open file (fstat), then read in one call.
+// taken from the open file (fstat), then read to its end.
 class InFile {
 public:
     // Never waits: a FIFO without a writer or a device opens at once.
@@ -71,12 +76,25 @@ public:
     int size(int64_t* out) noexcept;
     // Reads exactly size bytes; 0, or the error number (kEIO when the file was shorter).
     int read_exact(void* buffer, size_t size) noexcept;
-    // The first size bytes (the size the file has) as an image: 0, or the error number
-    // (kENOMEM when there is no memory for it; kEIO when the file was shorter).
+    // The first size bytes (the size the file has) as an image: 0, the error number
+    // (kENOMEM when there is no memory for it), or kChangedWhileRead.
     int load(size_t size, FileImage* out) noexcept;
 
 private:
-    int read_whole(size_t size, FileImage* out) noexcept;
+    // What tells one version of the open file from another.
+    struct Version {
+        int64_t size = -1;
+        int64_t written = 0;  // the last write's time, as finely as the side keeps it
+        int64_t changed = 0;  // the last change of its length or status, where the side keeps one
+        bool operator==(const Version& o) const noexcept {
+            return size == o.size && written == o.written && changed == o.changed;
+        }
+    };
+    int version(Version* out) noexcept;  // the side's: 0 or the error number
+    // The side's: one read of at most size bytes into buffer; *got 0 at the file's end.
+    int read_some(void* buffer, size_t size, size_t* got) noexcept;
+    // Reads until size bytes or the file's end (*got says how far); 0 or the error number.
+    int fill(void* buffer, size_t size, size_t* got) noexcept;
     unique_fd fd_;
 };
 

@@ -25,11 +25,13 @@ constexpr unsigned long kWriteProtect = 19;      // ERROR_WRITE_PROTECT
 constexpr unsigned long kWriteFault = 29;        // ERROR_WRITE_FAULT
 constexpr unsigned long kReadFault = 30;         // ERROR_READ_FAULT
 constexpr unsigned long kGenFailure = 31;        // ERROR_GEN_FAILURE
+constexpr unsigned long kSharingViolation = 32;  // ERROR_SHARING_VIOLATION
 constexpr unsigned long kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 constexpr unsigned long kDiskFull = 112;         // ERROR_DISK_FULL
 constexpr unsigned long kDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
 constexpr unsigned long kAlreadyExists = 183;    // ERROR_ALREADY_EXISTS
 constexpr unsigned long kFilenameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
+constexpr unsigned long kFileTooLarge = 223;     // ERROR_FILE_TOO_LARGE
 constexpr unsigned long kDirectory = 267;        // ERROR_DIRECTORY
 constexpr unsigned long kCancelled = 1223;       // ERROR_CANCELLED
 }  // namespace win32

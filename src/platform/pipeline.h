@@ -147,5 +147,10 @@ private:
 // How many threads write an operation's files: QUILLMAR_THREADS as the environment holds
 // it now (1: the calling thread alone), else what suits the machine.
 unsigned writing_threads() noexcept;
+// The same for a value of the variable (null: unset) on a machine of that many processors:
+// a count of decimal digits, blanks around it dropped, from 1 (above kMaxWorkers: that
+// many); anything else (empty, 0, a sign, more than one word) as unset, the processors
+// but at most 4.
+unsigned writing_threads_from(const char* value, unsigned processors) noexcept;
 
 }  // namespace qm::plat

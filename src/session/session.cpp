@@ -137,20 +137,16 @@ void fail_crt(int number) noexcept {
     fail(code != 0 ? code : win32::kGenFailure);
 }
 
-const char* log_path() noexcept {
-    static thread_local char outside[1024];
-    if (t_current) return t_current->log_;
-    find_log("-", false, outside, sizeof outside);
-    return outside;
-}
-
 void set_log_refusal_sink(LogRefusalSink sink) noexcept {
     g_refusal_sink.store(sink);
     g_refusal_said.store(false);
 }
 
 void note(const char* fmt, ...) noexcept {
-    const char* log = log_path();
+    // The call's log; outside a call (an operation called directly), QUILLMAR_LOG alone.
+    char outside[1024] = "";
+    if (!t_current) find_log("-", false, outside, sizeof outside);
+    const char* log = t_current ? t_current->log_ : outside;
     if (!*log) return;
     char text[kLineSize];
     va_list ap;

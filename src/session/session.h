@@ -60,10 +60,6 @@ void note(const char* fmt, ...) noexcept
 // (size bytes, cut to fit): for whoever shows a name from outside on a terminal.
 void escape_controls(const char* text, char* out, size_t size) noexcept;
 
-// Where this call's log is: QUILLMAR_LOG, or in unattended mode the temporary folder's
-// "quillmar.log"; empty when there is none. For tests and the tool.
-const char* log_path() noexcept;
-
 // Where a log that is refused (a link, a FIFO, another user's file, a QUILLMAR_LOG too
 // long to hold whole) is said: once per process, the first one, as a sentence with
 // neither prefix nor line end. The tool prints it on stderr; the library alone has
@@ -91,7 +87,6 @@ private:
     friend void fail(unsigned long) noexcept;
     friend void note(const char*, ...) noexcept;
     friend bool unattended() noexcept;
-    friend const char* log_path() noexcept;
 
     Call(const char* name, int) noexcept;
     void add(const char* text) noexcept;

@@ -13,6 +13,8 @@ namespace qm::tar {
 constexpr int kMessageSize = 256;
 constexpr int kNameSize = 1024;
 constexpr int kBlock = 512;
+// The longest package the reader takes: its image is addressed by 32-bit signed offsets.
+constexpr int64_t kMaxPackageSize = INT32_MAX;
 
 // One header block, field by field, as a writer lays it out.
 struct TarHeaderBlock {
@@ -106,8 +108,10 @@ enum class TarLoad {
     CannotOpen,   // there, but it cannot be opened (permission, name too long, ...)
     NotAFile,     // a directory, a FIFO, a device: never read
     TooSmall,     // shorter than one block
+    TooLarge,     // longer than the reader takes (kMaxPackageSize)
     NoMemory,     // the memory for the whole file cannot be had
     ReadError,    // its size or its bytes cannot be read
+    Changed,      // another program changed it while it was read: not walked
     NoHeader,     // the first block is blank or damaged: nothing to install
     RefusedType,  // the first header has a type the reader refuses
 };

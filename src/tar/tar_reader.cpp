@@ -100,14 +100,24 @@ TarLoad load_image(TarContext* c) noexcept {
                   c->archiveName.get(), static_cast<int>(size));
         return TarLoad::TooSmall;
     }
-    const int e = size <= INT32_MAX && alloc_allowed()
-                      ? c->stream.load(static_cast<size_t>(size), &c->image)
-                      : plat::kENOMEM;
+    // The image is addressed by 32-bit offsets, as the format's sizes are read: a larger
+    // package is one the reader does not take, whatever memory there is.
+    if (size > kMaxPackageSize) {
+        TarFormat(c->message, "TarLoadMemoryImage:\"%s\" is %lld bytes, more than a package may have (%lld)",
+                  c->archiveName.get(), static_cast<long long>(size), static_cast<long long>(kMaxPackageSize));
+        return TarLoad::TooLarge;
+    }
+    const int e = alloc_allowed() ? c->stream.load(static_cast<size_t>(size), &c->image) : plat::kENOMEM;
     if (e == plat::kENOMEM) {
         TarFormat(c->message, "TarLoadMemoryImage:cannot allocate %lld bytes: %d, %s",
                   static_cast<long long>(size), plat::kENOMEM,
                   plat::error_text_or_null(plat::kENOMEM));
         return TarLoad::NoMemory;
+    }
+    if (e == plat::kChangedWhileRead) {
+        TarFormat(c->message, "TarLoadMemoryImage:\"%s\" changed while it was read (another program is writing it)",
+                  c->archiveName.get());
+        return TarLoad::Changed;
     }
     if (e) {
         TarFormat(c->message, "TarLoadMemoryImage:fread error: %d, %s", e,

@@ -104,7 +104,15 @@ done
 err="$("$cli" expand absent.pkg out 2>&1)"
 check "a missing package is named with the reason" '[ "$err" = "quillmar: absent.pkg cannot be loaded: open:\"$work/absent.pkg\" failed:(2) No such file or directory" ]'
 
-# Too large for the memory the process may have: the one load failure the library shows.
+# 2 GiB or more is more than the reader takes, whatever memory there is: said as that,
+# not as a want of memory, and with its own last error (ERROR_FILE_TOO_LARGE).
+truncate -s 2G huge.pkg
+err="$("$cli" expand huge.pkg out 2>&1 >/dev/null)"; rc=$?
+check "a package of 2 GiB is shown as too large for the reader, with its size" '[ $rc -eq 1 ] && [ "$err" = "ERROR: package \"$work/huge.pkg\" is too large (2147483648 bytes; at most 2147483647). Package not expanded." ] &&
+  grep -q "quillmar(\"expand huge.pkg out\") = 1, last error 223 " quillmar.log'
+rm -f huge.pkg
+
+# Too large for the memory the process may have: shown as well.
 # (AddressSanitizer reserves more address space than any such limit allows.)
 if [ "$sanitized" != 1 ]; then
   truncate -s 1G big.pkg

@@ -12,13 +12,16 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "common/capture.h"
+#include "common/export_call.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "packages/expand.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/host.h"
 
 using namespace qm::packages;
 using qm::tar::TarLoad;
@@ -151,14 +154,57 @@ TEST(Expand, TruncatedLastMemberIsReportedNotWrittenHalf) {
     EXPECT_NE(cap.shown()[0].find("\"half\" is cut short"), std::string::npos);
 }
 
+// What another program does to the package, once, at the first step of the kind named:
+// a read of the package, or the first file the expansion creates.
+struct Meddling {
+    fault::Op when;
+    std::string path;
+    void (*act)(const std::string& path);
+} g_meddling;
+
+void meddle(fault::Op op, void*) {
+    if (op != g_meddling.when || !g_meddling.act) return;
+    std::exchange(g_meddling.act, nullptr)(g_meddling.path);
+}
+
+std::string meddled(TempDir& t, fault::Op when, void (*act)(const std::string&)) {
+    TarBuilder b;
+    b.file("a", std::string(300000, 'a')).file("b", "b").end();
+    g_meddling = Meddling{when, pkg(t, b), act};
+    fault::set_hook(&meddle, nullptr);
+    return g_meddling.path;
+}
+
+void cut_to(const std::string& path, uintmax_t size) { fs::resize_file(path, size); }
+
+// Other bytes over the same length, as the next version copied over it in place. Its
+// time is set later: the write's own could fall within the clock tick of the library's
+// look on a kernel with coarse file times.
+void rewrite(const std::string& path) {
+    const auto was = fs::last_write_time(path);
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(1024) << std::string(4096, 'z');
+    fs::last_write_time(path, was + std::chrono::seconds(10));
+}
+
+std::string cut_while_read(TempDir& t) {
+    return meddled(t, fault::Op::Read, [](const std::string& p) { cut_to(p, 2048); });
+}
+std::string rewritten_while_read(TempDir& t) { return meddled(t, fault::Op::Read, &rewrite); }
+std::string grown_while_read(TempDir& t) {
+    return meddled(t, fault::Op::Read, [](const std::string& p) {
+        std::ofstream(p, std::ios::binary | std::ios::app) << std::string(1024, '\0');
+    });
+}
+
 // Packages that are not what they seem: nothing that is not a regular file is read (a
 // FIFO would block the read for ever), and none of them is shown to the user, but the
-// caller learns what became of each.
+// caller learns what became of each, and the script from the last error.
 struct Unloadable {
     const char* what;
     // Makes the package in t and returns its path; arms a fault when it needs one.
     std::string (*make)(TempDir& t);
     TarLoad load;  // TarLoad::Loaded: any failure to load will do (it differs by platform)
+    unsigned long code;  // the last error; 0: not looked at (it differs by platform)
 };
 
 std::string missing(TempDir& t) { return (t / "absent.pkg").string(); }
@@ -183,19 +229,26 @@ std::string fifo(TempDir& t) {
 }
 #endif
 
+namespace win32 = qm::plat::win32;
 const Unloadable kUnloadable[] = {
-    {"missing", missing, TarLoad::Missing},
-    {"a directory", directory, TarLoad::Loaded},
-    {"a device", device, TarLoad::NotAFile},
-    {"a read error", read_error, TarLoad::ReadError},
+    {"missing", missing, TarLoad::Missing, win32::kFileNotFound},
+    {"a directory", directory, TarLoad::Loaded, 0},
+    {"a device", device, TarLoad::NotAFile, win32::kAccessDenied},
+    {"a read error", read_error, TarLoad::ReadError, 0},
+    {"cut short while it is read", cut_while_read, TarLoad::Changed, win32::kSharingViolation},
+    {"rewritten in place while it is read", rewritten_while_read, TarLoad::Changed, win32::kSharingViolation},
+    {"grown while it is read", grown_while_read, TarLoad::Changed, win32::kSharingViolation},
 #ifndef _WIN32
-    {"a FIFO", fifo, TarLoad::NotAFile},
+    {"a FIFO", fifo, TarLoad::NotAFile, win32::kAccessDenied},
 #endif
 };
 
 class NotAPackage : public ::testing::TestWithParam<Unloadable> {
 protected:
-    void TearDown() override { fault::disarm_all(); }
+    void TearDown() override {
+        fault::disarm_all();
+        fault::set_hook(nullptr, nullptr);
+    }
 };
 
 TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
@@ -205,7 +258,13 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
     const std::string path = k.make(t);
     NotifyCapture cap;
     PackageOutcome expanded, manifest;
-    EXPECT_EQ(ExpandPackageObserved(path.c_str(), (t / "out").string().c_str(), nullptr, &expanded), 0);
+    {
+        const qm::test::ExportCall call("ExpandPackage", t / "q.log");
+        EXPECT_EQ(ExpandPackageObserved(path.c_str(), (t / "out").string().c_str(), nullptr, &expanded), 0);
+    }
+    if (k.code != 0) {
+        EXPECT_EQ(qm::plat::last_error(), k.code) << k.what;
+    }
     fault::disarm_all();
     k.make(t);
     EXPECT_EQ(GetManifestFileReported(path.c_str(), (t / "out").string().c_str(), &manifest), 0);
@@ -222,33 +281,83 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NotAPackage, ::testing::ValuesIn(kUnloadable));
 
-TEST(Expand, PackageTooLargeForMemoryIsShownWithItsSize) {
+// Once read, the package is the library's own copy: another program that cuts it short
+// or writes the next version over it while the members are written changes nothing of
+// what is installed (a mapping of the file ended the process, or spliced versions).
+TEST(Expand, APackageChangedAfterItWasReadIsInstalledAsItWasRead) {
+    for (void (*act)(const std::string&) : {+[](const std::string& p) { cut_to(p, 0); }, &rewrite}) {
+        TempDir t;
+        fs::create_directory(t / "out");
+        const std::string path = meddled(t, fault::Op::Create, act);
+        NotifyCapture cap;
+        EXPECT_EQ(ExpandPackage(path.c_str(), (t / "out").string().c_str()), 0);
+        fault::set_hook(nullptr, nullptr);
+        EXPECT_EQ(g_meddling.act, nullptr) << "the package was changed";
+        EXPECT_TRUE(cap.shown().empty()) << cap.shown().front();
+        EXPECT_EQ(qm::test::read_file(t / "out/a"), std::string(300000, 'a'));
+        EXPECT_EQ(qm::test::read_file(t / "out/b"), "b");
+    }
+}
+
+// Too large to be loaded: for the process's memory (injected here; really, in the 32-bit
+// DLL from several hundred MB up), or for the reader, which takes no package of 2 GiB or
+// more whatever memory there is (sparse files). Each is shown with its size.
+struct TooLarge {
+    const char* what;
+    uint64_t size;  // of a sparse package; 0: a small one whose image cannot be allocated
+    TarLoad load;
+    unsigned long code;
+    const char* shown;  // {P}: the package, {N}: its size; the call's own tail follows
+};
+const TooLarge kTooLarge[] = {
+    {"no memory", 0, TarLoad::NoMemory, win32::kNotEnoughMemory, "ERROR: out of memory for package \"{P}\" ({N} bytes). "},
+    {"2 GiB", uint64_t{1} << 31, TarLoad::TooLarge, win32::kFileTooLarge,
+     "ERROR: package \"{P}\" is too large ({N} bytes; at most 2147483647). "},
+    {"4 GiB", uint64_t{1} << 32, TarLoad::TooLarge, win32::kFileTooLarge,
+     "ERROR: package \"{P}\" is too large ({N} bytes; at most 2147483647). "},
+};
+
+class PackageTooLarge : public ::testing::TestWithParam<TooLarge> {};
+
+TEST_P(PackageTooLarge, IsShownWithItsSize) {
+    const TooLarge& k = GetParam();
     TempDir t;
     TarBuilder b;
     b.file("a", "a").end();
     const std::string path = pkg(t, b);
-    struct Case {
+    if (k.size) fs::resize_file(path, k.size);
+    const std::string size = std::to_string(k.size ? k.size : b.bytes().size());
+    std::string shown = k.shown;
+    shown.replace(shown.find("{N}"), 3, size);
+    shown.replace(shown.find("{P}"), 3, path);
+    const struct {
         int (*call)(const char*, const char*, PackageOutcome*);
         const char* tail;
-    } cases[] = {
+    } calls[] = {
         {[](const char* p, const char* d, PackageOutcome* o) { return ExpandPackageObserved(p, d, nullptr, o); },
          "Package not expanded."},
         {GetManifestFileReported, "Manifest not extracted."},
     };
-    for (const Case& k : cases) {
+    for (const auto& c : calls) {
         NotifyCapture cap;
         PackageOutcome o;
-        // The context and the copy of the path, then the package's bytes.
-        fault::arm(fault::Op::Alloc, 2, qm::plat::kENOMEM);
-        k.call(path.c_str(), t.str().c_str(), &o);
-        fault::disarm_all();
-        EXPECT_EQ(o.load, TarLoad::NoMemory);
-        EXPECT_EQ(o.size, 2048);
-        ASSERT_EQ(cap.shown().size(), 1u);
-        EXPECT_EQ(cap.shown()[0], "ERROR: out of memory for package \"" + path + "\" (2048 bytes). " + k.tail);
-        EXPECT_FALSE(fs::exists(t / "a"));
+        {
+            const qm::test::ExportCall call("ExpandPackage", t / "q.log");
+            // The context and the copy of the path, then the package's bytes.
+            if (!k.size) fault::arm(fault::Op::Alloc, 2, qm::plat::kENOMEM);
+            c.call(path.c_str(), t.str().c_str(), &o);
+            fault::disarm_all();
+        }
+        EXPECT_EQ(qm::plat::last_error(), k.code) << k.what;
+        EXPECT_EQ(o.load, k.load) << k.what;
+        EXPECT_EQ(std::to_string(o.size), size) << k.what;
+        ASSERT_EQ(cap.shown().size(), 1u) << k.what;
+        EXPECT_EQ(cap.shown()[0], shown + c.tail) << k.what;
+        EXPECT_FALSE(fs::exists(t / "a")) << k.what;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PackageTooLarge, ::testing::ValuesIn(kTooLarge));
 
 #ifndef _WIN32
 // Two expansions of one package into one target at the same time (two install scripts,

@@ -145,7 +145,8 @@ TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
     EXPECT_FALSE(temporary_files_left(t.path()));
 }
 
-// A file that did not exist is written in place (nothing to keep), so no rename.
+// A file that did not exist is staged without a name and given one only when complete:
+// a member the disk stopped leaves nothing at its name.
 TEST_P(FullDiskFresh, InstallLeavesNoHalfWrittenFile) {
     const auto [op, armed, threads] = GetParam();
     TempDir t(false);

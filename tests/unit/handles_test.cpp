@@ -97,6 +97,7 @@ std::vector<Call> calls(const Tree& t) {
                to = s(t.p("append/to.txt")), old_file = s(t.p("ren/old.txt")), new_file = s(t.p("ren/new.txt")),
                old_dir = s(t.p("ren/olddir")), new_dir = s(t.p("ren/newdir")), gone = s(t.p("del/gone.txt")),
                a = s(t.p("src/a.txt")), b = s(t.p("dst/b.txt"));
+    // exports-list:begin (tests/source/every_export_listed.sh: a row for every export)
     return {
         {"AppendFile", [=](void* f) { as<int(Text, Text)>(f, to, from); }},
         {"GetLastIconEntry", [=](void* f) { as<int(Text)>(f, ini); }},
@@ -119,6 +120,7 @@ std::vector<Call> calls(const Tree& t) {
         {"MyFileCompare", [=](void* f) { as<int(Text, Text)>(f, a, b); }},
         {"MyCopyFiles", [=](void* f) { as<int(Text, Text, Text)>(f, src, dst, "*"); }},
     };
+    // exports-list:end
 }
 
 // In a new session (no controlling terminal, as under an installer service, so the two

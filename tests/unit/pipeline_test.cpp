@@ -82,3 +82,30 @@ TEST(Pipeline, CommitsInOrderOneAtATimeAndNothingAfterAHalt) {
 }
 
 }  // namespace
+
+namespace {
+
+// QUILLMAR_THREADS, read one way: a count, blanks around it dropped (as around
+// QUILLMAR_SELECT's names), from 1 to the most the pipeline runs; anything else is unset.
+struct ThreadsValue {
+    const char* value;  // null: unset
+    unsigned processors;
+    unsigned threads;
+};
+const ThreadsValue kThreadsValues[] = {
+    {nullptr, 2, 2}, {nullptr, 8, 4}, {"", 2, 2},     {"3", 2, 3},   {" 3", 2, 3},  {"3 ", 2, 3},
+    {"\t 3 \t", 2, 3}, {"1", 8, 1},     {"16", 2, 16},  {"17", 2, 16}, {"99999999999999999999", 2, 16},
+    {"0", 8, 4},     {"-3", 2, 2},    {"+3", 2, 2},   {"3x", 2, 2},  {"3 4", 2, 2},
+};
+
+class ThreadsVariable : public ::testing::TestWithParam<ThreadsValue> {};
+
+TEST_P(ThreadsVariable, IsReadAsACountWithBlanksAroundDropped) {
+    const ThreadsValue& k = GetParam();
+    EXPECT_EQ(qm::plat::writing_threads_from(k.value, k.processors), k.threads)
+        << "\"" << (k.value ? k.value : "(unset)") << "\" on " << k.processors << " processors";
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ThreadsVariable, ::testing::ValuesIn(kThreadsValues));
+
+}  // namespace

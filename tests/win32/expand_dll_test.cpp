@@ -183,42 +183,54 @@ TEST(ExpandDll, PackagesThatCannotBeLoadedShowNothing) {
     }
 }
 
-TEST(ExpandDll, PackageTooLargeForTheProcessIsShownWithItsSize) {
+// Too large: for a 32-bit process's memory (far more than it can have in one piece; the
+// 64-bit twin has it), or for the reader, which takes no package of 2 GiB or more. Only
+// each file's end is set, so the host file system keeps it sparse.
+TEST(ExpandDll, PackageTooLargeIsShownWithItsSizeAndWhy) {
     ASSERT_NE(expand(), nullptr);
     TempDir t;
     CreateDirectoryA((t / "out").string().c_str(), nullptr);
-    // Far more than a 32-bit process can have in one piece (a 64-bit one has it); only its
-    // end is set, so the host file system keeps it sparse.
-    const std::string path = (t / "huge.pkg").string();
-    const LONGLONG size = 0x70000000;  // 1.75 GiB
-    {
+    const struct {
+        LONGLONG size;
+        const char* why;  // between the package's name and its size
+        const char* after;
+        DWORD error;
+    } packages[] = {
+        {0x70000000, "ERROR: out of memory for package \"", "\" (", ERROR_NOT_ENOUGH_MEMORY},  // 1.75 GiB
+        {0x80000000, "ERROR: package \"", "\" is too large (", ERROR_FILE_TOO_LARGE},
+        {0x100000000, "ERROR: package \"", "\" is too large (", ERROR_FILE_TOO_LARGE},
+    };
+    for (const auto& p : packages) {
+        const std::string path = (t / ("huge" + std::to_string(p.size) + ".pkg")).string();
         HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         LARGE_INTEGER end;
-        end.QuadPart = size;
+        end.QuadPart = p.size;
         EXPECT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h));
         CloseHandle(h);
-    }
-    const struct {
-        decltype(Exports::ExpandPackage) fn;
-        const char* tail;
-    } calls[] = {{expand(), "Package not expanded."}, {manifest(), "Manifest not extracted."}};
-    for (const auto& call : calls) {
-        DialogWatcher watch;
-        SetLastError(0);
-        EXPECT_EQ(call.fn(path.c_str(), (t / "out").string().c_str()), 0);
-        if (kX64) {
-            // The 64-bit twin has the room: the package is read, and its first block, all
-            // zeros, is no usable header.
-            EXPECT_EQ(watch.shown().size(), 0u) << call.tail;
-            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)) << call.tail;
-            continue;
+        const std::string limit = p.error == ERROR_FILE_TOO_LARGE ? " bytes; at most 2147483647). " : " bytes). ";
+        const struct {
+            decltype(Exports::ExpandPackage) fn;
+            const char* tail;
+        } calls[] = {{expand(), "Package not expanded."}, {manifest(), "Manifest not extracted."}};
+        for (const auto& call : calls) {
+            DialogWatcher watch;
+            SetLastError(0);
+            EXPECT_EQ(call.fn(path.c_str(), (t / "out").string().c_str()), 0);
+            if (kX64 && p.error == ERROR_NOT_ENOUGH_MEMORY) {
+                // The 64-bit twin has the room: the package is read, and its first block,
+                // all zeros, is no usable header.
+                EXPECT_EQ(watch.shown().size(), 0u) << call.tail;
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)) << call.tail;
+                continue;
+            }
+            EXPECT_EQ(GetLastError(), p.error) << path;
+            ASSERT_EQ(watch.shown().size(), 1u) << call.tail;
+            EXPECT_EQ(watch.shown()[0].caption, "Error");
+            EXPECT_EQ(watch.shown()[0].text, p.why + path + p.after + std::to_string(p.size) + limit + call.tail);
+            EXPECT_FALSE(watch.timed_out());
         }
-        ASSERT_EQ(watch.shown().size(), 1u) << call.tail;
-        EXPECT_EQ(watch.shown()[0].caption, "Error");
-        EXPECT_EQ(watch.shown()[0].text, "ERROR: out of memory for package \"" + path + "\" (" +
-                                             std::to_string(size) + " bytes). " + call.tail);
-        EXPECT_FALSE(watch.timed_out());
+        DeleteFileA(path.c_str());
     }
 }
 

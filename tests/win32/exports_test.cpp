@@ -35,6 +35,7 @@ struct Export {
 
 // The whole table the library promises; each row is checked by name, by ordinal and
 // by a call that measures who removed the arguments.
+// exports-list:begin (tests/source/every_export_listed.sh: a row for every export)
 const Export kExports[] = {
     {"AppendFile", 3, 2, true},
     {"GetLastIconEntry", 4, 1, true},
@@ -57,6 +58,7 @@ const Export kExports[] = {
     {"MyFileCompare", 22, 2, false},
     {"MyCopyFiles", 23, 3, false},
 };
+// exports-list:end
 
 const IMAGE_EXPORT_DIRECTORY* export_directory(HMODULE m) {
     auto base = reinterpret_cast<const BYTE*>(m);

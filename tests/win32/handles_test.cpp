@@ -145,6 +145,7 @@ TEST(OpenHandles, EveryExportCalledTwiceLeavesNoneBehind) {
         f((forth ? x : y).c_str(), (forth ? y : x).c_str());
     };
     int deleted = 0;
+    // exports-list:begin (tests/source/every_export_listed.sh: a row for every export)
     const std::vector<Call> calls = {
         {"AppendFile", 3, [&] { exports().AppendFile(to.c_str(), from.c_str()); }},
         {"GetLastIconEntry", 4, [&] { exports().GetLastIconEntry(ini.c_str()); }},
@@ -176,6 +177,7 @@ TEST(OpenHandles, EveryExportCalledTwiceLeavesNoneBehind) {
         {"MyCopyFiles", 23,
          [&] { exports().MyCopyFiles(src.c_str(), dst.c_str(), "*"); }},
     };
+    // exports-list:end
 
     DialogWatcher watch(answer, 60000);
     DWORD first = 0, last = 0;

@@ -192,6 +192,7 @@ TEST(UnattendedDll, EveryExportSetsItsLastError) {
         int64_t result;  // -2: any; for a text result 1 means "not null"
         DWORD error;
     } rows[] = {
+        // exports-list:begin (tests/source/every_export_listed.sh: rows for every export)
         {"AppendFile", {p("to.txt"), p("from.txt")}, 1, 0},
         {"AppendFile", {p("to.txt"), p("none.txt")}, 0, ERROR_FILE_NOT_FOUND},
         {"GetLastIconEntry", {p("g.ini")}, 2, 0},
@@ -227,6 +228,7 @@ TEST(UnattendedDll, EveryExportSetsItsLastError) {
         {"MyFileCompare", {p("from.txt"), p("none.txt")}, 0, ERROR_FILE_NOT_FOUND},
         {"MyCopyFiles", {p("src"), p("dst"), T("*")}, 1, 0},  // ".", ".." and "sub" are no failure
         {"MyCopyFiles", {p("src"), p("dst"), T("*.none")}, 0, ERROR_FILE_NOT_FOUND},
+        // exports-list:end
     };
     const TclEnvironmentBackup env;
     DialogWatcher watch;
@@ -258,6 +260,8 @@ TEST(UnattendedDll, EveryExportSurvivesNullTexts) {
         int32_t result;
         DWORD error;
     } rows[] = {
+        // exports-list:begin (tests/source/every_export_listed.sh: every export with a text to pass)
+        // exports-list:not GetPackageFile GetFirstFile GetNextFile ClearPackageList (no text parameter)
         {"AppendFile", {0, 0}, 0, ERROR_INVALID_PARAMETER},
         {"GetLastIconEntry", {0}, 1, ERROR_INVALID_PARAMETER},
         {"GetLastDisEntry", {0}, 1, ERROR_INVALID_PARAMETER},
@@ -290,6 +294,7 @@ TEST(UnattendedDll, EveryExportSurvivesNullTexts) {
     ASSERT_NE(s.word, 0u);
     EXPECT_STREQ(reinterpret_cast<const char*>(s.word), "");
     EXPECT_EQ(s.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // exports-list:end
 }
 
 // No log through a link or a second name, no outcome changed; a new log lets in only the caller and

@@ -35,6 +35,9 @@ struct Option {
 };
 extern const Option kOptions[];
 extern const size_t kOptionCount;
+// The environment variables the tool and the library read: a name and what it does.
+extern const Option kVariables[];
+extern const size_t kVariableCount;
 extern const char kVersion[];     // the project's version
 extern const char kExitStatus[];  // one paragraph
 

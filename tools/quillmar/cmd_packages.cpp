@@ -52,11 +52,12 @@ struct Progress {
 };
 
 // The library passes over a package it cannot load without a word (but for one too
-// large for memory, which it shows); on the command line every such package is named.
+// large for memory or for the reader, which it shows); on the command line every such
+// package is named.
 int report_load(const char* package, const qm::packages::PackageOutcome& outcome) {
     using qm::tar::TarLoad;
     if (outcome.load == TarLoad::Loaded) return 0;
-    if (outcome.load != TarLoad::NoMemory) {
+    if (outcome.load != TarLoad::NoMemory && outcome.load != TarLoad::TooLarge) {
         std::fprintf(stderr, "quillmar: %s cannot be loaded: %s\n", package,
                      outcome.message[0] ? outcome.message
                                         : "the first block is not a usable header: nothing installed");

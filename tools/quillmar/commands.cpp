@@ -32,6 +32,20 @@ const Option kOptions[] = {
     {"-V, --version", "print the version"},
 };
 const size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+const Option kVariables[] = {
+    {"QUILLMAR_UNATTENDED", "1 (any value but empty or 0) never asks anyone; without a terminal the tool "
+                            "does so by itself."},
+    {"QUILLMAR_LOG", "the log every command adds its line to; unset, an unattended command writes to "
+                     "quillmar.log in the temporary folder."},
+    {"QUILLMAR_SELECT", "the answer to the package selection list: all, or names separated by ;."},
+    {"QUILLMAR_PACKAGES", "the answer to the package file choice: paths separated by ;."},
+    {"QUILLMAR_THREADS", "how many threads write the files of an expansion or a copy: a number from 1 "
+                         "(the calling thread alone) to 16, blanks around it dropped; unset or anything "
+                         "else, the processors the process may use, at most 4."},
+    {"NMSROOT", "the folder of the install log kyinstall.log, where the copy command notes each "
+                "file it refused (the current directory when unset)."},
+};
+const size_t kVariableCount = sizeof kVariables / sizeof kVariables[0];
 const char kVersion[] = QM_VERSION;
 const char kExitStatus[] =
     "0 done, 1 the library reported a failure, 2 bad usage, "
@@ -65,6 +79,9 @@ void print_usage(std::FILE* out) {
     for (size_t i = 0; i < kOptionCount; ++i)
         std::fprintf(out, "  %-16s %s\n", kOptions[i].names, kOptions[i].summary);
     std::fprintf(out, "\nExit status: %s\n", kExitStatus);
+    std::fprintf(out, "\nenvironment:\n");
+    for (size_t i = 0; i < kVariableCount; ++i)
+        std::fprintf(out, "  %-20s %s\n", kVariables[i].names, kVariables[i].summary);
 }
 
 void print_command_usage(std::FILE* out, const Command& c) {

@@ -35,21 +35,6 @@ void tagged(std::FILE* out, const char* bold, const char* italic, const char* te
     std::fputs("\n", out);
 }
 
-struct Variable {
-    const char* name;
-    const char* text;
-};
-const Variable kVariables[] = {
-    {"QUILLMAR_UNATTENDED", "1 (any value but empty or 0) never asks anyone; without a terminal the tool "
-                            "does so by itself."},
-    {"QUILLMAR_LOG", "the log every command adds its line to; unset, an unattended command writes to "
-                     "quillmar.log in the temporary folder."},
-    {"QUILLMAR_SELECT", "the answer to the package selection list: all, or names separated by ;."},
-    {"QUILLMAR_PACKAGES", "the answer to the package file choice: paths separated by ;."},
-    {"NMSROOT", "the folder of the install log kyinstall.log, where the copy command notes each "
-                "file it refused (the current directory when unset)."},
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,7 +68,7 @@ int main(int argc, char** argv) {
     std::fputs(".SH EXIT STATUS\n", out);
     put(out, kExitStatus);
     std::fputs("\n.SH ENVIRONMENT\n", out);
-    for (const Variable& v : kVariables) tagged(out, v.name, "", v.text);
+    for (size_t i = 0; i < kVariableCount; ++i) tagged(out, kVariables[i].names, "", kVariables[i].summary);
     std::fflush(out);
     if (std::ferror(out)) {
         std::perror(argv[1]);

@@ -118,25 +118,44 @@ int InFile::size(int64_t* out) noexcept {
     return 0;
 }
 
-int InFile::read_exact(void* buffer, size_t size) noexcept {
-    char* p = static_cast<char*>(buffer);
-    while (size > 0) {
-        if (int e = fault::check(fault::Op::Read)) return e;
-        unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
-        int n = ::_read(fd_.get(), p, chunk);
-        if (n < 0) return err();
-        if (n == 0) return kEIO;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
+int InFile::version(Version* out) noexcept {
+    // The open file's own record: the runtime's stat keeps whole seconds only.
+    BY_HANDLE_FILE_INFORMATION info;
+    const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd_.get()));
+    if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) return last_win32_error();
+    out->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    out->written = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                        info.ftLastWriteTime.dwLowDateTime);
+    out->changed = 0;  // Windows keeps no change time that this record shows
     return 0;
 }
 
-int InFile::load(size_t size, FileImage* out) noexcept {
-    out->release();
-    return read_whole(size, out);
+int InFile::read_some(void* buffer, size_t size, size_t* got) noexcept {
+    const unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+    const int n = ::_read(fd_.get(), buffer, chunk);
+    if (n < 0) return err();
+    *got = static_cast<size_t>(n);
+    return 0;
 }
 
-void FileImage::unmap() noexcept {}
+int FileImage::reserve(size_t size) noexcept {
+    if (size == 0) return 0;
+    void* m = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (!m) return kENOMEM;
+    bytes_ = static_cast<unsigned char*>(m);
+    size_ = size;
+    return 0;
+}
+
+void FileImage::seal() noexcept {
+    DWORD was = 0;
+    if (bytes_) (void)VirtualProtect(bytes_, size_, PAGE_READONLY, &was);
+}
+
+void FileImage::release() noexcept {
+    if (bytes_) VirtualFree(bytes_, 0, MEM_RELEASE);
+    bytes_ = nullptr;
+    size_ = 0;
+}
 
 }  // namespace qm::plat

@@ -9,10 +9,6 @@ namespace qm::plat {
 
 namespace {
 
-// The logic of the dialog being shown. The dialog is modal and its initial parameter is
-// 0, so the procedure finds its logic here.
-ListDialogLogic* g_logic = nullptr;
-
 class Win32ListBox final : public ListBox {
 public:
     explicit Win32ListBox(HWND dialog) noexcept : dialog_(dialog) {}
@@ -79,17 +75,22 @@ private:
 
 }  // namespace
 
-INT_PTR CALLBACK PackageSelectionDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    if (!g_logic) return FALSE;
+// The dialog's logic comes as its initial parameter and stays with the window
+// (GWLP_USERDATA), so two dialogs, on two threads or one inside the other, each have
+// their own and no global holds either. Messages before WM_INITDIALOG find none.
+INT_PTR CALLBACK PackageSelectionDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, GWLP_USERDATA, lparam);
+    auto* logic = reinterpret_cast<ListDialogLogic*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    if (!logic) return FALSE;
     Win32ListBox list(dialog);
     Win32DialogWindow window(dialog);
     switch (message) {
     case WM_INITDIALOG:
-        g_logic->open(list, window);
+        logic->open(list, window);
         return TRUE;  // the focus goes to the first tab stop, OK
     case WM_COMMAND:
         // Only the id counts: the list box's own notifications arrive as id 1000.
-        g_logic->command(LOWORD(wparam), list, window);
+        logic->command(LOWORD(wparam), list, window);
         return FALSE;
     default:
         return FALSE;
@@ -101,11 +102,8 @@ int show_list_dialog(void* owner, ListDialogLogic& logic) noexcept {
     // name, the library shows no dialog (and never one of the host program's templates).
     HMODULE module = GetModuleHandleA(QM_DLL_FILE);
     if (!module) return -1;
-    ListDialogLogic* outer = g_logic;
-    g_logic = &logic;
     const INT_PTR r = DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_PACKAGE_SELECTION), static_cast<HWND>(owner),
-                                      PackageSelectionDialogProc, 0);
-    g_logic = outer;
+                                      PackageSelectionDialogProc, reinterpret_cast<LPARAM>(&logic));
     return static_cast<int>(r);
 }
 

@@ -74,6 +74,7 @@ int main(void) {
     CreateDirectoryA(dst, NULL);
     hook = SetWindowsHookExA(WH_CBT, cancel_dialogs, NULL, GetCurrentThreadId());
 
+    /* exports-list:begin (tests/source/every_export_listed.sh: a call of every export) */
     /* callee-cleans */
     write_text(a, "alpha\n");
     CALL(r, AppendFile(b, a));
@@ -148,6 +149,7 @@ int main(void) {
     }
     CALL(r, CreateTopTcl(dir)); /* no wish.exe there */
     check(r >= 0 && r <= 31, "CreateTopTcl without the shell gives a launch error");
+    /* exports-list:end */
 
     UnhookWindowsHookEx(hook);
     printf("%d passed, %d failed\n", passed, failed);
