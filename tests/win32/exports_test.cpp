@@ -56,6 +56,7 @@ const Export kExports[] = {
     {"ClearPackageList", 21, 0, false},
     {"MyFileCompare", 22, 2, false},
     {"MyCopyFiles", 23, 3, false},
+    {"RemovePackage", 24, 2, true},
 };
 
 const IMAGE_EXPORT_DIRECTORY* export_directory(HMODULE m) {
