@@ -335,7 +335,9 @@ struct Tally {
                     t->shown = true;
                 } else {
                     session::fail(v.code);
-                    session::note("refused \"%s\": %s", s.name, v.reason);
+                    // The box's text, without the line end some of them carry.
+                    const size_t n = std::strcspn(v.reason, "\n");
+                    session::note("refused \"%s\": %.*s", s.name, static_cast<int>(n), v.reason);
                 }
                 break;
             default:
