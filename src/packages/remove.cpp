@@ -406,7 +406,7 @@ int RemovePackage(const char* package, const char* target) noexcept {
 }
 
 int remove_package_observed(const char* package, const char* target, const RemovalObserver* observer,
-                          PackageOutcome* outcome) noexcept {
+                            PackageOutcome* outcome) noexcept {
     if (!package || !target) {
         session::fail(win32::kInvalidParameter);
         return -1;

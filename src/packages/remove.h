@@ -103,6 +103,6 @@ RemovalWalk remove_members(tar::TarContext* c, const char* base, bool act, const
 
 // RemovePackage with an observer of its steps (null: none) and the package's outcome.
 int remove_package_observed(const char* package, const char* target, const RemovalObserver* observer,
-                          PackageOutcome* outcome = nullptr) noexcept;
+                            PackageOutcome* outcome = nullptr) noexcept;
 
 }  // namespace qm::packages
