@@ -109,6 +109,13 @@ QUILLMAR_API int QUILLMAR_CALLER MyFileCompare(const char* first, const char* se
    file (each refusal is logged in kyinstall.log). 1 when the pattern matched a name, else 0. */
 QUILLMAR_API int QUILLMAR_CALLER MyCopyFiles(const char* source, const char* destination, const char* pattern);
 
+/* 24: removes from target (which becomes the current directory) every file of package that is
+   still as the package holds it (size, bytes, time), then the directories that leaves empty;
+   a file changed since, and anything behind a link, stays. 0 when everything the package
+   carried is gone, the number of its files kept otherwise, -1 when the package cannot be
+   loaded or target cannot be entered (nothing removed). */
+QUILLMAR_API int QUILLMAR_CALLEE RemovePackage(const char* package, const char* target);
+
 #ifdef __cplusplus
 }
 #endif

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "extract/verdict.h"
+#include "packages/remove.h"
 
 namespace qm::authoring {
 
@@ -29,6 +30,26 @@ struct PlanReport {
 // order, the verdict extraction would act on, against the target as the members before
 // would have left it.
 PlanReport plan_expansion(const char* package, const char* target);
+
+struct PlannedRemoval {
+    std::string name;  // a member's name, or a directory's path ending in "/"
+    packages::RemovalAction action = packages::RemovalAction::Remove;
+    std::string reason;
+};
+
+struct RemovalPlanReport {
+    bool readable = false;
+    std::string error;  // when not readable
+    std::vector<PlannedRemoval> steps;
+    int64_t result = 0;           // what RemovePackage would return: the package's files it keeps
+    unsigned long last_error = 0;  // the last error it would leave
+    bool box = false;             // it would show the "Error" box (attended)
+};
+
+// What RemovePackage(package, target) would do to target as it stands, changing nothing:
+// the file members in order, then the directories, each decided by the function the
+// removal acts on.
+RemovalPlanReport plan_removal(const char* package, const char* target);
 
 enum class VerifyState { Ok, Missing, Modified, KeptNewer, Link };
 

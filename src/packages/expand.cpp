@@ -39,8 +39,8 @@ void enter_target(const char* target) noexcept {
 
 // A package that cannot be loaded passes silently in attended use; the last error and
 // the log say which and why.
-void report_not_loaded(const char* package, TarLoad load, unsigned long platform_code,
-                       const char* message) noexcept {
+void report_not_loaded(const char* package, TarLoad load, unsigned long platform_code, const char* message,
+                       const char* nothing_done) noexcept {
     unsigned long code = win32::kInvalidData;
     switch (load) {
         case TarLoad::Loaded: return;
@@ -55,13 +55,13 @@ void report_not_loaded(const char* package, TarLoad load, unsigned long platform
         default: break;
     }
     session::fail(code);
-    session::note("package \"%s\" not loaded, nothing installed: %s", package ? package : "(null)",
+    session::note("package \"%s\" not loaded, %s: %s", package ? package : "(null)", nothing_done,
                   message && *message ? message : "the first block is not a usable header");
 }
 
-// Creates the context and opens the package; false when there is nothing to walk.
-// what_not ("Package not expanded.") ends the texts the user is shown.
-bool open_package(TarContextPtr& c, const char* package, const char* what_not,
+}  // namespace
+
+bool open_package(TarContextPtr& c, const char* package, const char* what_not, const char* nothing_done,
                   PackageOutcome* outcome) noexcept {
     char text[kMessageSize];
     c = TarCreate();
@@ -78,7 +78,7 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
     const TarLoad load = TarOpen(c.get(), package);
     const unsigned long platform_code =
         (load == TarLoad::CannotOpen || load == TarLoad::ReadError) ? plat::failed_call_error() : 0;
-    report_not_loaded(package, load, platform_code, TarMessage(c.get()));
+    report_not_loaded(package, load, platform_code, TarMessage(c.get()), nothing_done);
     if (outcome) {
         outcome->load = load;
         outcome->size = TarPackageSize(c.get());
@@ -97,6 +97,8 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not,
     }
     return load == TarLoad::Loaded;
 }
+
+namespace {
 
 // A member assumed new: staged on a worker, then committed in member order by whichever
 // worker is free; the calling thread only reports.
@@ -124,7 +126,8 @@ void report_reader_stop(const TarContext* c) noexcept {
     session::report(st);
 }
 
-// Where and why the walk ended, for the log; a damaged header is a failure of the call.
+}  // namespace
+
 void describe_ending(const TarContext* c, const Ending& end, char* out, size_t size) noexcept {
     const long long at = static_cast<long long>(end.offset);
     switch (end.kind) {
@@ -152,8 +155,6 @@ void describe_ending(const TarContext* c, const Ending& end, char* out, size_t s
     }
 }
 
-}  // namespace
-
 void split_file_name(const char* path, char* out, size_t size) noexcept {
     const char* p = path;
     if (p[0] != '\0' && p[1] == ':') p += 2;
@@ -179,7 +180,7 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
     enter_target(target);
     plat::WholeFileScope directories;
     TarContextPtr c;
-    if (!open_package(c, package, "Package not expanded.", outcome)) return 0;
+    if (!open_package(c, package, "Package not expanded.", "nothing installed", outcome)) return 0;
     int64_t members = 0, written = 0, kept = 0;
     int refused = 0;
     char stopped[kNameSize + 96] = "";
@@ -270,7 +271,7 @@ int GetManifestFileReported(const char* package, const char* target, PackageOutc
     enter_target(target);
     plat::WholeFileScope directories;
     TarContextPtr c;
-    if (!open_package(c, package, "Manifest not extracted.", outcome)) return 0;
+    if (!open_package(c, package, "Manifest not extracted.", "nothing installed", outcome)) return 0;
     lower_ascii(manifest);
     const char* what = nullptr;
     const Ending end = walk_package(c.get(), [&](const TarEntry& member) {

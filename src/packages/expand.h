@@ -39,6 +39,17 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
 int GetManifestFile(const char* package, const char* target) noexcept;
 int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept;
 
+// What the package operations tell the session about the package itself, written once
+// for them all. open_package creates the context and opens the package, false when there
+// is nothing to walk: a package that cannot be loaded is passed over without a box (but
+// for one too large for memory, whose text ends with what_not, "Package not expanded."),
+// its last error and a log line saying why and what was not done (nothing_done: "nothing
+// installed"). describe_ending says where and why the walk ended, for the log; a damaged
+// or nameless header is a failure of the call.
+bool open_package(tar::TarContextPtr& c, const char* package, const char* what_not, const char* nothing_done,
+                  PackageOutcome* outcome) noexcept;
+void describe_ending(const tar::TarContext* c, const tar::Ending& end, char* out, size_t size) noexcept;
+
 // The file-name part of a path as the runtime's _splitpath gives it: the text after the
 // last "\" or "/" (and after a drive), before the last "." that follows; at most 255
 // characters.

@@ -155,6 +155,19 @@ check "verify of an unreadable package exits 2" '[ $rc -eq 2 ]'
 "$cli" plan router.pkg inst >/dev/null; rc=$?
 check "plan of an expansion that would stop: exit 1" '[ $rc -eq 1 ]'
 
+# remove, and plan --remove, of an install the user edited one file of.
+mkdir rm && "$cli" expand router.pkg rm && echo local >> rm/bin/router.dat
+"$cli" plan --remove router.pkg rm --json >rplan.json; rc=$?
+check "plan --remove of an edited install: exit 1, the edit kept, one row per file and directory" '[ $rc -eq 1 ] &&
+  [ $(wc -l <rplan.json) -eq $(tar -tf router.pkg | wc -l) ] && grep -q "^{\"member\":\"bin/router.dat\",\"action\":\"keep-changed\"" rplan.json'
+"$cli" remove router.pkg rm >removed.txt; rc=$?
+check "remove lists what it keeps (exit 0); the rest goes" '[ $rc -eq 0 ] && grep -Eq "^  keep-changed +bin/router.dat +other size" removed.txt &&
+  grep -q "1 of its files kept" removed.txt && [ ! -e rm/etc ] && grep -q local rm/bin/router.dat'
+"$cli" remove absent.pkg rm 2>/dev/null; rc=$?
+check "remove of a package that cannot be loaded exits 1" '[ $rc -eq 1 ]'
+"$cli" remove router.pkg no-such-dir 2>/dev/null; rc=$?
+check "remove from a missing target is a usage error" '[ $rc -eq 2 ]'
+
 # A log the tool must not write through, or too long to use (the default log instead): said once on stderr.
 echo secret > private; ln -s private link.log; mkdir tmp
 err="$(QUILLMAR_LOG=link.log "$cli" list "$pkg" 2>&1 >/dev/null; QUILLMAR_LOG="$(printf 'l%.0s' $(seq 1100))" TMPDIR="$work/tmp" "$cli" list "$pkg" 2>&1 >/dev/null)"; rc=$?

@@ -45,6 +45,24 @@ run_installer() {
   check "the installer ran to its end" $status "exit status $status"
 }
 
+# library_log WORK: the library's log of the run, its line ends as "\n".
+library_log() {
+  if [ "$mode" = attended ]; then tr -d '\r' < "$1/out/quillmar.log" 2>/dev/null
+  else tr -d '\r' < "$1/out/temp-log.txt" 2>/dev/null; fi
+}
+
+# check_removed WORK: router.pkg removed from the target after the user changed one of
+# its files: that file, its directories and the other package's a.txt stay, the rest is
+# gone, and the log says why the file was kept.
+check_removed() {
+  local t="$1/out/target"
+  [ -f "$t/a.txt" ] && grep -q "the user's own line" "$t/etc/dorva/router/router.tcl" && [ ! -e "$t/bin" ] &&
+    [ ! -e "$t/etc/dorva/devices" ] && [ ! -e "$t/etc/dorva/router/router.mib" ]
+  check "the removal kept the changed file and removed the rest of the package" $? "$(cd "$t" && find . | sort)"
+  grep -q 'RemovePackage: kept "etc/dorva/router/router.tcl": other size' <<<"$(library_log "$1")"
+  check "the log says why the file was kept" $?
+}
+
 # check_run WORK: what the script recorded, what it left on disk, what the library logged.
 check_run() {
   local expected results text
@@ -62,17 +80,16 @@ select-first router.pkg 0
 select-next switch.pkg 0
 select-end  18
 expand-refused 0 13
-pick 0 1223"
+pick 0 1223${after_pick:+
+$after_pick}"
   results="$(tr -d '\r' < "$1/out/results.txt" 2>/dev/null)"
   [ "$results" = "$expected" ]
   check "results and last errors" $? "$(printf 'got:\n%s\nexpected:\n%s' "$results" "$expected")"
 
-  [ -f "$1/out/target/a.txt" ] &&
-    cmp -s "$1/out/target/etc/dorva/devices/router.mfs" "$1/out/copy/router.mfs"
+  [ -f "$1/out/target/a.txt" ] && cmp -s "$src/sample/router/etc/dorva/devices/router.mfs" "$1/out/copy/router.mfs"
   check "the packages were expanded and the manifest copied" $?
 
-  if [ "$mode" = attended ]; then text="$(tr -d '\r' < "$1/out/quillmar.log" 2>/dev/null)"
-  else text="$(tr -d '\r' < "$1/out/temp-log.txt" 2>/dev/null)"; fi
+  text="$(library_log "$1")"
   grep -q 'ExpandPackage: expanded ".*router.pkg": 9 written, 0 kept (newer on disk), 0 refused or failed; ended at the end-of-archive block' <<<"$text"
   check "the log has the expansion's summary" $? "$text"
   grep -q 'ExpandPackage: package ".*optional.pkg" not loaded, nothing installed' <<<"$text"

@@ -85,9 +85,9 @@ inline const std::vector<PlanCase>& plan_cases() {
     return cases;
 }
 
-inline TarBuilder plan_package(const PlanCase& k) {
+inline TarBuilder package_of(const std::vector<PlanMember>& members) {
     TarBuilder b;
-    for (const PlanMember& m : k.members) {
+    for (const PlanMember& m : members) {
         Member member;
         member.name = m.name;
         member.data = m.data;
@@ -97,6 +97,8 @@ inline TarBuilder plan_package(const PlanCase& k) {
     }
     return b.end();
 }
+
+inline TarBuilder plan_package(const PlanCase& k) { return package_of(k.members); }
 
 inline std::string one_line(std::string s) {
     while (!s.empty() && s.back() == '\n') s.pop_back();

@@ -1,6 +1,6 @@
-// Any bytes as a package: the walk and the extraction into a scratch directory must
-// never crash, never read outside the image, and never write outside the scratch
-// directory.
+// Any bytes as a package: the walk, the extraction into a scratch directory and the
+// removal of the same package from it must never crash, never read outside the image,
+// and never write outside the scratch directory, nor remove the package or the target.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 
 #include "platform/notify.h"
 #include "extract/extract.h"
+#include "packages/remove.h"
 #include "tar/tar.h"
 #include "tar/walk.h"
 
@@ -86,6 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     }
     closedir(d);
+    c = qm::tar::TarCreate();
+    if (c && qm::tar::TarOpen(c.get(), s.package.c_str()) == qm::tar::TarLoad::Loaded)
+        qm::packages::remove_members(c.get(), "", true, {[](void*, const qm::packages::RemovalStep&) noexcept {}, nullptr});
+    c.reset();
+    if (access(s.package.c_str(), F_OK) != 0 || access(s.target.c_str(), F_OK) != 0) abort();
     clear_dir(s.target);
     return 0;
 }

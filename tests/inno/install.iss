@@ -1,6 +1,6 @@
 ; tests/nsis/install.nsi in Inno Setup's Pascal: the same steps, recorded the same way in
 ; QM_OUT\results.txt and in Setup's log; and its uninstaller reads the reinstall list
-; through the DLL it installed. run.sh puts it beside the generated quillmar.iss and the
+; and removes the sample package through the DLL it installed. run.sh puts it beside the generated quillmar.iss and the
 ; DLL, as an installer author would, and compiles it with ISCC.
 #define QuillmarUninstallDll "{app}\quillmar.dll"
 #include "quillmar.iss"
@@ -61,6 +61,8 @@ begin
   Note('select-end', String(QuillmarGetNextFile()));
   Note('expand-refused', IntToStr(QuillmarExpandPackage(PkgDir + '\refused.pkg', Target)));
   Note('pick', IntToStr(QuillmarGetPackageFile(WizardForm.Handle)));
+  // The user adds a line to one of router.pkg's files; the uninstaller's removal keeps it.
+  SaveStringToFile(Target + '\etc\dorva\router\router.tcl', '# the user''s own line' + #13#10, True);
 
   FileCopy(ExpandConstant('{%TEMP}\quillmar.log'), OutDir + '\temp-log.txt', False);
 end;
@@ -76,6 +78,9 @@ begin
   if CurUninstallStep = usUninstall then begin
     OutDir := GetEnv('QM_OUT');
     Note('uninstall-reinstall', IntToStr(QuillmarUninstallGetReInstallPackageList(OutDir + '\target')));
+    Note('uninstall-remove', IntToStr(QuillmarUninstallRemovePackage(GetEnv('QM_PACKAGES_DIR') + '\router.pkg',
+                                                                       OutDir + '\target')));
+    FileCopy(ExpandConstant('{%TEMP}\quillmar.log'), OutDir + '\temp-log.txt', False);
     UnloadDLL(ExpandConstant('{app}\quillmar.dll'));
   end;
 end;

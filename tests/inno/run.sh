@@ -4,7 +4,7 @@
 # author has them, runs it under Wine and checks what it recorded
 # (tests/common/installer_test.sh), then its uninstaller: attended /SILENT under the
 # display (the progress window shows), unattended /VERYSILENT /SUPPRESSMSGBOXES with
-# none. Both with /LOG.
+# none. Both with /LOG. The uninstaller removes the sample package the script expanded.
 #   run.sh attended|unattended BUILD_DIR SOURCE_DIR
 # Exit 77 (skipped) where the compiler is not installed.
 set -u
@@ -32,6 +32,9 @@ check "Setup's log has the script's lines" $? "$(tail -5 "$work/out/setup.log" 2
 
 # The uninstaller calls the DLL Setup installed, unloads it and removes it with the rest.
 run_installer "$work" "$work/app/unins000.exe" "${switches[@]}" "/LOG=$(winpath "$work/out/uninstall.log")"
-[ "$(tail -1 "$work/out/results.txt" | tr -d '\r')" = "uninstall-reinstall 1 0" ] && [ ! -e "$work/app/quillmar.dll" ]
-check "the uninstaller read the list and removed the DLL" $? "$(tail -1 "$work/out/results.txt"; ls "$work/app" 2>&1)"
+[ "$(tail -2 "$work/out/results.txt" | tr -d '\r')" = "uninstall-reinstall 1 0
+uninstall-remove 1 0" ] && [ ! -e "$work/app/quillmar.dll" ]
+check "the uninstaller read the list, removed the package and removed the DLL" $? \
+  "$(tail -2 "$work/out/results.txt"; ls "$work/app" 2>&1)"
+check_removed "$work"
 finish

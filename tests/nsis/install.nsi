@@ -1,5 +1,6 @@
 ; An existing install script in miniature: expands packages, reads the reinstall list,
-; copies with the guard, lets the user choose packages, and records every result and
+; copies with the guard, lets the user choose packages, removes a package the user
+; changed a file of, and records every result and
 ; last error in $OUT\results.txt, one "step result error" line each. run.sh builds it
 ; with makensis and runs it silently (/S) under Wine, attended and unattended, and
 ; checks what it recorded and what the log says.
@@ -69,6 +70,14 @@ Section
   !insertmacro Record expand-refused
   ${QuillmarGetPackageFile} $HWNDPARENT
   !insertmacro Record pick
+
+  ; The user adds a line to one of router.pkg's files; removing the package keeps it.
+  FileOpen $2 "$target\etc\dorva\router\router.tcl" a
+  FileSeek $2 0 END
+  FileWrite $2 "# the user's own line$\r$\n"
+  FileClose $2
+  ${QuillmarRemovePackage} "$pkgs\router.pkg" $target
+  !insertmacro Record remove
 
   FileClose $results
   CopyFiles /SILENT "$TEMP\quillmar.log" "$out\temp-log.txt"

@@ -18,5 +18,7 @@ check "makensis builds the installer" $? "$(tail -5 "$work/makensis.txt")"
 [ -f "$work/install.exe" ] || finish
 
 run_installer "$work" "$work/install.exe" /S
+after_pick="remove 1 0"
 check_run "$work"
+check_removed "$work"
 finish

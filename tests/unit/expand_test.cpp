@@ -19,6 +19,7 @@
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "packages/expand.h"
+#include "packages/remove.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/host.h"
@@ -257,7 +258,7 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
     fs::create_directory(t / "out");
     const std::string path = k.make(t);
     NotifyCapture cap;
-    PackageOutcome expanded, manifest;
+    PackageOutcome expanded, manifest, removed;
     {
         const qm::test::ExportCall call("ExpandPackage", t / "q.log");
         EXPECT_EQ(ExpandPackageObserved(path.c_str(), (t / "out").string().c_str(), nullptr, &expanded), 0);
@@ -268,9 +269,12 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
     fault::disarm_all();
     k.make(t);
     EXPECT_EQ(GetManifestFileReported(path.c_str(), (t / "out").string().c_str(), &manifest), 0);
+    fault::disarm_all();
+    k.make(t);
+    EXPECT_EQ(remove_package_observed(path.c_str(), (t / "out").string().c_str(), nullptr, &removed), -1);
     EXPECT_TRUE(cap.shown().empty()) << k.what << ": " << cap.shown().front();
     EXPECT_TRUE(fs::is_empty(t / "out")) << k.what;
-    for (const PackageOutcome* o : {&expanded, &manifest}) {
+    for (const PackageOutcome* o : {&expanded, &manifest, &removed}) {
         EXPECT_TRUE(qm::tar::TarCouldNotLoad(o->load)) << k.what;
         if (k.load != TarLoad::Loaded) {
             EXPECT_EQ(o->load, k.load) << k.what;
@@ -337,6 +341,8 @@ TEST_P(PackageTooLarge, IsShownWithItsSize) {
         {[](const char* p, const char* d, PackageOutcome* o) { return ExpandPackageObserved(p, d, nullptr, o); },
          "Package not expanded."},
         {GetManifestFileReported, "Manifest not extracted."},
+        {[](const char* p, const char* d, PackageOutcome* o) { return remove_package_observed(p, d, nullptr, o); },
+         "Package not removed."},
     };
     for (const auto& c : calls) {
         NotifyCapture cap;

@@ -20,6 +20,7 @@
 #include "common/temp_dir.h"
 #include "list_helpers.h"
 #include "packages/expand.h"
+#include "packages/remove.h"
 #include "packages/selection_dialog.h"
 #include "platform/notify.h"
 #include "platform/host.h"
@@ -251,7 +252,7 @@ TEST(Session, TheDialogsAnswerFromTheEnvironment) {
     }
 }
 
-TEST(Session, AnExpansionReportsItsMembersAndAMissingPackage) {
+TEST(Session, AnExpansionAndARemovalReportTheirMembersAndAMissingPackage) {
     SessionEnv env("1");
     qm::test::NotifyCapture capture;
     qm::test::TarBuilder pkg;
@@ -274,7 +275,19 @@ TEST(Session, AnExpansionReportsItsMembersAndAMissingPackage) {
         qm::packages::GetManifestFile(nullptr, target.c_str());
     }
     EXPECT_EQ(qm::plat::last_error(), win32::kInvalidParameter) << "a null package, and no crash";
+    {
+        const Call c("RemovePackage");
+        EXPECT_EQ(qm::packages::RemovePackage((env.dir / "p.pkg").string().c_str(), target.c_str()), 1);
+    }
+    EXPECT_EQ(qm::plat::last_error(), 0u) << "a file the user changed is kept, and that is no failure";
     const std::string log = env.text();
+    EXPECT_NE(log.find("RemovePackage: kept \"d/old.txt\": other size: 4 bytes, the member's 1\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("RemovePackage: removed \"" + (env.dir / "p.pkg").string() +
+                       "\": 1 file(s) removed, 1 kept, 0 already gone, 0 refused; 0 directories removed, 1 kept; "
+                       "ended at the end-of-archive block"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find(": 2 written, 1 kept (newer on disk), 0 refused or failed; ended at the end-of-archive block"),
               std::string::npos)
         << log;

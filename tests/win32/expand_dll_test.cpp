@@ -1,6 +1,7 @@
 // ExpandPackage and GetManifestFile through the real DLL: what lands on disk and what
 // the user sees in the "Error" box; an expansion whose process is ended midway, and
-// what of a replaced file's identity the platform keeps.
+// what of a replaced file's identity the platform keeps. quillmar.exe's plans, of an
+// expansion and of a removal, against what the DLL then does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "common/corpus.h"
 #include "common/file_times.h"
 #include "common/plan_cases.h"
+#include "common/removal_cases.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "win32/harness.h"
@@ -406,6 +408,29 @@ bool parse_plan_row(const std::string& line, qm::test::PlanRow* row) {
     return field("member", &row->member) && field("action", &row->action) && field("reason", &row->reason);
 }
 
+// The rows of "quillmar.exe plan OPTIONS PACKAGE TARGET --json", run beside the DLL; its
+// output file is gone afterwards.
+std::vector<qm::test::PlanRow> plan_rows(const char* options, const std::string& package,
+                                         const std::filesystem::path& target, const char* what) {
+    const auto out = target.parent_path() / "plan.json";
+    {
+        Child plan("quillmar.exe", std::string("plan ") + options + "\"" + package + "\" \"" + target.string() + "\" --json",
+                   out.string());
+        EXPECT_TRUE(plan.started()) << what;
+        EXPECT_EQ(WaitForSingleObject(plan.process(), scaled_ms(60000)), WAIT_OBJECT_0) << what;
+    }
+    std::vector<qm::test::PlanRow> rows;
+    std::istringstream lines(qm::test::read_file(out));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        qm::test::PlanRow row;
+        EXPECT_TRUE(parse_plan_row(line, &row)) << what << ": " << line;
+        rows.push_back(row);
+    }
+    std::filesystem::remove(out);
+    return rows;
+}
+
 // quillmar.exe's plan of each prepared target, borne out by the DLL's expansion of it.
 TEST(PlanDll, EveryRowIsBorneOutByTheDllsExpansion) {
     ASSERT_NE(expand(), nullptr);
@@ -416,20 +441,7 @@ TEST(PlanDll, EveryRowIsBorneOutByTheDllsExpansion) {
         k.prepare(target);
         qm::test::write_bytes(t / "p.pkg", qm::test::plan_package(k).bytes());
         const std::string package = (t / "p.pkg").string();
-        {
-            Child plan("quillmar.exe", "plan \"" + package + "\" \"" + target.string() + "\" --json",
-                       (t / "plan.json").string());
-            ASSERT_TRUE(plan.started());
-            ASSERT_EQ(WaitForSingleObject(plan.process(), scaled_ms(60000)), WAIT_OBJECT_0) << k.what;
-        }
-        std::vector<qm::test::PlanRow> rows;
-        std::istringstream lines(qm::test::read_file(t / "plan.json"));
-        for (std::string line; std::getline(lines, line);) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            qm::test::PlanRow row;
-            EXPECT_TRUE(parse_plan_row(line, &row)) << k.what << ": " << line;
-            rows.push_back(row);
-        }
+        const std::vector<qm::test::PlanRow> rows = plan_rows("", package, target, k.what);
         DialogWatcher watch;
         expand()(package.c_str(), target.string().c_str());
         SetCurrentDirectoryA(t.str().c_str());
@@ -438,6 +450,44 @@ TEST(PlanDll, EveryRowIsBorneOutByTheDllsExpansion) {
         for (const std::string& d : qm::test::disagreements(k, rows, target, boxes)) ADD_FAILURE() << d;
     }
 }
+
+// Each prepared target of the removal table removed by the DLL, its rows the table's own
+// or quillmar.exe's plan of it (which must change nothing); Wine 8 makes no link.
+void remove_each_case(bool planned) {
+    ASSERT_NE(exports().RemovePackage, nullptr);
+    for (const qm::test::RemovalCase& k : qm::test::removal_cases()) {
+        if (k.needs_link) {
+            if (!planned) std::printf("[ note ] %s: no link can be made here (Wine 8)\n", k.what);
+            continue;
+        }
+        TempDir t;
+        const auto target = t / "target";
+        qm::test::prepare_removal(k, target);
+        qm::test::write_bytes(t / "p.pkg", qm::test::removal_package(k).bytes());
+        const std::string package = (t / "p.pkg").string();
+        const auto before = qm::test::tree_state(t.path());
+        std::vector<qm::test::PlanRow> rows;
+        if (planned) rows = plan_rows("--remove ", package, target, k.what);
+        else
+            for (const qm::test::RemovalRow& r : k.rows) rows.push_back({r.member, r.action, ""});
+        EXPECT_EQ(qm::test::tree_state(t.path()), before) << k.what << ": the plan changed the tree";
+        DialogWatcher watch;
+        const int result = exports().RemovePackage(package.c_str(), target.string().c_str());
+        const bool refused = std::any_of(rows.begin(), rows.end(), [](auto& r) { return r.action == "refuse"; });
+        EXPECT_EQ(GetLastError(), refused ? static_cast<DWORD>(ERROR_INVALID_DATA) : 0u) << k.what;
+        SetCurrentDirectoryA(t.str().c_str());
+        std::vector<std::string> boxes;
+        for (const Shown& s : watch.shown()) boxes.push_back(s.caption == "Error" ? s.text : "caption " + s.caption);
+        for (const std::string& d :
+             qm::test::removal_disagreements(k, rows, before, qm::test::tree_state(t.path()), result, boxes))
+            ADD_FAILURE() << d;
+    }
+}
+
+TEST(RemoveDll, EveryRowOfTheRemovalTableIsBorneOut) { remove_each_case(false); }
+
+// quillmar.exe's plan of removing each prepared target's package, borne out by the DLL.
+TEST(PlanDll, EveryRemovalRowIsBorneOutByTheDllsRemoval) { remove_each_case(true); }
 
 std::map<std::string, std::string> tree_of(const std::filesystem::path& root) {
     std::map<std::string, std::string> out;

@@ -57,6 +57,7 @@ const Export kExports[] = {
     {"ClearPackageList", 21, 0, false},
     {"MyFileCompare", 22, 2, false},
     {"MyCopyFiles", 23, 3, false},
+    {"RemovePackage", 24, 2, true},
 };
 // exports-list:end
 

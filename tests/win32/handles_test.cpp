@@ -176,6 +176,11 @@ TEST(OpenHandles, EveryExportCalledTwiceLeavesNoneBehind) {
         {"MyFileCompare", 22, [&] { exports().MyFileCompare(a.c_str(), b.c_str()); }},
         {"MyCopyFiles", 23,
          [&] { exports().MyCopyFiles(src.c_str(), dst.c_str(), "*"); }},
+        {"RemovePackage", 24,  // installed again each time, so that every removal deletes files
+         [&] {
+             exports().ExpandPackage(pkg_path.c_str(), target.c_str());
+             EXPECT_EQ(exports().RemovePackage(pkg_path.c_str(), target.c_str()), 0);
+         }},
     };
     // exports-list:end
 
@@ -207,7 +212,8 @@ TEST(OpenHandles, EveryExportCalledTwiceLeavesNoneBehind) {
     }
     EXPECT_EQ(lists, 3);
     EXPECT_EQ(opens, 3);
-    EXPECT_EQ(boxes, 3) << "ExpandPackage reaches the refused member; GetManifestFile stops at the manifest";
+    EXPECT_EQ(boxes, 9) << "ExpandPackage reaches the refused member, three times alone and three times before "
+                           "RemovePackage, which reaches it too; GetManifestFile stops at the manifest";
     std::printf("process handles around the export table: %lu before, %lu after\n", first, last);
 }
 

@@ -5,7 +5,7 @@
 // written it keeps what it had; the one held with write sharing gets the new content
 // written into it in place (it cannot be replaced while held). Nothing temporary is
 // left beside it. (Expansion over a read-only file replaces it: see
-// ExpandDll.ReadOnlyOlderFileIsReplacedAndEndsWritable.)
+// ExpandDll.ReadOnlyOlderFileIsReplacedAndEndsWritable.) A removal keeps a held file.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -114,6 +114,39 @@ TEST_P(HeldMemberDll, ExpansionWritesAHeldFileWhereItMayAndOtherwiseStops) {
     EXPECT_EQ(file_index(t / "out/keep.txt"), before);
     EXPECT_EQ(fs::exists(t / "out/after.txt"), in_place) << "the expansion goes on only past a written member";
     EXPECT_FALSE(temporary_files_left(t.path()));
+}
+
+// Held either way, the file cannot be deleted: a removal keeps it, says why in the log,
+// leaves the code of the open for deleting it (32) as its last error and removes the
+// rest; once it is let go, it goes.
+TEST_P(HeldMemberDll, RemovalKeepsAHeldFileWithTheDeletesCode) {
+    ASSERT_NE(exports().RemovePackage, nullptr);
+    TempDir t(false);
+    TarBuilder b;
+    b.file("held.txt", "h", kOld).file("free.txt", "f", kOld).end();
+    qm::test::write_bytes(t / "in.pkg", b.bytes());
+    const std::string pkg = (t / "in.pkg").string(), out = (t / "out").string(), log = (t / "q.log").string();
+    CreateDirectoryA(out.c_str(), nullptr);
+    exports().ExpandPackage(pkg.c_str(), out.c_str());
+    SetEnvironmentVariableA("QUILLMAR_LOG", log.c_str());
+    {
+        Locked lock(t / "out/held.txt", GetParam());
+        ASSERT_TRUE(lock.ok());
+        DialogWatcher watch;
+        EXPECT_EQ(exports().RemovePackage(pkg.c_str(), out.c_str()), 1);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_TRUE(watch.shown().empty()) << watch.shown()[0].text;
+    }
+    SetEnvironmentVariableA("QUILLMAR_LOG", nullptr);
+    SetCurrentDirectoryA(t.str().c_str());
+    EXPECT_EQ(read_file(t / "out/held.txt"), "h");
+    EXPECT_FALSE(fs::exists(t / "out/free.txt"));
+    EXPECT_NE(read_file(log).find("RemovePackage: kept \"held.txt\": cannot be removed: held open by another program"),
+              std::string::npos)
+        << read_file(log);
+    EXPECT_EQ(exports().RemovePackage(pkg.c_str(), out.c_str()), 0);
+    SetCurrentDirectoryA(t.str().c_str());
+    EXPECT_FALSE(fs::exists(t / "out/held.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Locks, HeldMemberDll, ::testing::Values(Lock::HeldWithoutSharing, Lock::HeldSharingReadWrite),

@@ -228,6 +228,10 @@ TEST(UnattendedDll, EveryExportSetsItsLastError) {
         {"MyFileCompare", {p("from.txt"), p("none.txt")}, 0, ERROR_FILE_NOT_FOUND},
         {"MyCopyFiles", {p("src"), p("dst"), T("*")}, 1, 0},  // ".", ".." and "sub" are no failure
         {"MyCopyFiles", {p("src"), p("dst"), T("*.none")}, 0, ERROR_FILE_NOT_FOUND},
+        {"RemovePackage", {p("damaged.pkg"), p("out")}, 0, ERROR_INVALID_DATA},  // a.txt went, b.txt is beyond
+        {"RemovePackage", {p("good.pkg"), p("out")}, 0, 0},
+        {"RemovePackage", {p("none.pkg"), p("out")}, -1, ERROR_FILE_NOT_FOUND},
+        {"RemovePackage", {p("good.pkg"), p("no-such-dir")}, -1, ERROR_FILE_NOT_FOUND},
         // exports-list:end
     };
     const TclEnvironmentBackup env;
@@ -277,6 +281,7 @@ TEST(UnattendedDll, EveryExportSurvivesNullTexts) {
         {"MyFileCompare", {0, 0}, 0, ERROR_INVALID_PARAMETER},
         {"MyCopyFiles", {0, 0, 0}, 0, ERROR_INVALID_PARAMETER},
         {"DisplayPackageSelectionList", {0, 0, 1}, 0, ERROR_CANCELLED},
+        {"RemovePackage", {0, 0}, -1, ERROR_INVALID_PARAMETER},
     };
     const Var on("QUILLMAR_UNATTENDED", "1");
     for (const Row& r : rows) {

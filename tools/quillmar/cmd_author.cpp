@@ -68,7 +68,31 @@ bool is_directory(const char* dir) {
     return false;
 }
 
+int run_plan_remove(int argc, char** argv) {
+    Output out;
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: quillmar plan --remove PACKAGE DIR [--json] [--codepage CP]\n");
+        return 2;
+    }
+    if (!output_options(argc, argv, 2, &out) || !is_directory(argv[1])) return 2;
+    const RemovalPlanReport r = plan_removal(argv[0], argv[1]);
+    if (!r.readable) {
+        std::fprintf(stderr, "quillmar: %s cannot be read: %s\n", argv[0], r.error.c_str());
+        return 2;
+    }
+    if (!out.json) std::printf("%s out of %s:\n", argv[0], argv[1]);
+    for (const PlannedRemoval& s : r.steps)
+        print_row(out, "action", s.name, qm::packages::removal_action_name(s.action), s.reason);
+    if (!out.json) {
+        std::printf("the removal would return %lld (%s), last error %lu%s\n", static_cast<long long>(r.result),
+                    r.result == 0 ? "nothing of the package left" : "files of the package kept", r.last_error,
+                    r.box ? ", with a box" : "");
+    }
+    return r.result == 0 && r.last_error == 0 ? 0 : 1;
+}
+
 int run_plan(int argc, char** argv) {
+    if (std::strcmp(argv[0], "--remove") == 0) return run_plan_remove(argc - 1, argv + 1);
     Output out;
     if (!output_options(argc, argv, 2, &out) || !is_directory(argv[1])) return 2;
     const PlanReport r = plan_expansion(argv[0], argv[1]);
@@ -169,10 +193,13 @@ const Command kPack{"pack", "TREE PACKAGE [--mtime TIME]",
                     "pack TREE's files and directories into a package the installer takes whole "
                     "(exit 0 clean, 1 written with findings, 2 nothing written)",
                     2, 4, run_pack};
-const Command kPlan{"plan", "PACKAGE DIR [--json] [--codepage CP]",
+const Command kPlan{"plan", "[--remove] PACKAGE DIR [--json] [--codepage CP]",
                     "what expanding PACKAGE into DIR would do, member by member, changing nothing "
-                    "(exit 0 no box, 1 a box, 2 unreadable)" QM_JSON_NOTE,
-                    2, 5, run_plan};
+                    "(exit 0 no box, 1 a box, 2 unreadable); with --remove what removing it would do: "
+                    "remove, keep-changed, keep-link, missing, superseded, refuse, fail, then per directory "
+                    "remove-dir, keep-dir (exit 0 nothing of the package left, 1 files kept or a failure, "
+                    "2 unreadable)" QM_JSON_NOTE,
+                    2, 6, run_plan};
 const Command kVerify{"verify", "PACKAGE DIR [--json] [--codepage CP]",
                       "whether DIR holds each member as PACKAGE does "
                       "(exit 0 all ok, 1 some differ, 2 unreadable)" QM_JSON_NOTE,

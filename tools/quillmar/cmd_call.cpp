@@ -21,6 +21,7 @@
 #include "packages/expand.h"
 #include "packages/package_list.h"
 #include "packages/reinstall.h"
+#include "packages/remove.h"
 #include "packages/selection_dialog.h"
 
 namespace qm::cli {

@@ -7,6 +7,7 @@
 
 #include "cli.h"
 #include "packages/expand.h"
+#include "packages/remove.h"
 
 namespace qm::cli {
 namespace {
@@ -87,6 +88,33 @@ int run_manifest(int, char** argv) {
     return report_load(argv[0], outcome);
 }
 
+// What a removal kept, and why, as it happens; whether anything failed.
+struct KeptFiles {
+    bool failed = false;
+    static void step(void* self, const qm::packages::RemovalStep& s) noexcept {
+        using qm::packages::RemovalAction;
+        const RemovalAction a = s.verdict.action;
+        static_cast<KeptFiles*>(self)->failed |= s.verdict.code != 0;
+        if (a == RemovalAction::Remove || a == RemovalAction::RemoveDir || a == RemovalAction::Missing ||
+            a == RemovalAction::Superseded || a == RemovalAction::Refuse)
+            return;  // a refusal is on stderr, as the box's text
+        std::printf("  %-12s %-36s %s\n", qm::packages::removal_action_name(a), shown(s.name, stdout).c_str(),
+                    shown(s.verdict.reason, stdout).c_str());
+    }
+};
+
+int run_remove(int, char** argv) {
+    if (!target_ok(argv[1])) return 2;
+    qm::packages::PackageOutcome outcome;
+    KeptFiles kept;
+    const qm::packages::RemovalObserver observer{&KeptFiles::step, &kept};
+    const int r = qm::packages::remove_package_observed(from_here(argv[0]).c_str(), argv[1], &observer, &outcome);
+    if (const int load = report_load(argv[0], outcome)) return load;
+    std::printf("%s: %s\n", shown(argv[0], stdout).c_str(),
+                r == 0 ? "nothing of the package is left" : (std::to_string(r) + " of its files kept").c_str());
+    return kept.failed ? 1 : 0;
+}
+
 const Command kExpand{"expand", "PACKAGE DIR",
                       "expand every member of PACKAGE into DIR, keeping newer files (ExpandPackage); "
                       "a package that cannot be loaded is named (exit 1)",
@@ -94,7 +122,12 @@ const Command kExpand{"expand", "PACKAGE DIR",
 const Command kManifest{"manifest", "PACKAGE DIR",
                         "extract only PACKAGE's manifest into DIR (GetManifestFile)", 2, 2,
                         run_manifest};
-const Registrar r1(kExpand), r2(kManifest);
+const Command kRemove{"remove", "PACKAGE DIR",
+                      "remove from DIR every file of PACKAGE still as the package holds it, and the directories "
+                      "that leaves empty (RemovePackage); what is kept is listed (exit 0, or 1 when something could "
+                      "not be looked at or removed, or the package cannot be loaded)",
+                      2, 2, run_remove};
+const Registrar r1(kExpand), r2(kManifest), r3(kRemove);
 
 }  // namespace
 }  // namespace qm::cli

@@ -21,4 +21,9 @@ private:
     bool ok_ = false;
 };
 
+// The directory dir (an O_PATH descriptor), opened refusing a link anywhere on the way
+// where the system can tell, so that nothing is written or removed through one however
+// the way changes afterwards; -1 and errno on failure. (whole_file_posix.cpp)
+int open_dir_without_links(const char* dir) noexcept;
+
 }  // namespace qm::plat

@@ -73,6 +73,14 @@ struct WholeFileHandles {
     int dir = -1;  // own_dir's or shared_dir's; -1: names as given
 };
 
+// A file opened to be removed: the directory its name is in (opened without a link on
+// the way; none: the current one), the file, and its name there.
+struct RemovableFileState {
+    unique_fd dir;
+    unique_fd file;
+    char name[256] = {};
+};
+
 // A text read stops at a 0x1A, which the C runtime here does not do.
 struct TextInState {
     bool eof = false;  // the end of the file, or a 0x1A

@@ -231,6 +231,8 @@ const char* as_named(const char* path, int dir_fd) noexcept { return dir_fd >= 0
 
 }  // namespace
 
+int open_dir_without_links(const char* dir) noexcept { return open_without_links(dir, nullptr); }
+
 bool whole_file_remove_stale(const char* path) noexcept {
     NativePath p(path);
     return p.ok() && remove_if_stale(AT_FDCWD, p.c_str());

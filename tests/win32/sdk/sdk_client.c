@@ -88,6 +88,8 @@ int main(void) {
     check(r == 0, "ExpandPackage returns 0");
     CALL(r, GetManifestFile("no-such.pkg", dir));
     check(r == 0, "GetManifestFile returns 0");
+    CALL(r, RemovePackage("no-such.pkg", dir));
+    check(r == -1 && GetLastError() == ERROR_FILE_NOT_FOUND, "RemovePackage of a missing package is -1");
     CALL(r, GetPackageFile(NULL));
     check(r == 0, "GetPackageFile cancelled returns 0");
 
