@@ -12,6 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in cmake make g++ tar libgtest-dev googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 \
+         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
          wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick libarchive-tools clang libclang-rt-14-dev \
          valgrind strace python3 time nsis dpkg-dev; do
   have "$p" || need+=("$p")
@@ -38,11 +39,12 @@ if [ ! -f "$inno/node_modules/innosetup/bin/ISCC.exe" ]; then
   fi
 fi
 
-# Wine runs the 32-bit programs through the host's 32-bit support. A host kernel that
-# cannot start 32-bit programs at all (some sandboxes) gets them run by qemu's user-mode
-# emulator instead: correct, but many times slower (docs/design.md). wine64 is there for
-# its 64-bit wineserver, which serves the 32-bit prefix as well: on such a host the
-# server, which every file operation goes through, runs natively.
+# The project's prefix is 64-bit (scripts/wine-prefix.sh): wine64 boots it and runs the
+# 64-bit twin's tests natively on every host. The 32-bit DLL and its 32-bit programs run
+# in it under WoW64 through the host's 32-bit support. A host kernel that cannot start
+# 32-bit programs at all (some sandboxes) gets them run by qemu's user-mode emulator
+# instead: correct, but many times slower (docs/design.md); only those programs go
+# through it, the server and the prefix's own processes stay native.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   have qemu-user-static || {
     export DEBIAN_FRONTEND=noninteractive

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian machine and runs every test: the native suite,
 # the same suite under sanitizers, and the Windows suites against the real quillmar.dll
-# under Wine and Xvfb.
+# and its 64-bit twin quillmar64.dll under Wine and Xvfb (scripts/test-windows.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -39,13 +39,9 @@ valgrind --error-exitcode=9 --leak-check=full --errors-for-leak-kinds=definite -
 rm -rf "$vg_out"
 echo "valgrind: clean"
 
-echo "== Windows build and tests under Wine"
-if bash scripts/wine-emulated.sh; then
-  echo "(Wine's programs run through an emulator on this host: longer time limits, and the"
-  echo " DLL tests that start processes by the dozen left to hosts that run Wine natively)"
-fi
+echo "== Windows builds: quillmar.dll (i686) and its 64-bit twin quillmar64.dll (x86_64)"
+bash scripts/build.sh win64
 bash scripts/build.sh win32
 bash scripts/wine-prefix.sh
-xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build/win32 --output-on-failure
-export WINEPREFIX="${QM_WINEPREFIX:-$HOME/.quillmar-wine}"
-wineserver -k 2>/dev/null || true
+# One display and one wineserver for the whole Windows part; bounded as a whole too.
+timeout -k 30 "${QM_WINDOWS_LIMIT:-3600}" xvfb-run -a -s "-screen 0 1024x768x24" bash scripts/test-windows.sh
