@@ -16,6 +16,7 @@ fi
 export WINEPREFIX="${QM_WINEPREFIX:-$HOME/.quillmar-wine}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+export QM_WINEPREFIX="$WINEPREFIX"
 bin="$root/build/win32"
 # A fixed place, so that the pictures (which show it) only change when the dialogs do.
 work="${TMPDIR:-/tmp}/quillmar-screenshots"
@@ -34,7 +35,7 @@ mkdir -p "$root/docs"
 # shot MODE OUTPUT: shows one dialog, waits until it is up, takes the picture, closes it.
 shot() {
   local mode="$1" out="$2" ready="$work/ready-$1" close="$work/close-$1"
-  (cd "$bin" && exec wine show_dialogs.exe "$mode" "$(winpath "$sample")" "$(winpath "$ready")" \
+  (cd "$bin" && exec timeout -k 5 120 "$root/scripts/wine-run" show_dialogs.exe "$mode" "$(winpath "$sample")" "$(winpath "$ready")" \
      "$(winpath "$close")") &
   local pid=$!
   for _ in $(seq 1 300); do

@@ -45,7 +45,7 @@ fi
 # 32-bit programs at all (some sandboxes) gets them run by qemu's user-mode emulator
 # instead: correct, but many times slower (docs/design.md); only those programs go
 # through it, the server and the prefix's own processes stay native.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if ! timeout -k 5 120 /usr/lib/wine/wine --version >/dev/null 2>&1; then
   have qemu-user-static || {
     export DEBIAN_FRONTEND=noninteractive
     apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
@@ -56,6 +56,6 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
       > "$binfmt/register"
   fi
-  /usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "setup: this host cannot run 32-bit programs" >&2; exit 1; }
+  timeout -k 5 120 /usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "setup: this host cannot run 32-bit programs" >&2; exit 1; }
   echo "setup: 32-bit programs run through qemu-i386 on this host (slow)"
 fi

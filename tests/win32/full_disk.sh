@@ -17,6 +17,7 @@ fi
 trap 'cd /; umount -l "$mnt"; rmdir "$mnt"' EXIT
 export QM_FULL_DISK_DIR="Z:${mnt//\//\\}"
 status=0
-"$wine_run" "$1" --gtest_brief=1 --gtest_filter='RealFullDisk.*' || status=1
-(cd "$(dirname "$2")" && "$wine_run" "$2" --gtest_brief=1 --gtest_filter='FullDiskDll.*') || status=1
+limit=$((120 * ${QM_WINE_SCALE:-1}))
+timeout -k 10 "$limit" "$wine_run" "$1" --gtest_brief=1 --gtest_filter='RealFullDisk.*' || status=1
+(cd "$(dirname "$2")" && timeout -k 10 "$limit" "$wine_run" "$2" --gtest_brief=1 --gtest_filter='FullDiskDll.*') || status=1
 exit $status
