@@ -16,6 +16,9 @@ DisableDirPage=yes
 PrivilegesRequired=lowest
 OutputDir=.
 OutputBaseFilename=install
+; Nothing here needs compressing, and the LZMA compressor's threads are what qemu's
+; user-mode emulator cannot run (hosts without 32-bit support: docs/design.md).
+Compression=none
 
 [Files]
 Source: "quillmar.dll"; DestDir: "{app}"

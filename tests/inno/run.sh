@@ -18,9 +18,11 @@ trap 'rm -rf "$work"' EXIT
 make_packages "$work"
 mkdir "$work/script"
 cp "$src/tests/inno/install.iss" "$build/generated/include/quillmar.iss" "$build/quillmar.dll" "$work/script/"
-timeout -k 10 $((600 * ${QM_WINE_SCALE:-1})) "$src/scripts/wine-run" "$iscc" /Q "$(winpath "$work/script/install.iss")" > "$work/iscc.txt" 2>&1
-check "ISCC compiles the installer" $? "$(tail -5 "$work/iscc.txt")"
-[ -f "$work/script/install.exe" ] || finish
+timeout -k 10 300 "$src/scripts/wine-run" "$iscc" /Q "$(winpath "$work/script/install.iss")" > "$work/iscc.txt" 2>&1
+compiled=$?
+check "ISCC compiles the installer" $compiled "$(tail -5 "$work/iscc.txt")"
+# A compiler that did not end well may have left an installer cut short: never run it.
+[ $compiled -eq 0 ] && [ -f "$work/script/install.exe" ] || finish
 
 switches=(/SILENT)
 [ "$mode" = unattended ] && switches=(/VERYSILENT /SUPPRESSMSGBOXES)
