@@ -57,7 +57,7 @@ std::string after(const std::string& stop) { return "the expansion stops before 
 // A file's bytes against the member's: 0 equal, 1 different, or an error number.
 int compare_file(const std::string& path, const TarEntry& e) {
     plat::InFile in;
-    if (int err = in.open(path.c_str())) return err;
+    if (const int err = in.open(path.c_str()).error) return err;
     int64_t size = 0;
     if (!in.is_regular()) return plat::kEACCES;
     if (int err = in.size(&size)) return err;

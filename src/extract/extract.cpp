@@ -134,12 +134,12 @@ bool write_data(const TarEntry& e, plat::WholeFile& out, Extraction& x) noexcept
     return failed(x, text::kWriteFile, e.name, err);
 }
 
-bool committed(const TarEntry& e, const plat::WholeFileResult& r, Extraction& x) noexcept {
+bool committed(const TarEntry& e, const plat::CallResult& r, Extraction& x) noexcept {
     switch (r.step) {
-        case plat::WholeFileStep::None: return true;
-        case plat::WholeFileStep::Mode: return failed(x, text::kSetMode, e.name, r.error);
-        case plat::WholeFileStep::Time: return failed(x, text::kSetTime, e.name, r.error);
-        case plat::WholeFileStep::Write: return failed(x, text::kWriteFile, e.name, r.error);
+        case plat::FileStep::None: return true;
+        case plat::FileStep::Mode: return failed(x, text::kSetMode, e.name, r.error);
+        case plat::FileStep::Time: return failed(x, text::kSetTime, e.name, r.error);
+        case plat::FileStep::Write: return failed(x, text::kWriteFile, e.name, r.error);
         default: return failed(x, text::kCreateFile, e.name, r.error);
     }
 }
@@ -179,8 +179,8 @@ void decide_again(const TarEntry& e, plat::WholeFile& out, Extraction& x, Writin
 // A staged new file given its name; a name taken meanwhile goes back to the look-up.
 void publish_new(const TarEntry& e, plat::WholeFile& out, Extraction& x, Writing w) noexcept {
     x.outcome = Outcome::Write;
-    const plat::WholeFileResult r = out.publish();
-    if (r.error == plat::kEEXIST && r.step == plat::WholeFileStep::Place && w.again > 0)
+    const plat::CallResult r = out.publish();
+    if (r.error == plat::kEEXIST && r.step == plat::FileStep::Place && w.again > 0)
         return decide_again(e, out, x, w);
     committed(e, r, x);
 }
@@ -188,7 +188,7 @@ void publish_new(const TarEntry& e, plat::WholeFile& out, Extraction& x, Writing
 // The data and end of a new file whose write has begun, then its name.
 void finish_new(const TarEntry& e, plat::WholeFile& out, Extraction& x, Writing w) noexcept {
     if (!write_data(e, out, x)) return;
-    const plat::WholeFileResult r = out.stage(member_end(e));
+    const plat::CallResult r = out.stage(member_end(e));
     if (!r.ok()) {
         committed(e, r, x);
         return;
@@ -339,7 +339,7 @@ bool stages_ahead(const TarEntry& e) noexcept { return decide_member(e, OnDisk{}
 void stage_member(StagedMember& s, plat::WholeFileScope* scope) noexcept {
     const TarEntry& e = s.entry;
     s.write_error = 0;
-    s.staged = plat::WholeFileResult{};
+    s.staged = plat::CallResult{};
     s.create_error = s.out.begin(e.name, plat::WholeFile::Intent::New, scope, true);
     if (s.create_error) return;
     if (e.status.size > 0) s.write_error = s.out.write(e.data, static_cast<size_t>(e.status.size));
@@ -392,15 +392,6 @@ Extraction TarExtract(const TarEntry& e, plat::WholeFileScope* scope) noexcept {
     }
     act(e, OnDisk{}, assumed, x, Writing{scope, kAgain}, 0);  // the header alone decides
     return x;
-}
-
-int extraction_result(Outcome o) noexcept {
-    switch (o) {
-        case Outcome::KeepNewer: return 2;
-        case Outcome::Refuse:
-        case Outcome::Fail: return -1;
-        default: return 0;
-    }
 }
 
 }  // namespace qm::extract

@@ -45,15 +45,11 @@ struct StagedMember {
     plat::WholeFile out;
     int create_error = 0;
     int write_error = 0;
-    plat::WholeFileResult staged;
+    plat::CallResult staged;
 };
 void stage_member(StagedMember& s, plat::WholeFileScope* scope) noexcept;
 // Gives a staged member its name, or, where staging met something at the name or on its
 // way, does what the look-up then decides; the member's Extraction as TarExtract's.
 Extraction commit_member(StagedMember& s, plat::WholeFileScope* scope) noexcept;
-
-// The reader family's result for an extraction: 0 extracted, 2 passed over (a newer
-// file on disk), -1 failed.
-int extraction_result(Outcome o) noexcept;
 
 }  // namespace qm::extract

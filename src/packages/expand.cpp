@@ -29,65 +29,48 @@ namespace win32 = plat::win32;
 
 // The target is entered as the installer always did; one that cannot be is passed
 // over (the members go where the current directory is), and only the log hears of it.
-void enter_target(const char* target) noexcept {
+void enter_target(const char* target, session::Status& st) noexcept {
     if (const int e = plat::change_dir(target)) {
-        session::fail_crt(e);
+        st.add(session::code_from_crt(e));
         session::note("cannot enter the target directory \"%s\": %s; members go into the current directory",
                       target ? target : "(null)", plat::error_text_or_null(e));
     }
 }
 
-// A package that cannot be loaded passes silently in attended use; the last error and
-// the log say which and why.
-void report_not_loaded(const char* package, TarLoad load, unsigned long platform_code,
-                       const char* message) noexcept {
-    unsigned long code = win32::kInvalidData;
-    switch (load) {
-        case TarLoad::Loaded: return;
-        case TarLoad::Missing: code = win32::kFileNotFound; break;
-        case TarLoad::NotAFile: code = win32::kAccessDenied; break;
-        case TarLoad::NoMemory: code = win32::kNotEnoughMemory; break;
-        case TarLoad::CannotOpen:
-        case TarLoad::ReadError: code = platform_code; break;
-        default: break;
-    }
-    session::fail(code);
-    session::note("package \"%s\" not loaded, nothing installed: %s", package ? package : "(null)",
-                  message && *message ? message : "the first block is not a usable header");
-}
-
-// Creates the context and opens the package; false when there is nothing to walk.
-// what_not ("Package not expanded.") ends the texts the user is shown.
-bool open_package(TarContextPtr& c, const char* package, const char* what_not,
-                  PackageOutcome* outcome) noexcept {
-    char text[kMessageSize];
+// Creates the context and opens the package; false when there is nothing to walk. A
+// package that cannot be loaded passes silently in attended use (the last error and the
+// log say which and why), but for one too large for memory. what_not ("Package not
+// expanded.") ends the texts the user is shown.
+bool open_package(TarContextPtr& c, const char* package, const char* what_not, PackageOutcome* outcome,
+                  session::Status& st) noexcept {
+    session::Status failed;
     c = TarCreate();
     if (!c) {
-        session::fail(win32::kNotEnoughMemory);
-        TarFormat(text, "ERROR: out of memory. %s", what_not);
-        session::show_error(text);
+        failed.code = win32::kNotEnoughMemory;
+        TarFormat(failed.message, "ERROR: out of memory. %s", what_not);
+        st.add(failed);
         if (outcome) {
             outcome->load = TarLoad::NoMemory;
-            std::snprintf(outcome->message, sizeof outcome->message, "%s", text);
+            std::snprintf(outcome->message, sizeof outcome->message, "%s", failed.message);
         }
         return false;
     }
     const TarLoad load = TarOpen(c.get(), package);
-    const unsigned long platform_code =
-        (load == TarLoad::CannotOpen || load == TarLoad::ReadError) ? plat::failed_call_error() : 0;
-    report_not_loaded(package, load, platform_code, TarMessage(c.get()));
     if (outcome) {
         outcome->load = load;
         outcome->size = TarPackageSize(c.get());
         std::snprintf(outcome->message, sizeof outcome->message, "%s", TarMessage(c.get()));
     }
-    if (load == TarLoad::NoMemory) {
-        // Too large for this process: the one load failure the user is told of.
-        TarFormat(text, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package,
+    if (load == TarLoad::Loaded) return true;
+    failed.code = TarLoadCode(c.get());
+    session::note("package \"%s\" not loaded, nothing installed: %s", package ? package : "(null)",
+                  TarMessage(c.get())[0] ? TarMessage(c.get()) : "the first block is not a usable header");
+    // Too large for this process: the one load failure the user is told of.
+    if (load == TarLoad::NoMemory)
+        TarFormat(failed.message, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package,
                   static_cast<long long>(TarPackageSize(c.get())), what_not);
-        session::show_error(text);
-    }
-    return load == TarLoad::Loaded;
+    st.add(failed);
+    return false;
 }
 
 // A member assumed new: staged on a worker, then committed in member order by whichever
@@ -109,15 +92,15 @@ bool commit_in_order(MemberJob& j, void* scope) noexcept {
 }
 
 // The reader refused a header's type: the walk, and the operation, stop with its text.
-void report_reader_stop(const TarContext* c) noexcept {
+session::Status reader_stop(const TarContext* c) noexcept {
     session::Status st;
     st.code = win32::kInvalidData;
     std::snprintf(st.message, sizeof st.message, "%s", TarMessage(c));
-    session::report(st);
+    return st;
 }
 
 // Where and why the walk ended, for the log; a damaged header is a failure of the call.
-void describe_ending(const TarContext* c, const Ending& end, char* out, size_t size) noexcept {
+void describe_ending(const TarContext* c, const Ending& end, char* out, size_t size, session::Status& st) noexcept {
     const long long at = static_cast<long long>(end.offset);
     switch (end.kind) {
         case Ending::Kind::Halted:
@@ -133,7 +116,7 @@ void describe_ending(const TarContext* c, const Ending& end, char* out, size_t s
             return;
         case Ending::Kind::Damaged:
         case Ending::Kind::Nameless: {
-            session::fail(win32::kInvalidData);
+            st.add(win32::kInvalidData);
             char first[kNameSize] = "";
             const int64_t after = TarHeadersAfter(c, end.offset, first, sizeof first);
             std::snprintf(out, size, "ended at a %s header (offset %lld); %lld member(s) after it never reached",
@@ -144,51 +127,41 @@ void describe_ending(const TarContext* c, const Ending& end, char* out, size_t s
     }
 }
 
-}  // namespace
+// What one expansion came to: its status for the session, and what the log is told of
+// it once the user has seen the box.
+struct Expansion {
+    session::Status status;
+    bool loaded = false;
+    int64_t written = 0, kept = 0;
+    int refused = 0;
+    unsigned workers = 0;
+    char stopped[kNameSize + 96] = "";
+};
 
-void split_file_name(const char* path, char* out, size_t size) noexcept {
-    const char* p = path;
-    if (p[0] != '\0' && p[1] == ':') p += 2;
-    const char* base = p;
-    for (const char* q = p; *q; ++q)
-        if (*q == '\\' || *q == '/') base = q + 1;
-    const char* dot = std::strrchr(base, '.');
-    size_t len = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
-    if (len > 255) len = 255;
-    if (size == 0) return;
-    if (len >= size) len = size - 1;
-    std::memcpy(out, base, len);
-    out[len] = '\0';
-}
-
-int ExpandPackage(const char* package, const char* target) noexcept {
-    return ExpandPackageObserved(package, target, nullptr);
-}
-
-int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
-                          PackageOutcome* outcome) noexcept {
-    if (!package || !target) session::fail(win32::kInvalidParameter);
-    enter_target(target);
+void expand(const char* package, const char* target, const ExpandObserver* observer, PackageOutcome* outcome,
+            Expansion& x) noexcept {
+    if (!package || !target) x.status.add(win32::kInvalidParameter);
+    enter_target(target, x.status);
     plat::WholeFileScope directories;
     TarContextPtr c;
-    if (!open_package(c, package, "Package not expanded.", outcome)) return 0;
-    int64_t members = 0, written = 0, kept = 0;
-    int refused = 0;
-    char stopped[kNameSize + 96] = "";
+    if (!open_package(c, package, "Package not expanded.", outcome, x.status)) return;
+    x.loaded = true;
+    int64_t members = 0;
     // Members assumed new are staged and committed on the workers, in member order;
-    // everything else happens here, after what is in flight. Every report is made here.
+    // everything else happens here, after what is in flight. Every outcome is taken here.
     plat::Pipeline<MemberJob> stager(plat::writing_threads(), &stage_on_worker, &directories,
                                      &commit_in_order);
-    const auto counted = [&](const TarEntry& e, const extract::Extraction& x) {
-        if (extract::stops_expansion(x.outcome)) {
-            refused = 1;
-            std::snprintf(stopped, sizeof stopped, "stopped at member \"%s\" (offset %lld)", e.name,
+    x.workers = stager.workers();
+    const auto counted = [&](const TarEntry& e, const extract::Extraction& m) {
+        if (extract::stops_expansion(m.outcome)) {
+            x.refused = 1;
+            std::snprintf(x.stopped, sizeof x.stopped, "stopped at member \"%s\" (offset %lld)", e.name,
                           static_cast<long long>(e.offset));
-            session::report(x.status);
+            x.status.add(m.status);
             return false;
         }
         // A newer file kept on disk goes on silently.
-        ++(x.outcome == Outcome::KeepNewer ? kept : written);
+        ++(m.outcome == Outcome::KeepNewer ? x.kept : x.written);
         return true;
     };
     // A member that found no room while others were staged beside it may have lost the
@@ -215,7 +188,7 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
         if (j.result.status.code == win32::kDiskFull && stager.workers() > 0) {
             const TarEntry failed = j.member.entry;
             j.member.out.discard();
-            if (again_alone(failed)) return !stopped[0];
+            if (again_alone(failed)) return !x.stopped[0];
         }
         return counted(j.member.entry, j.result);
     };
@@ -234,16 +207,84 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
         }
         return commit_all() && counted(e, extract::TarExtract(e, &directories));
     });
-    if (!stopped[0] && commit_all()) {
+    if (!x.stopped[0] && commit_all()) {
         if (end.stopped()) {
-            refused = 1;
-            report_reader_stop(c.get());
+            x.refused = 1;
+            x.status.add(reader_stop(c.get()));
         }
-        describe_ending(c.get(), end, stopped, sizeof stopped);
+        describe_ending(c.get(), end, x.stopped, sizeof x.stopped, x.status);
     }
-    session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s; %u worker(s)",
-                  package, static_cast<long long>(written), static_cast<long long>(kept), refused, stopped,
-                  stager.workers());
+}
+
+// What one manifest extraction came to.
+struct ManifestRun {
+    session::Status status;
+    bool loaded = false;
+    char manifest[256 + 4] = "";
+    const char* what = nullptr;  // written, kept or refused; null: not in the package
+};
+
+void extract_manifest(const char* package, const char* target, PackageOutcome* outcome, ManifestRun& m) noexcept {
+    if (!package || !target) m.status.add(win32::kInvalidParameter);
+    if (!package) package = "";  // no package: nothing to find, as for a missing one
+    char base[256];
+    split_file_name(package, base, sizeof base);
+    std::snprintf(m.manifest, sizeof m.manifest, "%s.mfs", base);
+
+    enter_target(target, m.status);
+    plat::WholeFileScope directories;
+    TarContextPtr c;
+    if (!open_package(c, package, "Manifest not extracted.", outcome, m.status)) return;
+    m.loaded = true;
+    lower_ascii(m.manifest);
+    const Ending end = walk_package(c.get(), [&](const TarEntry& member) {
+        // A nameless first header leaves nothing to look at.
+        if (member.name[0] == '\0') return false;
+        // The member is extracted under its lower-cased name.
+        TarEntry e = member;
+        lower_ascii(e.name);
+        if (!std::strstr(e.name, m.manifest)) return true;
+        // Only the first match counts, even when a newer file on disk kept it.
+        const extract::Extraction x = extract::TarExtract(e, &directories);
+        m.what = x.outcome == Outcome::KeepNewer ? "kept (newer on disk)"
+                 : extract::stops_expansion(x.outcome) ? "refused" : "written";
+        m.status.add(x.status);
+        return false;
+    });
+    if (end.stopped()) m.status.add(reader_stop(c.get()));
+    if (!m.what) m.status.add(win32::kFileNotFound);
+}
+
+}  // namespace
+
+void split_file_name(const char* path, char* out, size_t size) noexcept {
+    const char* p = path;
+    if (p[0] != '\0' && p[1] == ':') p += 2;
+    const char* base = p;
+    for (const char* q = p; *q; ++q)
+        if (*q == '\\' || *q == '/') base = q + 1;
+    const char* dot = std::strrchr(base, '.');
+    size_t len = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
+    if (len > 255) len = 255;
+    if (size == 0) return;
+    if (len >= size) len = size - 1;
+    std::memcpy(out, base, len);
+    out[len] = '\0';
+}
+
+int ExpandPackage(const char* package, const char* target) noexcept {
+    return ExpandPackageObserved(package, target, nullptr);
+}
+
+int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
+                          PackageOutcome* outcome) noexcept {
+    Expansion x;
+    expand(package, target, observer, outcome, x);
+    session::report(x.status);
+    if (x.loaded)
+        session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s; %u worker(s)",
+                      package, static_cast<long long>(x.written), static_cast<long long>(x.kept), x.refused,
+                      x.stopped, x.workers);
     return 0;
 }
 
@@ -252,36 +293,12 @@ int GetManifestFile(const char* package, const char* target) noexcept {
 }
 
 int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept {
-    if (!package || !target) session::fail(win32::kInvalidParameter);
-    if (!package) package = "";  // no package: nothing to find, as for a missing one
-    char base[256];
-    split_file_name(package, base, sizeof base);
-    char manifest[sizeof base + 4];
-    std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
-
-    enter_target(target);
-    plat::WholeFileScope directories;
-    TarContextPtr c;
-    if (!open_package(c, package, "Manifest not extracted.", outcome)) return 0;
-    lower_ascii(manifest);
-    const char* what = nullptr;
-    const Ending end = walk_package(c.get(), [&](const TarEntry& member) {
-        // A nameless first header leaves nothing to look at.
-        if (member.name[0] == '\0') return false;
-        // The member is extracted under its lower-cased name.
-        TarEntry e = member;
-        lower_ascii(e.name);
-        if (!std::strstr(e.name, manifest)) return true;
-        // Only the first match counts, even when a newer file on disk kept it.
-        const extract::Extraction x = extract::TarExtract(e, &directories);
-        what = x.outcome == Outcome::KeepNewer ? "kept (newer on disk)"
-               : extract::stops_expansion(x.outcome) ? "refused" : "written";
-        session::report(x.status);
-        return false;
-    });
-    if (end.stopped()) report_reader_stop(c.get());
-    if (!what) session::fail(win32::kFileNotFound);
-    session::note("manifest \"%s\" of \"%s\": %s", manifest, package, what ? what : "not in the package");
+    ManifestRun m;
+    extract_manifest(package, target, outcome, m);
+    session::report(m.status);
+    if (m.loaded)
+        session::note("manifest \"%s\" of \"%s\": %s", m.manifest, package ? package : "",
+                      m.what ? m.what : "not in the package");
     return 0;
 }
 

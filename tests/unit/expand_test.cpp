@@ -212,9 +212,12 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
     EXPECT_TRUE(cap.shown().empty()) << k.what << ": " << cap.shown().front();
     EXPECT_TRUE(fs::is_empty(t / "out")) << k.what;
     for (const PackageOutcome* o : {&expanded, &manifest}) {
-        EXPECT_TRUE(qm::tar::TarCouldNotLoad(o->load)) << k.what;
         if (k.load != TarLoad::Loaded) {
             EXPECT_EQ(o->load, k.load) << k.what;
+        } else {
+            // Not loaded, whichever way this platform refuses it: never one read that held nothing.
+            EXPECT_NE(o->load, TarLoad::Loaded) << k.what;
+            EXPECT_NE(o->load, TarLoad::NoHeader) << k.what;
         }
         EXPECT_NE(std::string(o->message), "") << k.what;
     }

@@ -4,6 +4,7 @@
 
 #include "platform/dialog_ids.h"
 #include "platform/dialogs.h"
+#include "platform/win32/errmap.h"
 
 namespace qm::plat {
 
@@ -96,17 +97,18 @@ INT_PTR CALLBACK PackageSelectionDialogProc(HWND dialog, UINT message, WPARAM wp
     }
 }
 
-int show_list_dialog(void* owner, ListDialogLogic& logic) noexcept {
+ListDialogAnswer show_list_dialog(void* owner, ListDialogLogic& logic) noexcept {
     // The template is looked up under the library's file name: loaded under any other
     // name, the library shows no dialog (and never one of the host program's templates).
     HMODULE module = GetModuleHandleA("quillmar.dll");
-    if (!module) return -1;
+    if (!module) return {-1, failed_now(FileStep::Open)};
     ListDialogLogic* outer = g_logic;
     g_logic = &logic;
     const INT_PTR r = DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_PACKAGE_SELECTION), static_cast<HWND>(owner),
                                       PackageSelectionDialogProc, 0);
+    const CallResult failed = r == -1 ? failed_now(FileStep::Open) : CallResult{};
     g_logic = outer;
-    return static_cast<int>(r);
+    return {static_cast<int>(r), failed};
 }
 
 }  // namespace qm::plat
