@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fileutil/install_log.h"
+#include "platform/alloc.h"
 #include "platform/dirsearch.h"
 #include "platform/fileops.h"
 #include "platform/pipeline.h"
@@ -48,7 +49,8 @@ int compare_write_times(const char* first, const char* second, plat::CallResult*
 }
 
 // One entry of a guarded copy: what a worker does with it (the age test, then the copy
-// and its times), and what the walking thread then reports, in the search's order.
+// staged with its times), the name it then gets in the search's order, and what the
+// walking thread then reports.
 struct CopyJob {
     char name[261];  // as the search gives it (MAX_PATH)
     char source[kMaxPath + 1];
@@ -56,14 +58,17 @@ struct CopyJob {
     bool fits;
     bool is_dir;
     CopyOutcome outcome;
+    plat::FileCopy copy;
     plat::CallResult failure;  // NotCopied: the failing step's
 };
 
-// The age test, then the copy with its times; Refused here is not logged yet. The times
-// go onto the copy before it takes the destination's name, never onto a destination the
-// copy could not replace (they would make its old content pass for the source's).
-void copy_one(CopyJob& j, void* scope) noexcept {
+// The age test, then the copy staged with its times; Refused here is not logged yet. The
+// times go onto the copy before it takes the destination's name, never onto a
+// destination the copy could not replace (they would make its old content pass for the
+// source's).
+void stage_copy(CopyJob& j, void* scope) noexcept {
     j.failure = plat::CallResult{};
+    j.copy.discard();
     if (!j.fits) {
         j.outcome = CopyOutcome::Skipped;
         return;
@@ -73,9 +78,25 @@ void copy_one(CopyJob& j, void* scope) noexcept {
         j.outcome = CopyOutcome::Refused;
         return;
     }
-    j.failure = plat::copy_file_replace(j.source, j.destination, static_cast<plat::WholeFileScope*>(scope));
+    j.failure = j.copy.stage(j.source, j.destination, static_cast<plat::WholeFileScope*>(scope));
     j.outcome = j.failure.ok() ? CopyOutcome::Copied : CopyOutcome::NotCopied;
 }
+
+// The staged copy takes the destination's name, in the search's order. A copy that
+// failed never stops the others.
+bool name_copy(CopyJob& j, void*) noexcept {
+    if (j.outcome != CopyOutcome::Copied) return true;
+    j.failure = j.copy.publish();
+    if (!j.failure.ok()) j.outcome = CopyOutcome::NotCopied;
+    return true;
+}
+
+// A copy whose staging found no room may have lost it to the copies staged beside it.
+bool copy_found_no_room(const CopyJob& j, void*) noexcept {
+    return j.outcome == CopyOutcome::NotCopied && j.failure.code == plat::win32::kDiskFull;
+}
+
+void let_copy_go(CopyJob& j, void*) noexcept { j.copy.discard(); }
 
 // A refusal's line in the install log, in the walk's order.
 CopyOutcome log_refusal(const char* source, const char* destination) noexcept {
@@ -118,12 +139,18 @@ int copy_matches(const char* source_dir, const char* destination_dir, const char
     plat::WholeFileScope writes;
     // The files are copied side by side; what the caller sees of each (the install log's
     // line, the session's note, the observer) comes in the search's order.
-    plat::Pipeline<CopyJob> copies(plat::writing_threads(), &copy_one, &writes);
+    // A copy that found no room beside others (the disk full for the moment with their
+    // temporaries) is done again alone, as it would have been one after another. The
+    // window of copies is on the heap, not on the caller's stack.
+    const auto pipeline = try_make<plat::Pipeline<CopyJob>>(plat::writing_threads(), &stage_copy, &writes,
+                                                            &name_copy, &copy_found_no_room, &let_copy_go);
+    if (!pipeline) {
+        st.add(plat::win32::kNotEnoughMemory);
+        return 1;  // the search found what it was asked for; nothing was copied
+    }
+    plat::Pipeline<CopyJob>& copies = *pipeline;
     const auto report = [&] {
         CopyJob& j = copies.take();
-        // A copy that failed beside others (the disk full for the moment with their
-        // temporaries) is tried once more alone, as it would have been one after another.
-        if (j.outcome == CopyOutcome::NotCopied && !j.is_dir && copies.workers() > 0) copy_one(j, &writes);
         CopyOutcome outcome = j.outcome;
         if (outcome == CopyOutcome::Refused) outcome = log_refusal(j.source, j.destination);
         // A directory is never copied (".", ".." and subdirectories match a pattern too):

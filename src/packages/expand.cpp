@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "platform/whole_file.h"
 #include "extract/extract.h"
+#include "extract/member.h"
 #include "session/session.h"
 #include "tar/tar.h"
 #include "tar/walk.h"
@@ -73,23 +74,31 @@ bool open_package(TarContextPtr& c, const char* package, const char* what_not, P
     return false;
 }
 
-// A member assumed new: staged on a worker, then committed in member order by whichever
-// worker is free; the calling thread only reports.
+// A member on its way: decided on the walking thread, staged on a worker when it stages
+// ahead, committed in member order by whichever worker is free; the walking thread only
+// takes the outcomes back.
 struct MemberJob {
-    extract::StagedMember member;
+    extract::MemberWrite member;
     extract::Extraction result;
 };
 
 void stage_on_worker(MemberJob& j, void* scope) noexcept {
     j.result = extract::Extraction{};  // what a job the halt left uncommitted holds
     j.result.outcome = Outcome::NotReached;
-    extract::stage_member(j.member, static_cast<plat::WholeFileScope*>(scope));
+    j.member.stage(static_cast<plat::WholeFileScope*>(scope));
 }
 
 bool commit_in_order(MemberJob& j, void* scope) noexcept {
-    j.result = extract::commit_member(j.member, static_cast<plat::WholeFileScope*>(scope));
+    j.result = j.member.commit(static_cast<plat::WholeFileScope*>(scope));
     return !extract::stops_expansion(j.result.outcome);
 }
+
+// Staging, or the commit, found no room.
+bool found_no_room(const MemberJob& j, void*) noexcept {
+    return j.member.no_room() || j.result.status.code == win32::kDiskFull;
+}
+
+void let_go(MemberJob& j, void*) noexcept { j.member.drop(); }
 
 // The reader refused a header's type: the walk, and the operation, stop with its text.
 session::Status reader_stop(const TarContext* c) noexcept {
@@ -145,13 +154,25 @@ void expand(const char* package, const char* target, const ExpandObserver* obser
     plat::WholeFileScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Package not expanded.", outcome, x.status)) return;
+    // Every member takes the one path (extract/member.h). Those that stage ahead are
+    // staged on the workers and committed there in member order; the others are committed
+    // here once what is in flight is. Every outcome is taken here. The window of members
+    // is most of a megabyte: on the heap, not on the caller's stack.
+    const auto pipeline = try_make<plat::Pipeline<MemberJob>>(plat::writing_threads(), &stage_on_worker,
+                                                              &directories, &commit_in_order, &found_no_room, &let_go);
+    if (!pipeline) {
+        session::Status no_memory;
+        no_memory.code = win32::kNotEnoughMemory;
+        TarFormat(no_memory.message, "ERROR: out of memory. %s", "Package not expanded.");
+        x.status.add(no_memory);
+        return;
+    }
+    plat::Pipeline<MemberJob>& stager = *pipeline;
     x.loaded = true;
     int64_t members = 0;
-    // Members assumed new are staged and committed on the workers, in member order;
-    // everything else happens here, after what is in flight. Every outcome is taken here.
-    plat::Pipeline<MemberJob> stager(plat::writing_threads(), &stage_on_worker, &directories,
-                                     &commit_in_order);
     x.workers = stager.workers();
+    const extract::PathProbe disk = extract::DiskProbe();
+    extract::WayCache way;
     const auto counted = [&](const TarEntry& e, const extract::Extraction& m) {
         if (extract::stops_expansion(m.outcome)) {
             x.refused = 1;
@@ -164,33 +185,9 @@ void expand(const char* package, const char* target, const ExpandObserver* obser
         ++(m.outcome == Outcome::KeepNewer ? x.kept : x.written);
         return true;
     };
-    // A member that found no room while others were staged beside it may have lost the
-    // room to their files: those after it are let go (none of them is committed after a
-    // failure anyway), and it is written again alone, then they one after another, as
-    // they would have been without the workers; only then does its failure stand.
-    const auto again_alone = [&](const TarEntry& failed) {
-        std::unique_ptr<TarEntry[]> later = try_make_array<TarEntry>(stager.window());
-        if (!later) return false;
-        size_t n = 0;
-        while (!stager.empty()) {
-            MemberJob& j = stager.take();
-            j.member.out.discard();
-            later[n++] = j.member.entry;
-        }
-        stager.resume();
-        if (!counted(failed, extract::TarExtract(failed, &directories))) return true;
-        for (size_t i = 0; i < n; ++i)
-            if (!counted(later[i], extract::TarExtract(later[i], &directories))) return true;
-        return true;
-    };
     const auto commit_oldest = [&] {
         MemberJob& j = stager.take();
-        if (j.result.status.code == win32::kDiskFull && stager.workers() > 0) {
-            const TarEntry failed = j.member.entry;
-            j.member.out.discard();
-            if (again_alone(failed)) return !x.stopped[0];
-        }
-        return counted(j.member.entry, j.result);
+        return counted(j.member.entry(), j.result);
     };
     const auto commit_all = [&] {
         while (!stager.empty())
@@ -199,13 +196,16 @@ void expand(const char* package, const char* target, const ExpandObserver* obser
     };
     const Ending end = walk_package(c.get(), [&](const TarEntry& e) {
         if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
-        if (extract::stages_ahead(e)) {
-            if (stager.full() && !commit_oldest()) return false;
-            stager.next().member.entry = e;
+        // A way not known yet is looked at as the members before left it.
+        if (!extract::way_known(e, way) && !commit_all()) return false;
+        if (stager.full() && !commit_oldest()) return false;
+        MemberJob& j = stager.next();
+        j.member.decide(e, disk, way);
+        if (j.member.stages_ahead()) {
             stager.give();
             return true;
         }
-        return commit_all() && counted(e, extract::TarExtract(e, &directories));
+        return commit_all() && counted(e, j.member.commit(&directories));
     });
     if (!x.stopped[0] && commit_all()) {
         if (end.stopped()) {

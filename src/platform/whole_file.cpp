@@ -120,7 +120,18 @@ int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, boo
     return e;
 }
 
-CallResult FileCopy::publish() noexcept { return out_.publish(); }
+CallResult FileCopy::stage(const char* from, const char* to, WholeFileScope* scope) noexcept {
+    out_.discard();
+    const CallResult r = stage_side(from, to, scope);
+    if (!r.ok()) out_.discard();
+    return r;
+}
+
+CallResult FileCopy::publish() noexcept {
+    const CallResult r = out_.publish();
+    if (!r.ok()) out_.discard();
+    return r;
+}
 
 CallResult copy_file_replace(const char* from, const char* to, WholeFileScope* scope) noexcept {
     FileCopy copy;

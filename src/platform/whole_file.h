@@ -97,8 +97,9 @@ public:
     // number: kENOENT when its directory is missing; kEEXIST (Intent::New) when
     // something already has the name, found here or only at publish, depending on the
     // platform. With no_links_on_the_way, a relative path whose directory part passes
-    // through a link is refused (an error) where the platform can tell at no cost
-    // (Linux); callers that must never write through one look the way up themselves.
+    // through a link is refused (an error) where the platform can tell at the create
+    // itself (Linux, openat2); callers that must never write through one look the way up
+    // themselves before (extraction does on both sides: extract/member.h).
     int begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way = false) noexcept;
     int write(const void* data, size_t size) noexcept;
     // Gives the unnamed file its end state; a replacement is also flushed to disk (a new
@@ -152,6 +153,8 @@ private:
 // and a directory are not replaced, and a file is never copied onto itself (each a
 // failure at Open). Stage may run on a worker, publish on the thread that names the
 // copies in order; within scope as a write is (null: on its own).
+// A copy that fails lets go of what it wrote at once, so that its room is free for the
+// copies after it.
 class FileCopy {
 public:
     CallResult stage(const char* from, const char* to, WholeFileScope* scope) noexcept;
@@ -160,6 +163,7 @@ public:
     void discard() noexcept { out_.discard(); }
 
 private:
+    CallResult stage_side(const char* from, const char* to, WholeFileScope* scope) noexcept;
     WholeFile out_;
 };
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "common/as_export.h"
 #include "common/capture.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
@@ -225,30 +226,37 @@ TEST_P(NotAPackage, IsPassedOverSilentlyAndItsLoadIsReported) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NotAPackage, ::testing::ValuesIn(kUnloadable));
 
+// No memory for the package, or, once it is loaded, for the window of members on their
+// way: the user is told, nothing is written, and the last error is 8.
 TEST(Expand, PackageTooLargeForMemoryIsShownWithItsSize) {
     TempDir t;
     TarBuilder b;
     b.file("a", "a").end();
     const std::string path = pkg(t, b);
+    const std::string too_large = "ERROR: out of memory for package \"" + path + "\" (2048 bytes). ";
     struct Case {
         int (*call)(const char*, const char*, PackageOutcome*);
-        const char* tail;
+        int allocations;  // that succeed first: the context and the copy of the path, then the package's bytes
+        std::string shown;
     } cases[] = {
-        {[](const char* p, const char* d, PackageOutcome* o) { return ExpandPackageObserved(p, d, nullptr, o); },
-         "Package not expanded."},
-        {GetManifestFileReported, "Manifest not extracted."},
+        {[](const char* p, const char* d, PackageOutcome* o) { return ExpandPackageObserved(p, d, nullptr, o); }, 2,
+         too_large + "Package not expanded."},
+        {GetManifestFileReported, 2, too_large + "Manifest not extracted."},
+        {[](const char* p, const char* d, PackageOutcome* o) { return ExpandPackageObserved(p, d, nullptr, o); }, 3,
+         "ERROR: out of memory. Package not expanded."},
     };
     for (const Case& k : cases) {
         NotifyCapture cap;
         PackageOutcome o;
-        // The context and the copy of the path, then the package's bytes.
-        fault::arm(fault::Op::Alloc, 2, qm::plat::kENOMEM);
-        k.call(path.c_str(), t.str().c_str(), &o);
+        fault::arm(fault::Op::Alloc, k.allocations, qm::plat::kENOMEM);
+        const unsigned long code =
+            qm::test::last_error_of("ExpandPackage", [&] { k.call(path.c_str(), t.str().c_str(), &o); });
         fault::disarm_all();
-        EXPECT_EQ(o.load, TarLoad::NoMemory);
+        EXPECT_EQ(o.load, k.allocations == 2 ? TarLoad::NoMemory : TarLoad::Loaded) << k.shown;
         EXPECT_EQ(o.size, 2048);
+        EXPECT_EQ(code, qm::plat::win32::kNotEnoughMemory) << k.shown;
         ASSERT_EQ(cap.shown().size(), 1u);
-        EXPECT_EQ(cap.shown()[0], "ERROR: out of memory for package \"" + path + "\" (2048 bytes). " + k.tail);
+        EXPECT_EQ(cap.shown()[0], k.shown);
         EXPECT_FALSE(fs::exists(t / "a"));
     }
 }

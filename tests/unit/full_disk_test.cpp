@@ -236,22 +236,38 @@ INSTANTIATE_TEST_SUITE_P(EachStepAndMember, FullDiskFresh,
                                             ::testing::Values(kENOSPC)),
                          case_name);
 
-// Room that ran out only while members were staged side by side (their files took it) is
-// looked for again alone: that member and every one after it are written, nothing shown.
+// Room that ran out only while members were staged side by side (their files took it),
+// at staging or as the member took its name, is looked for again alone: that member and
+// every one after it are written, nothing shown, no failure left as the last error. The
+// same rule holds for the guarded copy's files.
+// The members' directories are there, so that every one of them is staged beside others.
 TEST(FullDiskBesideOthers, TheMemberIsWrittenAgainAlone) {
-    for (const Op op : {Op::Create, Op::Write, Op::SetTime}) {
-        TempDir t(false);
-        const std::string target = (t / "nms").string();
-        fs::create_directories(target);
-        NotifyCapture cap;
-        qm::plat::set_env("QUILLMAR_THREADS", "4");
-        qm::plat::fault::arm(op, 1, qm::plat::kENOSPC);
-        expand_as_export(package(t, "v2.pkg", version(true)), target);
-        qm::plat::fault::disarm_all();
-        qm::plat::set_env("QUILLMAR_THREADS", nullptr);
-        EXPECT_TRUE(cap.shown().empty()) << op_name(op) << ": " << (cap.shown().empty() ? "" : cap.shown()[0]);
-        for (int i = 0; i < kMembers; ++i) EXPECT_EQ(read_file(t / "nms" / kNames[i]), new_text(i)) << op_name(op);
-        EXPECT_FALSE(temporary_files_left(t.path())) << op_name(op);
+    for (const Op op : {Op::Create, Op::Write, Op::SetTime, Op::Rename}) {
+        for (const bool copy : {false, true}) {
+            const std::string what = std::string(op_name(op)) + (copy ? " copy" : " expansion");
+            TempDir t(false);
+            const std::string target = (t / "nms").string();
+            fs::create_directories(t / "nms/etc/dorva");
+            for (int i = 0; copy && i < kMembers; ++i) qm::test::write_file(t / "new" / std::to_string(i), new_text(i));
+            const std::string pkg = copy ? "" : package(t, "v2.pkg", version(true));
+            NotifyCapture cap;
+            qm::plat::set_env("QUILLMAR_THREADS", "4");
+            qm::plat::fault::arm(op, 1, qm::plat::kENOSPC);
+            const unsigned long code =
+                copy ? qm::test::last_error_of("MyCopyFiles",
+                                               [&] {
+                                                   qm::fileutil::MyCopyFiles((t / "new").string().c_str(),
+                                                                             target.c_str(), "*");
+                                               })
+                     : expand_as_export(pkg, target);
+            qm::plat::fault::disarm_all();
+            qm::plat::set_env("QUILLMAR_THREADS", nullptr);
+            EXPECT_EQ(code, 0u) << what;
+            EXPECT_TRUE(cap.shown().empty()) << what << ": " << (cap.shown().empty() ? "" : cap.shown()[0]);
+            for (int i = 0; i < kMembers; ++i)
+                EXPECT_EQ(read_file(t / "nms" / (copy ? std::to_string(i) : kNames[i])), new_text(i)) << what;
+            EXPECT_FALSE(temporary_files_left(t.path())) << what;
+        }
     }
 }
 

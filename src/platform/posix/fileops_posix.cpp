@@ -123,8 +123,7 @@ CallResult ExclusiveFile::set_times(const FileTimes& t) noexcept {
     return ::futimens(file_.get(), times) == 0 ? CallResult{} : failed_now(FileStep::Time);
 }
 
-CallResult FileCopy::stage(const char* from, const char* to, WholeFileScope* scope) noexcept {
-    out_.discard();
+CallResult FileCopy::stage_side(const char* from, const char* to, WholeFileScope* scope) noexcept {
     if (!from || !to) return failed_with(FileStep::Open, kEINVAL);
     NativePath a(from), b(to);
     if (!a.ok() || !b.ok()) return failed_with(FileStep::Open, kENAMETOOLONG);

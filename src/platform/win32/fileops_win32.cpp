@@ -71,8 +71,7 @@ bool same_file(const char* a, const char* b) noexcept {
 
 }  // namespace
 
-CallResult FileCopy::stage(const char* from, const char* to, WholeFileScope* scope) noexcept {
-    out_.discard();
+CallResult FileCopy::stage_side(const char* from, const char* to, WholeFileScope* scope) noexcept {
     if (!from || !to) return failed_with(FileStep::Open, kEINVAL);
     const unique_handle source(CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
