@@ -1,5 +1,5 @@
 // What is at a member's name and on its way there, as the platform walks a path: links
-// are never followed (the probe looks at names, path_lstat), and a "\\" separates as "/"
+// are never followed (the probe looks at names, path_lstat), and a "\" separates as "/"
 // does. The writing itself is member.cpp.
 #include "extract/extract.h"
 
