@@ -156,55 +156,55 @@ int WholeFile::write(const void* data, size_t size) noexcept {
     return write_handle(handles_.handle, static_cast<const char*>(data), size);
 }
 
-WholeFileResult WholeFile::settle(bool replacing) noexcept {
+CallResult WholeFile::settle(bool replacing) noexcept {
     const HANDLE h = handles_.handle;
     if (!timed_) {
-        if (int e = apply_times(handles_.file.get(), h, end_)) return fail(WholeFileStep::Time, e);
+        if (int e = apply_times(handles_.file.get(), h, end_)) return fail(FileStep::Time, e);
         timed_ = true;
     }
     if (!replacing) {
         // The runtime's chmod would only set or clear the read-only attribute, and the
         // reset to normal attributes that follows it clears it again: the attributes
         // alone leave the same file.
-        if (!set_attributes_on(h, end_attributes(end_))) return fail(WholeFileStep::Mode, last_win32_error());
+        if (!set_attributes_on(h, end_attributes(end_))) return fail(FileStep::Mode, last_win32_error());
         return {};
     }
     // The end's attributes go on after ReplaceFileA, which gives the replacement the
     // replaced file's: a new file staged with them, now replacing, sheds them first.
     // The content reaches the disk before it takes the old file's place.
-    if (staged_ && !set_attributes_on(h, FILE_ATTRIBUTE_NORMAL)) return fail(WholeFileStep::Mode, last_win32_error());
-    if (!FlushFileBuffers(h)) return fail(WholeFileStep::Write, last_win32_error());
+    if (staged_ && !set_attributes_on(h, FILE_ATTRIBUTE_NORMAL)) return fail(FileStep::Mode, last_win32_error());
+    if (!FlushFileBuffers(h)) return fail(FileStep::Write, last_win32_error());
     return {};
 }
 
-WholeFileResult WholeFile::name_new() noexcept {
+CallResult WholeFile::name_new() noexcept {
     const HANDLE h = handles_.handle;
-    if (!set_delete_pending(h, false)) return fail(WholeFileStep::Place, last_win32_error());
+    if (!set_delete_pending(h, false)) return fail(FileStep::Place, last_win32_error());
     if (!rename_open_file(h, path_)) {
         const DWORD code = GetLastError();
         // Marked again: the content stays, unnamed, for publish_replacing.
         (void)set_delete_pending(h, true);
-        if (exists_error(code)) return {WholeFileStep::Place, kEEXIST};
-        return fail(WholeFileStep::Place, crt_error_from_win32(code));
+        if (exists_error(code)) return failed_with(FileStep::Place, kEEXIST);
+        return fail(FileStep::Place, crt_error_from_win32(code));
     }
     temp_named_ = false;
     const bool closed = handles_.file.reset();
     const int close_error = closed ? 0 : last_crt_error();
     handles_.handle = no_handle();
     discard();
-    if (!closed) return {WholeFileStep::Write, close_error};
+    if (!closed) return failed_with(FileStep::Write, close_error);
     return {};
 }
 
-WholeFileResult WholeFile::name_replacing() noexcept {
-    if (!set_delete_pending(handles_.handle, false)) return fail(WholeFileStep::Place, last_win32_error());
+CallResult WholeFile::name_replacing() noexcept {
+    if (!set_delete_pending(handles_.handle, false)) return fail(FileStep::Place, last_win32_error());
     temp_named_ = true;  // from here on a name of its own until it is put in place
     const bool closed = handles_.file.reset();
     handles_.handle = no_handle();
     if (!closed) {
         const int e = last_crt_error();
         discard();
-        return {WholeFileStep::Write, e};
+        return failed_with(FileStep::Write, e);
     }
 
     // The old content goes to a name of ours while it is replaced, where Wine's own
@@ -222,7 +222,7 @@ WholeFileResult WholeFile::name_replacing() noexcept {
     const bool full = np > 0 && np < sizeof full_path && nt > 0 && nt < sizeof full_temp;
     const bool full_backed = full && nb > 0 && nb < sizeof full_backup;
     if (full) keep_letter_case(full_path, sizeof full_path);
-    WholeFileResult r;
+    CallResult r;
     if (ReplaceFileA(full ? full_path : path_, full ? full_temp : temp_, full_backed ? full_backup : nullptr,
                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         temp_named_ = false;
@@ -231,7 +231,7 @@ WholeFileResult WholeFile::name_replacing() noexcept {
         if (MoveFileExA(temp_, path_, 0))
             temp_named_ = false;
         else
-            r = {WholeFileStep::Place, last_win32_error()};
+            r = failed_with(FileStep::Place, last_win32_error());
     } else {
         r = write_in_place();
     }
@@ -240,7 +240,7 @@ WholeFileResult WholeFile::name_replacing() noexcept {
     discard();  // the temporary, where it is left
     if (!r.ok()) return r;
     // The attributes the end asks for, which the replaced file's replaced.
-    if (!SetFileAttributesA(path_, end_attributes(end_))) return {WholeFileStep::Mode, last_win32_error()};
+    if (!SetFileAttributesA(path_, end_attributes(end_))) return failed_with(FileStep::Mode, last_win32_error());
     return r;
 }
 
@@ -248,14 +248,14 @@ WholeFileResult WholeFile::name_replacing() noexcept {
 // still be opened for writing (its holder shares writing), the complete content goes
 // into it in place; otherwise it stays as it was, and the error is that open's, the one
 // the runtime's "wb" gives.
-WholeFileResult WholeFile::write_in_place() noexcept {
+CallResult WholeFile::write_in_place() noexcept {
     const WholeFileEnd& end = end_;
     unique_handle old_own(CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!old_own) return {WholeFileStep::Place, last_win32_error()};
+    if (!old_own) return failed_with(FileStep::Place, last_win32_error());
     const HANDLE old = old_own.get();
     const unique_fd old_fd(::_open_osfhandle(reinterpret_cast<intptr_t>(old), _O_BINARY | _O_WRONLY));
-    if (!old_fd) return {WholeFileStep::Place, kEMFILE};
+    if (!old_fd) return failed_with(FileStep::Place, kEMFILE);
     (void)old_own.release();  // old_fd closes it now
     const unique_handle source(
         CreateFileA(temp_, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -277,10 +277,10 @@ WholeFileResult WholeFile::write_in_place() noexcept {
         e = write_handle(old, buffer, got);
     }
     if (!e && (!SetFilePointerEx(old, size, nullptr, FILE_BEGIN) || !SetEndOfFile(old))) e = last_win32_error();
-    WholeFileResult r{e ? WholeFileStep::Write : WholeFileStep::None, e};
+    CallResult r = e ? failed_with(FileStep::Write, e) : CallResult{};
     if (!e) {
-        if (int te = apply_times(old_fd.get(), old, end)) r = {WholeFileStep::Time, te};
-        else if (!FlushFileBuffers(old)) r = {WholeFileStep::Write, last_win32_error()};
+        if (int te = apply_times(old_fd.get(), old, end)) r = failed_with(FileStep::Time, te);
+        else if (!FlushFileBuffers(old)) r = failed_with(FileStep::Write, last_win32_error());
     }
     return r;
 }
