@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "platform/errors.h"
 #include "platform/fault.h"
@@ -59,6 +60,58 @@ bool remove_if_stale(const char* temp) noexcept {
     set_attributes_on(h.get(), FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
     return set_delete_pending(h.get(), true);  // gone once closed
 }
+
+// The key of a temporary's path in its scope, as the file system compares names: "/" as
+// "\", letters without regard to case (FNV-1a).
+uint64_t temp_key(const char* temp) noexcept {
+    uint64_t h = 14695981039346656037ull;
+    for (const char* q = temp; *q; ++q) {
+        char c = *q == '/' ? '\\' : *q;
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return h;
+}
+
+// remove_if_stale, but for a temporary another write of the same scope has handed over
+// to be put in place: that one belongs to a run still going, though nobody holds it.
+bool remove_if_stale_in(WholeFileScope* scope, const char* temp) noexcept {
+    if (!scope) return remove_if_stale(temp);
+    WholeFileScopeState& s = scope->side();
+    const std::lock_guard<std::mutex> hold(s.mutex);
+    if (s.handed_over.count(temp_key(temp))) return false;
+    return remove_if_stale(temp);
+}
+
+// A temporary closed to be put in place by the system, known to its scope as handed over
+// for as long as this lives. Marked before the temporary's handle is closed: a write that
+// finds it then either meets the handle or the mark. Without memory for the mark, the
+// write goes on unmarked, as one without a scope does.
+class HandedOver {
+public:
+    HandedOver(WholeFileScope* scope, const char* temp) noexcept : scope_(scope), key_(temp_key(temp)) {
+        if (!scope_) return;
+        WholeFileScopeState& s = scope_->side();
+        const std::lock_guard<std::mutex> hold(s.mutex);
+        try {
+            marked_ = s.handed_over.insert(key_).second;
+        } catch (...) {
+        }
+    }
+    ~HandedOver() {
+        if (!marked_) return;
+        WholeFileScopeState& s = scope_->side();
+        const std::lock_guard<std::mutex> hold(s.mutex);
+        s.handed_over.erase(key_);
+    }
+    HandedOver(const HandedOver&) = delete;
+    HandedOver& operator=(const HandedOver&) = delete;
+
+private:
+    WholeFileScope* scope_;
+    uint64_t key_;
+    bool marked_ = false;
+};
 
 // The times of end onto the open file: through the runtime's conversion (as utime) or
 // exactly.
@@ -135,7 +188,7 @@ int WholeFile::open_side(const char* path, Intent intent, WholeFileScope* scope,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h != INVALID_HANDLE_VALUE) break;
             if (!exists_error(GetLastError())) return last_win32_error();
-            if (!remove_if_stale(temp_)) break;
+            if (!remove_if_stale_in(scope, temp_)) break;
         }
     }
     if (h == INVALID_HANDLE_VALUE) return kEEXIST;
@@ -199,6 +252,9 @@ CallResult WholeFile::name_new() noexcept {
 CallResult WholeFile::name_replacing() noexcept {
     if (!set_delete_pending(handles_.handle, false)) return fail(FileStep::Place, last_win32_error());
     temp_named_ = true;  // from here on a name of its own until it is put in place
+    // Closed for ReplaceFileA, which opens it exclusively: until it is in place (or gone),
+    // the scope's other writes of the name leave it alone.
+    const HandedOver handed_over(scope_, temp_);
     const bool closed = handles_.file.reset();
     handles_.handle = no_handle();
     if (!closed) {
