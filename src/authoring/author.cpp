@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 
@@ -57,7 +58,7 @@ std::string after(const std::string& stop) { return "the expansion stops before 
 // A file's bytes against the member's: 0 equal, 1 different, or an error number.
 int compare_file(const std::string& path, const TarEntry& e) {
     plat::InFile in;
-    if (int err = in.open(path.c_str())) return err;
+    if (const int err = in.open(path.c_str()).error) return err;
     int64_t size = 0;
     if (!in.is_regular()) return plat::kEACCES;
     if (int err = in.size(&size)) return err;
@@ -173,18 +174,28 @@ DiskEntry Picture::at(void* self, const char* path) noexcept {
     return extract::DiskProbe().at(nullptr, under_target(p->target_, path).c_str());
 }
 
-void Picture::directory(const std::string& path) {
+void Picture::directory(const std::string& path, int64_t mtime) {
     // A directory assumed there has its own way there too.
     const std::string key = key_of(path.c_str());
     for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
-        made_.emplace(key.substr(0, slash), DiskEntry{DiskKind::Directory, 0, 0});
-    made_[key] = DiskEntry{DiskKind::Directory, 0, 0};
+        made_.emplace(key.substr(0, slash), DiskEntry{DiskKind::Directory, 0, mtime});
+    made_[key] = DiskEntry{DiskKind::Directory, 0, mtime};
 }
 
-void Picture::record(const TarEntry& e, const extract::Verdict& v) {
-    if (v.outcome == Outcome::Directory) directory(e.name);
+void Picture::record(const TarEntry& e, const extract::OnDisk& d, const extract::Verdict& v) {
+    // What the expansion makes has the time it is made, as the overwrite rule sees it.
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (v.outcome == Outcome::Directory && v.make_dirs) directory(e.name, now);
     if (v.outcome != Outcome::Write && v.outcome != Outcome::Replace) return;
-    if (v.make_dirs) directory(parent_directory(e.name));
+    if (v.make_dirs) {
+        // The directories from the first missing one on; those before it are there.
+        const std::string way = key_of(parent_directory(e.name).c_str());
+        int index = 0;
+        for (size_t at = 0; at <= way.size(); ++at) {
+            if (at < way.size() && way[at] != '/') continue;
+            if (index++ >= d.way_index) made_[way.substr(0, at)] = DiskEntry{DiskKind::Directory, 0, now};
+        }
+    }
     made_[key_of(e.name)] = DiskEntry{DiskKind::File, 0, e.status.mtime};
 }
 

@@ -40,9 +40,12 @@ public:
 
     extract::PathProbe probe() noexcept { return extract::PathProbe{&Picture::at, this}; }
     bool assumes_directories() const noexcept { return !real_; }
-    void directory(const std::string& path);
-    // What a verdict leaves behind once extraction has acted on it.
-    void record(const tar::TarEntry& e, const extract::Verdict& v);
+    // A directory at path (and on its way there), with the time it was last written: 0
+    // for one a target must have, the time of the plan for one the expansion makes (a
+    // file member of its name later is older, and kept out).
+    void directory(const std::string& path, int64_t mtime = 0);
+    // What a verdict, reached against d, leaves behind once extraction has acted on it.
+    void record(const tar::TarEntry& e, const extract::OnDisk& d, const extract::Verdict& v);
 
 private:
     static extract::DiskEntry at(void* self, const char* path) noexcept;
@@ -87,7 +90,7 @@ tar::Ending plan_walk(tar::TarContext* c, Picture& picture, OnStep&& on_step) {
             s.verdict = extract::decide_member(e, s.disk);
         }
         s.outcome = s.verdict.outcome;
-        picture.record(e, s.verdict);
+        picture.record(e, s.disk, s.verdict);
         if (extract::stops_expansion(s.outcome)) {
             s.message = single_line(s.verdict.message);
             stop = e.name;

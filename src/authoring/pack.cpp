@@ -48,7 +48,7 @@ void walk(const std::string& disk_dir, const std::string& prefix, Walk& w) {
     std::vector<std::string> names;
     plat::DirSearch search;
     const std::string pattern = disk_dir + "/*";
-    for (bool more = search.first(pattern.c_str()); more; more = search.next()) {
+    for (bool more = search.first(pattern.c_str()).ok(); more; more = search.next()) {
         const char* n = search.name();
         if (std::strcmp(n, ".") != 0 && std::strcmp(n, "..") != 0) names.push_back(n);
     }
@@ -129,7 +129,7 @@ std::string write_items(plat::WholeFile& out, const std::vector<Item>& items, in
         if (item.directory) continue;
         plat::InFile in;
         int64_t size = -1;
-        if (int e = in.open(item.disk.c_str())) return item.member + ": cannot be read (" + error_text(e) + ")";
+        if (const int e = in.open(item.disk.c_str()).error) return item.member + ": cannot be read (" + error_text(e) + ")";
         if (!in.is_regular() || in.size(&size) != 0 || size != item.size)
             return item.member + ": changed while it was packed";
         for (int64_t left = size; left > 0;) {
@@ -246,7 +246,7 @@ PackReport pack_tree(const char* tree, const char* package, const PackOptions& o
     }
     std::string failure = write_items(out, w.items, r.mtime, &r.bytes);
     if (failure.empty()) {
-        const plat::WholeFileResult placed = out.commit(plat::WholeFileEnd{});
+        const plat::CallResult placed = out.commit(plat::WholeFileEnd{});
         if (!placed.ok()) failure = "cannot be written (" + error_text(placed.error) + ")";
     }
     if (!failure.empty()) {

@@ -1,7 +1,8 @@
 // The plan of a removal: the removal's own walk over the package, told to change nothing.
 #include "authoring/author.h"
 #include "authoring/author_walk.h"
-#include "platform/host.h"
+#include "session/status.h"
+#include "tar/tar.h"
 
 namespace qm::authoring {
 
@@ -9,16 +10,17 @@ namespace {
 
 struct Collect {
     RemovalPlanReport* report;
+    session::Status status;  // what the removal would report
     static void step(void* self, const packages::RemovalStep& s) noexcept {
-        RemovalPlanReport& r = *static_cast<Collect*>(self)->report;
+        auto* collect = static_cast<Collect*>(self);
+        RemovalPlanReport& r = *collect->report;
         try {
             r.steps.push_back({s.name, s.verdict.action, single_line(s.verdict.reason)});
         } catch (...) {
             r.error = "out of memory";
         }
         r.result += s.verdict.keeps_file;
-        if (r.last_error == 0) r.last_error = s.verdict.code;
-        r.box = r.box || s.verdict.action == packages::RemovalAction::Refuse;
+        collect->status.add(packages::removal_status(s.verdict));
     }
 };
 
@@ -29,12 +31,13 @@ RemovalPlanReport plan_removal(const char* package, const char* target) {
     tar::TarContextPtr c = open_to_read(package, &r.error);
     if (!c) return r;
     r.readable = true;
-    Collect collect{&r};
+    Collect collect{&r, {}};
     const packages::RemovalWalk w = packages::remove_members(c.get(), target, false, {&Collect::step, &collect});
-    // A damaged or nameless header ends the walk as a failure of the call.
-    const bool damaged = w.end.kind == tar::Ending::Kind::Damaged || w.end.kind == tar::Ending::Kind::Nameless;
-    if (r.last_error == 0 && damaged) r.last_error = plat::win32::kInvalidData;
+    char ended[tar::kNameSize + 96];
+    packages::describe_removal_end(c.get(), w, ended, sizeof ended, collect.status);
     if (w.out_of_memory) r.error = "out of memory";
+    r.last_error = collect.status.code;
+    r.box = collect.status.message[0] != '\0';
     return r;
 }
 

@@ -31,59 +31,66 @@ Path format(const char* fmt, const char* arg) noexcept {
     return p;
 }
 
-void write_key(const Path& ini, const char* section, const char* key, const char* value) noexcept {
-    if (!ini.ok()) {
-        session::fail(plat::win32::kFilenameTooLong);
-        session::note("[%s] %s not written: no INI path", section, key);
-    } else if (!plat::ini_write(section, key, value, ini.text)) {
-        const unsigned long code = plat::failed_call_error();
-        session::fail(code);
-        session::note("[%s] %s not written to \"%s\": error %lu", section, key, ini.text, code);
-    }
-}
+// What one gateway set-up does: its steps' failures, the first one the call's.
+struct SetUp {
+    plat::WholeFileScope writes;
+    session::Status status;
 
-bool copy_over(const Path& from, const Path& to, plat::WholeFileScope* scope) noexcept {
-    if (!from.ok() || !to.ok()) {
-        session::fail(plat::win32::kFilenameTooLong);
-        session::note("a copy not made: its path is too long");
+    void write_key(const Path& ini, const char* section, const char* key, const char* value) noexcept {
+        if (!ini.ok()) {
+            status.add(plat::win32::kFilenameTooLong);
+            session::note("[%s] %s not written: no INI path", section, key);
+        } else if (const plat::CallResult r = plat::ini_write(section, key, value, ini.text); !r.ok()) {
+            status.add(r);
+            session::note("[%s] %s not written to \"%s\": error %lu", section, key, ini.text, r.code);
+        }
+    }
+
+    bool copy_over(const Path& from, const Path& to) noexcept {
+        if (!from.ok() || !to.ok()) {
+            status.add(plat::win32::kFilenameTooLong);
+            session::note("a copy not made: its path is too long");
+            return false;
+        }
+        const plat::CallResult r = plat::copy_file_replace(from.text, to.text, &writes);
+        if (r.ok()) return true;
+        status.add(r);
+        session::note("copy of \"%s\" to \"%s\" failed: error %lu", from.text, to.text, r.code);
         return false;
     }
-    if (plat::copy_file_replace(from.text, to.text, scope)) return true;
-    const unsigned long code = plat::failed_call_error();
-    session::fail(code);
-    session::note("copy of \"%s\" to \"%s\" failed: error %lu", from.text, to.text, code);
-    return false;
-}
 
-}  // namespace
+    void run(const char* root, int code) noexcept;
+};
 
-int ModifyGatewayFile(const char* root, int code) noexcept {
+void SetUp::run(const char* root, int code) noexcept {
     if (!root) {
-        session::fail(plat::win32::kInvalidParameter);
+        status.add(plat::win32::kInvalidParameter);
         root = "";
     }
-    plat::WholeFileScope writes;
-
     char windir[kPathSize];
-    const unsigned wlen = plat::windows_dir(windir, sizeof windir);
-    const bool have_windir = wlen > 0 && wlen < sizeof windir;
-    if (!have_windir) session::fail_platform();
+    unsigned wlen = 0;
+    const plat::CallResult found = plat::windows_dir(windir, sizeof windir, &wlen);
+    const bool have_windir = found.ok() && wlen > 0 && wlen < sizeof windir;
+    if (!have_windir) status.add(found.ok() ? plat::win32::kFilenameTooLong : found.code);
 
     const Path system_ini = have_windir ? format("%s\\rzgatewy.ini", windir) : Path{};
     const Path package_ini = format("%s\\bin\\rzgatewy.ini", root);
 
     // The package INI goes only once its copy is in place: deleting it after a failed
     // copy would lose the only one.
-    if (copy_over(package_ini, system_ini, &writes) && !plat::delete_file(package_ini.text)) {
-        session::fail_platform();
-        session::note("\"%s\" copied but not deleted", package_ini.text);
+    if (copy_over(package_ini, system_ini)) {
+        if (const plat::CallResult r = plat::delete_file(package_ini.text); !r.ok()) {
+            status.add(r);
+            session::note("\"%s\" copied but not deleted", package_ini.text);
+        }
     }
 
     // Written first so that a new file starts with this section. Without a short form
     // the root itself serves; the final write below sets it anyway.
     char short_root[kPathSize];
-    const unsigned slen = plat::short_path(root, short_root, sizeof short_root);
-    const bool have_short = slen > 0 && slen < sizeof short_root;
+    unsigned slen = 0;
+    const bool have_short = plat::short_path(root, short_root, sizeof short_root, &slen).ok() && slen > 0 &&
+                            slen < sizeof short_root;
     write_key(system_ini, kWorkingDirectory, "Dir", have_short ? short_root : root);
 
     const Path gateway = format("%s\\bin\\rzgatewy.exe", root);
@@ -92,16 +99,23 @@ int ModifyGatewayFile(const char* root, int code) noexcept {
 
     if (code == kCodeFirstVariant) {
         write_key(system_ini, kServices, "CurrentService", "1");
-        copy_over(first_variant, gateway, &writes);
+        copy_over(first_variant, gateway);
     }
     if (code == kCodeSecondVariant) {
         write_key(system_ini, kServices, "CurrentService", "2");
-        copy_over(second_variant, gateway, &writes);
+        copy_over(second_variant, gateway);
     }
     if (code == kCodeNoVariant) write_key(system_ini, kServices, "CurrentService", "0");
 
     write_key(system_ini, kWorkingDirectory, "Dir", root);
-    return 1;
+}
+
+}  // namespace
+
+int ModifyGatewayFile(const char* root, int code) noexcept {
+    SetUp set_up;
+    set_up.run(root, code);
+    return session::reported(1, set_up.status);
 }
 
 }  // namespace qm::config

@@ -7,11 +7,9 @@
 
 namespace qm::config {
 
-int first_free_entry(const char* ini_file, const char* prefix) noexcept {
-    if (!ini_file) {
-        session::fail(plat::win32::kInvalidParameter);
-        ini_file = "";
-    }
+namespace {
+
+int first_free_in(const char* ini_file, const char* prefix) noexcept {
     for (int n = 1; n < 1000; ++n) {
         char key[16];
         std::snprintf(key, sizeof key, "%s%d", prefix, n);
@@ -22,6 +20,17 @@ int first_free_entry(const char* ini_file, const char* prefix) noexcept {
         if (value[0] == '\0') return n;
     }
     return 1000;
+}
+
+}  // namespace
+
+int first_free_entry(const char* ini_file, const char* prefix) noexcept {
+    session::Status st;
+    if (!ini_file) {
+        st.add(plat::win32::kInvalidParameter);
+        ini_file = "";
+    }
+    return session::reported(first_free_in(ini_file, prefix), st);
 }
 
 int GetLastIconEntry(const char* ini_file) noexcept { return first_free_entry(ini_file, "ico"); }

@@ -1,7 +1,12 @@
-// The disk side of a member: what is at its name (the look-up), and writing it there
-// as its verdict says, relative to the current directory, under the installer's rule
-// that a newer file on disk is never replaced.
+// The disk side of a member: what is at its name and on its way there (the look-up), and
+// its writing, relative to the current directory, under the installer's rule that a newer
+// file on disk is never replaced (the member's path through decide, stage and commit is
+// member.h).
 #pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
 
 #include "extract/verdict.h"
 #include "platform/whole_file.h"
@@ -18,42 +23,84 @@ struct PathProbe {
 };
 PathProbe DiskProbe() noexcept;
 
+// The directory components on the way to a member's name, in order, as the runtime's
+// strtok would split its directory part at "/": empty components are skipped. fn gets
+// the path up to and including each component, the component alone and its place, and
+// returns false to stop.
+template <typename Fn>
+void for_each_way_component(const tar::TarEntry& e, Fn fn) noexcept {
+    char dir[kNameSize];
+    std::snprintf(dir, sizeof dir, "%s", e.name);
+    size_t len = std::strlen(dir);
+    // A directory member makes its last component itself: only what leads to it is the way.
+    if (tar::TarIsDirectory(e))
+        while (len > 0 && dir[len - 1] == '/') dir[--len] = '\0';
+    char* last = std::strrchr(dir, '/');
+    if (!last) return;
+    *last = '\0';
+
+    char path[kNameSize] = "";
+    size_t plen = 0;
+    int index = 0;
+    const char* p = dir;
+    while (*p) {
+        while (*p == '/') ++p;
+        if (!*p) break;
+        const char* end = p;
+        while (*end && *end != '/') ++end;
+        const size_t klen = static_cast<size_t>(end - p);
+        char comp[kNameSize];
+        std::memcpy(comp, p, klen);
+        comp[klen] = '\0';
+        if (plen > 0) path[plen++] = '/';
+        std::memcpy(path + plen, comp, klen + 1);
+        plen += klen;
+        p = end;
+        if (!fn(static_cast<const char*>(path), static_cast<const char*>(comp), index++)) return;
+    }
+}
+
 // What is at e's name, and, when nothing is, on its way there (see OnDisk).
 OnDisk look_up_member(const tar::TarEntry& e, const PathProbe& probe) noexcept;
 
+// The directories a walk has found on its members' way, each a directory and none a
+// link: the deepest such path looked at last, so that the members after it in the same
+// directory are decided without a look. It stays true while only the walk itself changes
+// the target, which never turns a directory into anything else.
+class WayCache {
+public:
+    // Whether the directory path (len characters, "/" separated, no empty component) is
+    // that path or one on the way to it.
+    bool holds(const char* path, size_t len) const noexcept;
+    void learn(const char* path, size_t len) noexcept;
+
+private:
+    char path_[kNameSize] = "";
+    size_t len_ = 0;
+};
+
+// The way to e's name, looked at before anything is created there (the links on it
+// first, as libarchive's check_symlinks does), into d: the name itself is assumed free,
+// as it mostly is, and the create proves it (OnDisk::way_looked). A name holding a "\"
+// gets the whole look-up, since the platform walks it otherwise. known spares the
+// directories it holds and learns those found. (d is filled in place: every member of an
+// expansion comes this way.)
+void look_up_way(const tar::TarEntry& e, const PathProbe& probe, WayCache& known, OnDisk& d) noexcept;
+
+// Whether known holds every directory on the way to e's name, so that deciding it takes
+// no look at the disk (never for a name holding a "\").
+bool way_known(const tar::TarEntry& e, const WayCache& known) noexcept;
+
 // What extracting one member came to: the outcome extraction acted on (Write, Replace,
 // Directory, KeepNewer, Refuse or Fail) and, for Refuse and Fail, the failure; for
-// KeepNewer the warning is in status.message with no code (an expansion does not show it).
+// KeepNewer the warning is in status.message with no code (nothing is shown for it).
 struct Extraction {
     Outcome outcome = Outcome::Write;
     session::Status status;
 };
 
-// Writes e relative to the current directory, within scope (null: none).
+// One member, all its steps at once (member.h): written relative to the current
+// directory, within scope (null: none).
 Extraction TarExtract(const tar::TarEntry& e, plat::WholeFileScope* scope = nullptr) noexcept;
-
-// Whether the header alone lets e be staged before anything is looked up: a file
-// member, assumed new (the common case), which its commit proves or sends back to the
-// look-up.
-bool stages_ahead(const tar::TarEntry& e) noexcept;
-
-// A member staged as a new file: its data, mode and time on a file nobody takes for it
-// yet. Staging touches nothing but that file, so members stage on worker threads, in any
-// order, while commits run on one thread in member order.
-struct StagedMember {
-    tar::TarEntry entry;  // a copy: the walk moves on; its data stays in the package image
-    plat::WholeFile out;
-    int create_error = 0;
-    int write_error = 0;
-    plat::WholeFileResult staged;
-};
-void stage_member(StagedMember& s, plat::WholeFileScope* scope) noexcept;
-// Gives a staged member its name, or, where staging met something at the name or on its
-// way, does what the look-up then decides; the member's Extraction as TarExtract's.
-Extraction commit_member(StagedMember& s, plat::WholeFileScope* scope) noexcept;
-
-// The reader family's result for an extraction: 0 extracted, 2 passed over (a newer
-// file on disk), -1 failed.
-int extraction_result(Outcome o) noexcept;
 
 }  // namespace qm::extract

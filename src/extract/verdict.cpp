@@ -79,7 +79,7 @@ Verdict decide_file(const TarEntry& e, const OnDisk& d) noexcept {
         v.error = plat::kENOENT;
         return v;
     }
-    if (!d.looked) return stop(Outcome::Write);
+    if (!d.looked && !d.way_looked) return stop(Outcome::Write);
     if (d.link_on_way) return refuse_link(name);
 
     switch (d.at_name.kind) {
@@ -155,7 +155,7 @@ Verdict decide_directory(const TarEntry& e, const OnDisk& d) noexcept {
         v.error = plat::kENOENT;
         return v;
     }
-    if (!d.looked) {
+    if (!d.looked && !d.way_looked) {
         Verdict v = stop(Outcome::Directory);
         v.make_dirs = true;
         return v;

@@ -30,11 +30,17 @@ struct DiskEntry {
     int64_t mtime = 0;  // File, Directory: seconds since 1970
 };
 
-// What is at a member's name and on its way there.
+// What is at a member's name and on its way there. Its texts are set where they are
+// known: a new one has them empty without clearing the whole buffers, which every member
+// of an expansion would pay for.
 struct OnDisk {
+    OnDisk() noexcept { way_path[0] = way_component[0] = unmade_step[0] = '\0'; }
     // False: nothing was looked at, and the common case is assumed: nothing at the name,
     // every directory on the way there. The verdict then rests on the header alone.
     bool looked = false;
+    // The way was looked at and the name was not (the create that follows proves it
+    // free): what is below holds for the way, and the name is taken to be free.
+    bool way_looked = false;
     DiskEntry at_name;
     // The way, looked at only when nothing is at the name: the directory components of
     // the name in order ("/" separated, empty ones skipped). `way` is the first one that
@@ -43,8 +49,8 @@ struct OnDisk {
     // every one is, or there are none.
     DiskEntry way{DiskKind::Directory, 0, 0};
     int way_index = 0;
-    char way_path[kNameSize] = "";
-    char way_component[kNameSize] = "";
+    char way_path[kNameSize];
+    char way_component[kNameSize];
     // A link among the directory components, looked for whatever is at the name: a
     // member is never written through one.
     bool link_on_way = false;
@@ -54,7 +60,7 @@ struct OnDisk {
     // step has its directory), unmade_step the mkdir that fails (its path as extraction
     // forms it), or empty for the member's own create or mkdir.
     int unmade_error = 0;
-    char unmade_step[kNameSize] = "";
+    char unmade_step[kNameSize];
 };
 
 // What becomes of a member: the one model that extraction acts on and that the checker,
@@ -76,10 +82,11 @@ const char* outcome_name(Outcome o) noexcept;
 constexpr bool stops_expansion(Outcome o) noexcept { return o == Outcome::Refuse || o == Outcome::Fail; }
 
 struct Verdict {
+    Verdict() noexcept { message[0] = '\0'; }
     Outcome outcome = Outcome::Write;
     // Refuse and Fail: what the user is shown. KeepNewer: the warning extraction leaves
     // (an expansion does not show it).
-    char message[kMessageSize] = "";
+    char message[kMessageSize];
     // Write: directories on the way are to be made, from way_index on. Directory: the
     // member's own directory is to be made (it is not there yet).
     bool make_dirs = false;

@@ -17,47 +17,45 @@ constexpr size_t kShortRoom = 255;  // what the platform call is given
 namespace win32 = plat::win32;
 
 // A null text is a failed call with the platform's answer to a missing argument.
-bool missing(const char* a, const char* b = "") noexcept {
+bool missing(session::Status& st, const char* a, const char* b = "") noexcept {
     if (a && b) return false;
-    session::fail(win32::kInvalidParameter);
+    st.add(win32::kInvalidParameter);
     return true;
 }
 
-}  // namespace
-
-int AppendFile(const char* destination, const char* source) noexcept {
-    if (missing(destination, source)) return 0;
+int append(const char* destination, const char* source, session::Status& st) noexcept {
+    if (missing(st, destination, source)) return 0;
     plat::TextAppend out;
     plat::TextIn in;
-    const bool out_open = out.open(destination);
-    if (!out_open) session::fail_platform();
-    const bool in_open = in.open(source);
-    if (!in_open) session::fail_platform();
-    if (!out_open || !in_open) return 0;
+    const plat::CallResult out_open = out.open(destination);
+    st.add(out_open);
+    const plat::CallResult in_open = in.open(source);
+    st.add(in_open);
+    if (!out_open.ok() || !in_open.ok()) return 0;
     plat::FileId a, b;
     if (out.identity(&a) && in.identity(&b) && a == b) {
-        session::fail(win32::kInvalidParameter);
+        st.add(win32::kInvalidParameter);
         return 0;
     }
     char buffer[kAppendChunk];
     while (!in.eof()) {
         const size_t n = in.read(buffer, sizeof buffer);
         if (in.error()) {
-            session::fail(win32::kReadFault);
+            st.add(win32::kReadFault);
             break;
         }
-        if (out.write(buffer, n) != n) session::fail(win32::kWriteFault);
+        if (out.write(buffer, n) != n) st.add(win32::kWriteFault);
     }
-    if (!out.close()) session::fail(win32::kWriteFault);
+    if (!out.close()) st.add(win32::kWriteFault);
     (void)in.close();
     return 1;
 }
 
-const char* GetShortFileName(const char* path) noexcept {
-    if (missing(path)) path = "";
-    const unsigned n = plat::short_path(path, g_short_name, kShortRoom);
-    if (n == 0) session::fail_platform();
-    if (n >= kShortRoom) session::fail(win32::kFilenameTooLong);
+const char* short_name(const char* path, session::Status& st) noexcept {
+    if (missing(st, path)) path = "";
+    unsigned n = 0;
+    st.add(plat::short_path(path, g_short_name, kShortRoom, &n));
+    if (n >= kShortRoom) st.add(win32::kFilenameTooLong);
     if (n == 0 || n >= kShortRoom) {
         const size_t len = std::strlen(path);
         if (len < kShortRoom)
@@ -69,19 +67,38 @@ const char* GetShortFileName(const char* path) noexcept {
     return g_short_name;
 }
 
+// The platform call's outcome in the convention of the export that stands for it.
+int nonzero_on_success(const plat::CallResult& r, session::Status& st) noexcept {
+    st.add(r);
+    return r.ok() ? 1 : 0;
+}
+
+int zero_on_success(const plat::CallResult& r, session::Status& st) noexcept {
+    st.add(r);
+    return r.ok() ? 0 : -1;
+}
+
+}  // namespace
+
+int AppendFile(const char* destination, const char* source) noexcept {
+    return session::reporting([&](session::Status& st) { return append(destination, source, st); });
+}
+
+const char* GetShortFileName(const char* path) noexcept {
+    return session::reporting([&](session::Status& st) { return short_name(path, st); });
+}
+
 int SetEnvVariable(const char* name, const char* value) noexcept {
     // A null value removes the variable, as the platform call does; a null name is none.
-    if (missing(name)) return 0;
-    const int r = plat::set_env(name, value);
-    if (r == 0) session::fail_platform();
-    return r;
+    return session::reporting([&](session::Status& st) {
+        return missing(st, name) ? 0 : nonzero_on_success(plat::set_env(name, value), st);
+    });
 }
 
 int RenDirectory(const char* old_path, const char* new_path) noexcept {
-    if (missing(old_path, new_path)) return -1;
-    if (plat::move_file(old_path, new_path)) return 0;
-    session::fail_platform();
-    return -1;
+    return session::reporting([&](session::Status& st) {
+        return missing(st, old_path, new_path) ? -1 : zero_on_success(plat::move_file(old_path, new_path), st);
+    });
 }
 
 int MyRenameFile(const char* old_path, const char* new_path) noexcept {
@@ -89,10 +106,8 @@ int MyRenameFile(const char* old_path, const char* new_path) noexcept {
 }
 
 int MyDeleteFile(const char* path) noexcept {
-    if (missing(path)) return 0;
-    const int r = plat::delete_file(path);
-    if (r == 0) session::fail_platform();
-    return r;
+    return session::reporting(
+        [&](session::Status& st) { return missing(st, path) ? 0 : nonzero_on_success(plat::delete_file(path), st); });
 }
 
 }  // namespace qm::fileutil

@@ -4,10 +4,6 @@
 
 #include <cstddef>
 
-namespace qm::plat {
-class WholeFileScope;
-}
-
 namespace qm::fileutil {
 
 // Longest path the copy builds (search text, source and destination), without its
@@ -24,10 +20,6 @@ bool join_path(const char* dir, const char* name, char* out, size_t size) noexce
 // Windows: a file someone else holds open counts as not older).
 int MyFileCompare(const char* first, const char* second) noexcept;
 
-// Sets source's creation, access and write times on destination (access and write
-// only where creation cannot be set). 1 once both files are open, 0 otherwise.
-int CopyFileTimes(const char* source, const char* destination) noexcept;
-
 enum class CopyOutcome {
     Copied,           // the file was copied and its times carried over
     NotCopied,        // the copy was attempted and failed (a directory, a file in use...)
@@ -35,13 +27,6 @@ enum class CopyOutcome {
     RefusedUnlogged,  // the same, but the log could not take the line
     Skipped,          // a path did not fit in kMaxPath: nothing was done
 };
-
-// One file: the age test, then either the log line or the copy and its times; the copy
-// is written within scope (null: on its own).
-CopyOutcome GuardedCopy(const char* source, const char* destination, plat::WholeFileScope* scope = nullptr) noexcept;
-
-// GuardedCopy as the library reports it: 0 when refused, 1 when copied or attempted.
-int GuardedCopyFile(const char* source, const char* destination) noexcept;
 
 // What the directory walk did with one entry; a path that did not fit is empty.
 struct CopyEvent {
@@ -61,8 +46,9 @@ protected:
 };
 
 // Every entry of source_dir that matches pattern (files and subdirectories alike,
-// hidden and dot names too, in the search's order) goes through GuardedCopy to the same
-// name in destination_dir. 1 when the search found at least one entry, else 0 (also
+// hidden and dot names too, in the search's order) is copied to the same name in
+// destination_dir, guarded: the age test, then either the install log's line (the
+// source is older) or the copy, which carries the source's times. 1 when the search found at least one entry, else 0 (also
 // when the search text does not fit). The observer, when given, hears of each entry.
 int MyCopyFiles(const char* source_dir, const char* destination_dir, const char* pattern,
                 CopyObserver* observer = nullptr) noexcept;

@@ -25,7 +25,7 @@ bool BuildLogPath(const char* root, char* out, size_t size) noexcept {
 
 int AppendLogLine(const char* log_path, const char* line) noexcept {
     plat::TextAppend log;
-    if (!log.open(log_path)) return 0;
+    if (!log.open(log_path).ok()) return 0;
     (void)log.write(line, std::strlen(line));
     (void)log.close();
     return 1;

@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "platform/whole_file.h"
 #include "extract/extract.h"
+#include "extract/member.h"
 #include "session/session.h"
 #include "tar/tar.h"
 #include "tar/walk.h"
@@ -29,106 +30,91 @@ namespace win32 = plat::win32;
 
 // The target is entered as the installer always did; one that cannot be is passed
 // over (the members go where the current directory is), and only the log hears of it.
-void enter_target(const char* target) noexcept {
+void enter_target(const char* target, session::Status& st) noexcept {
     if (const int e = plat::change_dir(target)) {
-        session::fail_crt(e);
+        st.add(session::code_from_crt(e));
         session::note("cannot enter the target directory \"%s\": %s; members go into the current directory",
                       target ? target : "(null)", plat::error_text_or_null(e));
     }
 }
 
-// A package that cannot be loaded passes silently in attended use; the last error and
-// the log say which and why.
-void report_not_loaded(const char* package, TarLoad load, unsigned long platform_code, const char* message,
-                       const char* nothing_done) noexcept {
-    unsigned long code = win32::kInvalidData;
-    switch (load) {
-        case TarLoad::Loaded: return;
-        case TarLoad::Missing: code = win32::kFileNotFound; break;
-        case TarLoad::NotAFile: code = win32::kAccessDenied; break;
-        case TarLoad::NoMemory: code = win32::kNotEnoughMemory; break;
-        case TarLoad::TooLarge: code = win32::kFileTooLarge; break;
-        // Read while another program wrote it: what Windows says of a file in use.
-        case TarLoad::Changed: code = win32::kSharingViolation; break;
-        case TarLoad::CannotOpen:
-        case TarLoad::ReadError: code = platform_code; break;
-        default: break;
-    }
-    session::fail(code);
-    session::note("package \"%s\" not loaded, %s: %s", package ? package : "(null)", nothing_done,
-                  message && *message ? message : "the first block is not a usable header");
-}
-
 }  // namespace
 
 bool open_package(TarContextPtr& c, const char* package, const char* what_not, const char* nothing_done,
-                  PackageOutcome* outcome) noexcept {
-    char text[kMessageSize];
+                  PackageOutcome* outcome, session::Status& st) noexcept {
+    session::Status failed;
     c = TarCreate();
     if (!c) {
-        session::fail(win32::kNotEnoughMemory);
-        TarFormat(text, "ERROR: out of memory. %s", what_not);
-        session::show_error(text);
+        failed.code = win32::kNotEnoughMemory;
+        TarFormat(failed.message, "ERROR: out of memory. %s", what_not);
+        st.add(failed);
         if (outcome) {
             outcome->load = TarLoad::NoMemory;
-            std::snprintf(outcome->message, sizeof outcome->message, "%s", text);
+            std::snprintf(outcome->message, sizeof outcome->message, "%s", failed.message);
         }
         return false;
     }
     const TarLoad load = TarOpen(c.get(), package);
-    const unsigned long platform_code =
-        (load == TarLoad::CannotOpen || load == TarLoad::ReadError) ? plat::failed_call_error() : 0;
-    report_not_loaded(package, load, platform_code, TarMessage(c.get()), nothing_done);
     if (outcome) {
         outcome->load = load;
         outcome->size = TarPackageSize(c.get());
         std::snprintf(outcome->message, sizeof outcome->message, "%s", TarMessage(c.get()));
     }
+    if (load == TarLoad::Loaded) return true;
+    failed.code = TarLoadCode(c.get());
+    session::note("package \"%s\" not loaded, %s: %s", package ? package : "(null)", nothing_done,
+                  TarMessage(c.get())[0] ? TarMessage(c.get()) : "the first block is not a usable header");
     // Too large for this process, or for the reader: the load failures the user is told of.
     const long long size = static_cast<long long>(TarPackageSize(c.get()));
-    if (load == TarLoad::NoMemory) {
-        TarFormat(text, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package, size, what_not);
-        session::show_error(text);
-    }
-    if (load == TarLoad::TooLarge) {
-        TarFormat(text, "ERROR: package \"%s\" is too large (%lld bytes; at most %lld). %s", package, size,
+    if (load == TarLoad::NoMemory)
+        TarFormat(failed.message, "ERROR: out of memory for package \"%s\" (%lld bytes). %s", package, size,
+                  what_not);
+    if (load == TarLoad::TooLarge)
+        TarFormat(failed.message, "ERROR: package \"%s\" is too large (%lld bytes; at most %lld). %s", package, size,
                   static_cast<long long>(kMaxPackageSize), what_not);
-        session::show_error(text);
-    }
-    return load == TarLoad::Loaded;
+    st.add(failed);
+    return false;
 }
 
 namespace {
 
-// A member assumed new: staged on a worker, then committed in member order by whichever
-// worker is free; the calling thread only reports.
+// A member on its way: decided on the walking thread, staged on a worker when it stages
+// ahead, committed in member order by whichever worker is free; the walking thread only
+// takes the outcomes back.
 struct MemberJob {
-    extract::StagedMember member;
+    extract::MemberWrite member;
     extract::Extraction result;
 };
 
 void stage_on_worker(MemberJob& j, void* scope) noexcept {
     j.result = extract::Extraction{};  // what a job the halt left uncommitted holds
     j.result.outcome = Outcome::NotReached;
-    extract::stage_member(j.member, static_cast<plat::WholeFileScope*>(scope));
+    j.member.stage(static_cast<plat::WholeFileScope*>(scope));
 }
 
 bool commit_in_order(MemberJob& j, void* scope) noexcept {
-    j.result = extract::commit_member(j.member, static_cast<plat::WholeFileScope*>(scope));
+    j.result = j.member.commit(static_cast<plat::WholeFileScope*>(scope));
     return !extract::stops_expansion(j.result.outcome);
 }
 
+// Staging, or the commit, found no room.
+bool found_no_room(const MemberJob& j, void*) noexcept {
+    return j.member.no_room() || j.result.status.code == win32::kDiskFull;
+}
+
+void let_go(MemberJob& j, void*) noexcept { j.member.drop(); }
+
 // The reader refused a header's type: the walk, and the operation, stop with its text.
-void report_reader_stop(const TarContext* c) noexcept {
+session::Status reader_stop(const TarContext* c) noexcept {
     session::Status st;
     st.code = win32::kInvalidData;
     std::snprintf(st.message, sizeof st.message, "%s", TarMessage(c));
-    session::report(st);
+    return st;
 }
 
 }  // namespace
 
-void describe_ending(const TarContext* c, const Ending& end, char* out, size_t size) noexcept {
+void describe_ending(const TarContext* c, const Ending& end, char* out, size_t size, session::Status& st) noexcept {
     const long long at = static_cast<long long>(end.offset);
     switch (end.kind) {
         case Ending::Kind::Halted:
@@ -144,7 +130,7 @@ void describe_ending(const TarContext* c, const Ending& end, char* out, size_t s
             return;
         case Ending::Kind::Damaged:
         case Ending::Kind::Nameless: {
-            session::fail(win32::kInvalidData);
+            st.add(win32::kInvalidData);
             char first[kNameSize] = "";
             const int64_t after = TarHeadersAfter(c, end.offset, first, sizeof first);
             std::snprintf(out, size, "ended at a %s header (offset %lld); %lld member(s) after it never reached",
@@ -154,6 +140,129 @@ void describe_ending(const TarContext* c, const Ending& end, char* out, size_t s
         }
     }
 }
+
+namespace {
+
+// What one expansion came to: its status for the session, and what the log is told of
+// it once the user has seen the box.
+struct Expansion {
+    session::Status status;
+    bool loaded = false;
+    int64_t written = 0, kept = 0;
+    int refused = 0;
+    unsigned workers = 0;
+    char stopped[kNameSize + 96] = "";
+};
+
+void expand(const char* package, const char* target, const ExpandObserver* observer, PackageOutcome* outcome,
+            Expansion& x) noexcept {
+    if (!package || !target) x.status.add(win32::kInvalidParameter);
+    enter_target(target, x.status);
+    plat::WholeFileScope directories;
+    TarContextPtr c;
+    if (!open_package(c, package, "Package not expanded.", "nothing installed", outcome, x.status)) return;
+    // Every member takes the one path (extract/member.h). Those that stage ahead are
+    // staged on the workers and committed there in member order; the others are committed
+    // here once what is in flight is. Every outcome is taken here. The window of members
+    // is most of a megabyte: on the heap, not on the caller's stack.
+    const auto pipeline = try_make<plat::Pipeline<MemberJob>>(plat::writing_threads(), &stage_on_worker,
+                                                              &directories, &commit_in_order, &found_no_room, &let_go);
+    if (!pipeline) {
+        session::Status no_memory;
+        no_memory.code = win32::kNotEnoughMemory;
+        TarFormat(no_memory.message, "ERROR: out of memory. %s", "Package not expanded.");
+        x.status.add(no_memory);
+        return;
+    }
+    plat::Pipeline<MemberJob>& stager = *pipeline;
+    x.loaded = true;
+    int64_t members = 0;
+    x.workers = stager.workers();
+    const extract::PathProbe disk = extract::DiskProbe();
+    extract::WayCache way;
+    const auto counted = [&](const TarEntry& e, const extract::Extraction& m) {
+        if (extract::stops_expansion(m.outcome)) {
+            x.refused = 1;
+            std::snprintf(x.stopped, sizeof x.stopped, "stopped at member \"%s\" (offset %lld)", e.name,
+                          static_cast<long long>(e.offset));
+            x.status.add(m.status);
+            return false;
+        }
+        // A newer file kept on disk goes on silently.
+        ++(m.outcome == Outcome::KeepNewer ? x.kept : x.written);
+        return true;
+    };
+    const auto commit_oldest = [&] {
+        MemberJob& j = stager.take();
+        return counted(j.member.entry(), j.result);
+    };
+    const auto commit_all = [&] {
+        while (!stager.empty())
+            if (!commit_oldest()) return false;
+        return true;
+    };
+    const Ending end = walk_package(c.get(), [&](const TarEntry& e) {
+        if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
+        // A way not known yet is looked at as the members before left it.
+        if (!extract::way_known(e, way) && !commit_all()) return false;
+        if (stager.full() && !commit_oldest()) return false;
+        MemberJob& j = stager.next();
+        j.member.decide(e, disk, way);
+        if (j.member.stages_ahead()) {
+            stager.give();
+            return true;
+        }
+        return commit_all() && counted(e, j.member.commit(&directories));
+    });
+    if (!x.stopped[0] && commit_all()) {
+        if (end.stopped()) {
+            x.refused = 1;
+            x.status.add(reader_stop(c.get()));
+        }
+        describe_ending(c.get(), end, x.stopped, sizeof x.stopped, x.status);
+    }
+}
+
+// What one manifest extraction came to.
+struct ManifestRun {
+    session::Status status;
+    bool loaded = false;
+    char manifest[256 + 4] = "";
+    const char* what = nullptr;  // written, kept or refused; null: not in the package
+};
+
+void extract_manifest(const char* package, const char* target, PackageOutcome* outcome, ManifestRun& m) noexcept {
+    if (!package || !target) m.status.add(win32::kInvalidParameter);
+    if (!package) package = "";  // no package: nothing to find, as for a missing one
+    char base[256];
+    split_file_name(package, base, sizeof base);
+    std::snprintf(m.manifest, sizeof m.manifest, "%s.mfs", base);
+
+    enter_target(target, m.status);
+    plat::WholeFileScope directories;
+    TarContextPtr c;
+    if (!open_package(c, package, "Manifest not extracted.", "nothing installed", outcome, m.status)) return;
+    m.loaded = true;
+    lower_ascii(m.manifest);
+    const Ending end = walk_package(c.get(), [&](const TarEntry& member) {
+        // A nameless first header leaves nothing to look at.
+        if (member.name[0] == '\0') return false;
+        // The member is extracted under its lower-cased name.
+        TarEntry e = member;
+        lower_ascii(e.name);
+        if (!std::strstr(e.name, m.manifest)) return true;
+        // Only the first match counts, even when a newer file on disk kept it.
+        const extract::Extraction x = extract::TarExtract(e, &directories);
+        m.what = x.outcome == Outcome::KeepNewer ? "kept (newer on disk)"
+                 : extract::stops_expansion(x.outcome) ? "refused" : "written";
+        m.status.add(x.status);
+        return false;
+    });
+    if (end.stopped()) m.status.add(reader_stop(c.get()));
+    if (!m.what) m.status.add(win32::kFileNotFound);
+}
+
+}  // namespace
 
 void split_file_name(const char* path, char* out, size_t size) noexcept {
     const char* p = path;
@@ -176,83 +285,13 @@ int ExpandPackage(const char* package, const char* target) noexcept {
 
 int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
                           PackageOutcome* outcome) noexcept {
-    if (!package || !target) session::fail(win32::kInvalidParameter);
-    enter_target(target);
-    plat::WholeFileScope directories;
-    TarContextPtr c;
-    if (!open_package(c, package, "Package not expanded.", "nothing installed", outcome)) return 0;
-    int64_t members = 0, written = 0, kept = 0;
-    int refused = 0;
-    char stopped[kNameSize + 96] = "";
-    // Members assumed new are staged and committed on the workers, in member order;
-    // everything else happens here, after what is in flight. Every report is made here.
-    plat::Pipeline<MemberJob> stager(plat::writing_threads(), &stage_on_worker, &directories,
-                                     &commit_in_order);
-    const auto counted = [&](const TarEntry& e, const extract::Extraction& x) {
-        if (extract::stops_expansion(x.outcome)) {
-            refused = 1;
-            std::snprintf(stopped, sizeof stopped, "stopped at member \"%s\" (offset %lld)", e.name,
-                          static_cast<long long>(e.offset));
-            session::report(x.status);
-            return false;
-        }
-        // A newer file kept on disk goes on silently.
-        ++(x.outcome == Outcome::KeepNewer ? kept : written);
-        return true;
-    };
-    // A member that found no room while others were staged beside it may have lost the
-    // room to their files: those after it are let go (none of them is committed after a
-    // failure anyway), and it is written again alone, then they one after another, as
-    // they would have been without the workers; only then does its failure stand.
-    const auto again_alone = [&](const TarEntry& failed) {
-        std::unique_ptr<TarEntry[]> later = try_make_array<TarEntry>(stager.window());
-        if (!later) return false;
-        size_t n = 0;
-        while (!stager.empty()) {
-            MemberJob& j = stager.take();
-            j.member.out.discard();
-            later[n++] = j.member.entry;
-        }
-        stager.resume();
-        if (!counted(failed, extract::TarExtract(failed, &directories))) return true;
-        for (size_t i = 0; i < n; ++i)
-            if (!counted(later[i], extract::TarExtract(later[i], &directories))) return true;
-        return true;
-    };
-    const auto commit_oldest = [&] {
-        MemberJob& j = stager.take();
-        if (j.result.status.code == win32::kDiskFull && stager.workers() > 0) {
-            const TarEntry failed = j.member.entry;
-            j.member.out.discard();
-            if (again_alone(failed)) return !stopped[0];
-        }
-        return counted(j.member.entry, j.result);
-    };
-    const auto commit_all = [&] {
-        while (!stager.empty())
-            if (!commit_oldest()) return false;
-        return true;
-    };
-    const Ending end = walk_package(c.get(), [&](const TarEntry& e) {
-        if (observer) observer->member(observer->context, ++members, e.offset, TarPackageSize(c.get()));
-        if (extract::stages_ahead(e)) {
-            if (stager.full() && !commit_oldest()) return false;
-            stager.next().member.entry = e;
-            stager.give();
-            return true;
-        }
-        return commit_all() && counted(e, extract::TarExtract(e, &directories));
-    });
-    if (!stopped[0] && commit_all()) {
-        if (end.stopped()) {
-            refused = 1;
-            report_reader_stop(c.get());
-        }
-        describe_ending(c.get(), end, stopped, sizeof stopped);
-    }
-    session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s; %u worker(s)",
-                  package, static_cast<long long>(written), static_cast<long long>(kept), refused, stopped,
-                  stager.workers());
+    Expansion x;
+    expand(package, target, observer, outcome, x);
+    session::report(x.status);
+    if (x.loaded)
+        session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s; %u worker(s)",
+                      package, static_cast<long long>(x.written), static_cast<long long>(x.kept), x.refused,
+                      x.stopped, x.workers);
     return 0;
 }
 
@@ -261,36 +300,12 @@ int GetManifestFile(const char* package, const char* target) noexcept {
 }
 
 int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept {
-    if (!package || !target) session::fail(win32::kInvalidParameter);
-    if (!package) package = "";  // no package: nothing to find, as for a missing one
-    char base[256];
-    split_file_name(package, base, sizeof base);
-    char manifest[sizeof base + 4];
-    std::snprintf(manifest, sizeof manifest, "%s.mfs", base);
-
-    enter_target(target);
-    plat::WholeFileScope directories;
-    TarContextPtr c;
-    if (!open_package(c, package, "Manifest not extracted.", "nothing installed", outcome)) return 0;
-    lower_ascii(manifest);
-    const char* what = nullptr;
-    const Ending end = walk_package(c.get(), [&](const TarEntry& member) {
-        // A nameless first header leaves nothing to look at.
-        if (member.name[0] == '\0') return false;
-        // The member is extracted under its lower-cased name.
-        TarEntry e = member;
-        lower_ascii(e.name);
-        if (!std::strstr(e.name, manifest)) return true;
-        // Only the first match counts, even when a newer file on disk kept it.
-        const extract::Extraction x = extract::TarExtract(e, &directories);
-        what = x.outcome == Outcome::KeepNewer ? "kept (newer on disk)"
-               : extract::stops_expansion(x.outcome) ? "refused" : "written";
-        session::report(x.status);
-        return false;
-    });
-    if (end.stopped()) report_reader_stop(c.get());
-    if (!what) session::fail(win32::kFileNotFound);
-    session::note("manifest \"%s\" of \"%s\": %s", manifest, package, what ? what : "not in the package");
+    ManifestRun m;
+    extract_manifest(package, target, outcome, m);
+    session::report(m.status);
+    if (m.loaded)
+        session::note("manifest \"%s\" of \"%s\": %s", m.manifest, package ? package : "",
+                      m.what ? m.what : "not in the package");
     return 0;
 }
 

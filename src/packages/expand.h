@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "session/status.h"
 #include "tar/tar.h"
 
 namespace qm::packages {
@@ -39,16 +40,18 @@ int ExpandPackageObserved(const char* package, const char* target, const ExpandO
 int GetManifestFile(const char* package, const char* target) noexcept;
 int GetManifestFileReported(const char* package, const char* target, PackageOutcome* outcome) noexcept;
 
-// What the package operations tell the session about the package itself, written once
-// for them all. open_package creates the context and opens the package, false when there
-// is nothing to walk: a package that cannot be loaded is passed over without a box (but
-// for one too large for memory, whose text ends with what_not, "Package not expanded."),
-// its last error and a log line saying why and what was not done (nothing_done: "nothing
-// installed"). describe_ending says where and why the walk ended, for the log; a damaged
-// or nameless header is a failure of the call.
+// What the package operations make of the package itself, written once for them all.
+// open_package creates the context and opens the package, false when there is nothing to
+// walk: a package that cannot be loaded is passed over without a box (but for one too
+// large, for memory or for the reader, whose text ends with what_not, "Package not
+// expanded."); its code, and that text, are added to st, and a log line says why and what
+// was not done (nothing_done: "nothing installed"). describe_ending says where and why
+// the walk ended, for the log; a damaged or nameless header is a failure of the call,
+// added to st.
 bool open_package(tar::TarContextPtr& c, const char* package, const char* what_not, const char* nothing_done,
-                  PackageOutcome* outcome) noexcept;
-void describe_ending(const tar::TarContext* c, const tar::Ending& end, char* out, size_t size) noexcept;
+                  PackageOutcome* outcome, session::Status& st) noexcept;
+void describe_ending(const tar::TarContext* c, const tar::Ending& end, char* out, size_t size,
+                     session::Status& st) noexcept;
 
 // The file-name part of a path as the runtime's _splitpath gives it: the text after the
 // last "\" or "/" (and after a drive), before the last "." that follows; at most 255

@@ -10,25 +10,30 @@ namespace qm::packages {
 
 PackageListTable PackageList = {};
 
+namespace {
+
+// The end of the list is the platform's "no more files".
+const char* entry_or_end(const char* entry) noexcept {
+    session::Status st;
+    if (!entry) st.add(plat::win32::kNoMoreFiles);
+    return session::reported(entry, st);
+}
+
+}  // namespace
+
 const char* GetFirstFile() noexcept {
     PackageList.cursor = 0;
-    if (PackageList.count == 0) {
-        session::fail(plat::win32::kNoMoreFiles);
-        return nullptr;
-    }
+    if (PackageList.count == 0) return entry_or_end(nullptr);
     PackageList.cursor = 1;
-    return PackageList.entries[0];
+    return entry_or_end(PackageList.entries[0]);
 }
 
 const char* GetNextFile() noexcept {
     const int32_t i = PackageList.cursor;
     // A cursor left beyond a shorter, newer list reads nothing until it is rewound.
-    if (i < 0 || i >= PackageList.count || i >= MAX_PACKAGES) {
-        session::fail(plat::win32::kNoMoreFiles);
-        return nullptr;
-    }
+    if (i < 0 || i >= PackageList.count || i >= MAX_PACKAGES) return entry_or_end(nullptr);
     PackageList.cursor = i + 1;
-    return PackageList.entries[i];
+    return entry_or_end(PackageList.entries[i]);
 }
 
 int ClearPackageList() noexcept {

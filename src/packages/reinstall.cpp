@@ -9,19 +9,21 @@
 
 namespace qm::packages {
 
-int GetReInstallPackageList(const char* root) noexcept {
+namespace {
+
+int fill_from_manifests(const char* root, session::Status& st) noexcept {
     PackageList.count = 0;
     char pattern[260];
-    if (!root) session::fail(plat::win32::kInvalidParameter);
+    if (!root) st.add(plat::win32::kInvalidParameter);
     const int n = std::snprintf(pattern, sizeof pattern, "%s\\etc\\dorva\\devices\\*.mfs", root ? root : "");
     if (n < 0 || n >= static_cast<int>(sizeof pattern)) {  // cut short it names another place
-        session::fail(plat::win32::kFilenameTooLong);
+        st.add(plat::win32::kFilenameTooLong);
         return -1;
     }
 
     plat::DirSearch search;
-    if (!search.first(pattern)) {
-        session::fail_platform();
+    if (const plat::CallResult r = search.first(pattern); !r.ok()) {
+        st.add(r);
         return -1;
     }
     do {
@@ -31,8 +33,14 @@ int GetReInstallPackageList(const char* root) noexcept {
         append_package_entry("%.*s.pkg", base, name);
     } while (PackageList.count < MAX_PACKAGES && search.next());
     const int closed = search.close() ? 1 : 0;
-    if (PackageList.count == 0) session::fail(plat::win32::kFileNotFound);
+    if (PackageList.count == 0) st.add(plat::win32::kFileNotFound);
     return PackageList.count > 0 ? closed : -1;
+}
+
+}  // namespace
+
+int GetReInstallPackageList(const char* root) noexcept {
+    return session::reporting([&](session::Status& st) { return fill_from_manifests(root, st); });
 }
 
 }  // namespace qm::packages

@@ -42,11 +42,11 @@ RemovalVerdict verdict(RemovalAction action, const char* fmt, ...) noexcept {
     return v;
 }
 
-const char* error_text(const plat::RemovalError& e) noexcept {
-    return e.held_open() ? "held open by another program" : plat::error_text_or_null(e.number);
+const char* error_text(const plat::CallResult& e) noexcept {
+    return plat::held_open(e) ? "held open by another program" : plat::error_text_or_null(e.error);
 }
 
-RemovalVerdict failed(const char* what, const plat::RemovalError& e) noexcept {
+RemovalVerdict failed(const char* what, const plat::CallResult& e) noexcept {
     RemovalVerdict v = verdict(RemovalAction::Fail, "%s: %s", what, error_text(e));
     v.code = e.code;
     return v;
@@ -58,10 +58,7 @@ RemovalVerdict at_link(const extract::OnDisk& d) noexcept {
 }
 
 RemovalVerdict unknown(const extract::OnDisk& d) noexcept {
-    plat::RemovalError e;
-    e.number = d.at_name.error;
-    e.code = session::code_from_crt(e.number);
-    return failed("cannot be looked at", e);
+    return failed("cannot be looked at", plat::failed_with(plat::FileStep::Open, d.at_name.error));
 }
 
 RemovalVerdict decide_file(const RemovalLook& k) noexcept {
@@ -75,10 +72,10 @@ RemovalVerdict decide_file(const RemovalLook& k) noexcept {
         default: break;
     }
     const RemovalLook::Seen& f = k.file;
-    if (f.opened.failed()) {
-        if (f.opened.number == plat::kENOENT) return verdict(RemovalAction::Missing, "not on disk");
+    if (!f.opened.ok()) {
+        if (f.opened.error == plat::kENOENT) return verdict(RemovalAction::Missing, "not on disk");
         // Opening it is asking to delete it: a program holding it open refuses that.
-        return failed(f.opened.held_open() ? "cannot be removed" : "cannot be opened", f.opened);
+        return failed(plat::held_open(f.opened) ? "cannot be removed" : "cannot be opened", f.opened);
     }
     if (!f.regular) return verdict(RemovalAction::KeepChanged, "not a regular file");
     // An expansion leaves every file writable: a read-only one was protected since.
@@ -86,7 +83,7 @@ RemovalVerdict decide_file(const RemovalLook& k) noexcept {
     if (f.size != e.status.size)
         return verdict(RemovalAction::KeepChanged, "other size: %lld bytes, the member's %lld",
                        static_cast<long long>(f.size), static_cast<long long>(e.status.size));
-    if (f.read.failed()) return failed("cannot be read", f.read);
+    if (!f.read.ok()) return failed("cannot be read", f.read);
     if (!f.compared || !f.same_bytes) return verdict(RemovalAction::KeepChanged, "other bytes of the same size");
     if (f.mtime != e.status.mtime) {
         char on_disk[64], member[64];
@@ -105,7 +102,7 @@ RemovalVerdict decide_directory(const RemovalLook& k) noexcept {
         case DiskKind::File: return verdict(RemovalAction::KeepDir, "a file is at its name");
         default: break;
     }
-    if (k.listing.failed()) return failed("cannot be listed", k.listing);
+    if (!k.listing.ok()) return failed("cannot be listed", k.listing);
     if (k.holds_other) return verdict(RemovalAction::KeepDir, "holds \"%s\", which stays", k.other);
     return verdict(RemovalAction::RemoveDir, "left empty");
 }
@@ -182,7 +179,7 @@ struct Target {
 void look_at_file(const Target& t, const TarEntry& e, plat::RemovableFile& file, RemovalLook::Seen& seen) {
     seen.opened = file.open(t.path(e.name).c_str());
     seen.link = file.link();
-    if (seen.opened.failed()) return;
+    if (!seen.opened.ok()) return;
     seen.regular = file.is_regular();
     seen.read_only = file.read_only();
     seen.size = file.size();
@@ -195,7 +192,7 @@ void look_at_file(const Target& t, const TarEntry& e, plat::RemovableFile& file,
     for (int64_t at = 0; at < seen.size && seen.same_bytes;) {
         const size_t n = static_cast<size_t>(seen.size - at < static_cast<int64_t>(kChunk) ? seen.size - at : kChunk);
         seen.read = file.read_exact(buffer.get(), n);
-        if (seen.read.failed()) return;
+        if (!seen.read.ok()) return;
         seen.same_bytes = std::memcmp(buffer.get(), e.data + at, n) == 0;
         at += static_cast<int64_t>(n);
     }
@@ -205,12 +202,9 @@ void look_at_file(const Target& t, const TarEntry& e, plat::RemovableFile& file,
 // would have removed).
 void look_into(const Target& t, const std::string& dir, const std::set<std::string>& removed, RemovalLook& k) {
     plat::DirSearch search;
-    if (!search.first(t.path(dir + "/*").c_str())) {
-        // An existing directory yields "." at least.
-        k.listing.code = plat::failed_call_error();
-        k.listing.number = plat::kEACCES;
-        return;
-    }
+    // An existing directory yields "." at least: a search that finds nothing failed.
+    k.listing = search.first(t.path(dir + "/*").c_str());
+    if (!k.listing.ok()) return;
     do {
         const char* n = search.name();
         if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
@@ -222,11 +216,11 @@ void look_into(const Target& t, const std::string& dir, const std::set<std::stri
 }
 
 // What an act that failed makes of a step decided Remove or RemoveDir.
-void after_act(const plat::RemovalError& e, bool directory, RemovalVerdict& v) noexcept {
-    if (!e.failed()) return;
-    if (e.number == plat::kENOENT) {
+void after_act(const plat::CallResult& e, bool directory, RemovalVerdict& v) noexcept {
+    if (e.ok()) return;
+    if (e.error == plat::kENOENT) {
         v = verdict(RemovalAction::Missing, "gone meanwhile");
-    } else if (directory && e.number == plat::kENOTEMPTY) {
+    } else if (directory && e.error == plat::kENOTEMPTY) {
         v = verdict(RemovalAction::KeepDir, "filled meanwhile: not empty");
     } else {
         v = failed("cannot be removed", e);
@@ -311,45 +305,65 @@ RemovalWalk walk(TarContext* c, const Target& target_in, bool act, const Removal
     return result;
 }
 
-// What RemovePackage makes of the steps: the count it returns, the log and the last error.
-struct Tally {
-    const RemovalObserver* caller;
+// What RemovePackage makes of the steps: the count it returns, the status it reports,
+// and what the log is told of each once it is decided and of the whole once the user has
+// seen the box.
+struct Removal {
+    const RemovalObserver* caller = nullptr;
+    session::Status status;
+    bool walked = false;
     int64_t removed = 0, kept = 0, missing = 0, refused = 0, dirs_removed = 0, dirs_kept = 0;
-    bool shown = false;  // the one box an expansion of the package would show, shown
+    char ended[kNameSize + 96] = "";
 
     static void step(void* self, const RemovalStep& s) noexcept {
-        auto* t = static_cast<Tally*>(self);
+        auto* r = static_cast<Removal*>(self);
         const RemovalVerdict& v = s.verdict;
         switch (v.action) {
-            case RemovalAction::Remove: ++t->removed; break;
-            case RemovalAction::RemoveDir: ++t->dirs_removed; break;
-            case RemovalAction::Missing: t->missing += s.entry != nullptr; break;
+            case RemovalAction::Remove: ++r->removed; break;
+            case RemovalAction::RemoveDir: ++r->dirs_removed; break;
+            case RemovalAction::Missing: r->missing += s.entry != nullptr; break;
             case RemovalAction::Superseded: break;
             case RemovalAction::Refuse:
-                ++t->refused;
-                if (!t->shown) {
-                    session::Status st;
-                    st.code = v.code;
-                    std::snprintf(st.message, sizeof st.message, "%s", v.reason);
-                    session::report(st);
-                    t->shown = true;
-                } else {
-                    session::fail(v.code);
+                ++r->refused;
+                // The first refusal's text is the box's, which the log hears of with it.
+                if (r->status.message[0]) {
                     // The box's text, without the line end some of them carry.
                     const size_t n = std::strcspn(v.reason, "\n");
                     session::note("refused \"%s\": %.*s", s.name, static_cast<int>(n), v.reason);
                 }
                 break;
             default:
-                if (v.code) session::fail(v.code);
-                if (v.keeps_file) ++t->kept;
-                if (!s.entry) ++t->dirs_kept;
+                if (v.keeps_file) ++r->kept;
+                if (!s.entry) ++r->dirs_kept;
                 session::note("kept \"%s\": %s", s.name, v.reason);
                 break;
         }
-        if (t->caller) t->caller->step(t->caller->context, s);
+        r->status.add(removal_status(v));
+        if (r->caller) r->caller->step(r->caller->context, s);
     }
 };
+
+// The removal's body: -1 when it cannot begin, otherwise the number of the package's
+// files kept.
+int remove_package(const char* package, const char* target, PackageOutcome* outcome, Removal& r) noexcept {
+    if (!package || !target) {
+        r.status.add(win32::kInvalidParameter);
+        return -1;
+    }
+    // Unlike an expansion, a removal never goes on in whatever the current directory is.
+    if (const int e = plat::change_dir(target)) {
+        r.status.add(session::code_from_crt(e));
+        session::note("cannot enter the target directory \"%s\": %s; nothing removed", target,
+                      plat::error_text_or_null(e));
+        return -1;
+    }
+    TarContextPtr c;
+    if (!open_package(c, package, "Package not removed.", "nothing removed", outcome, r.status)) return -1;
+    r.walked = true;
+    const RemovalWalk w = remove_members(c.get(), "", true, RemovalObserver{&Removal::step, &r});
+    describe_removal_end(c.get(), w, r.ended, sizeof r.ended, r.status);
+    return r.kept > INT_MAX ? INT_MAX : static_cast<int>(r.kept);
+}
 
 }  // namespace
 
@@ -401,41 +415,40 @@ RemovalWalk remove_members(TarContext* c, const char* base, bool act, const Remo
     }
 }
 
+session::Status removal_status(const RemovalVerdict& v) noexcept {
+    session::Status st;
+    st.code = v.code;
+    if (v.action == RemovalAction::Refuse) std::snprintf(st.message, sizeof st.message, "%s", v.reason);
+    return st;
+}
+
+void describe_removal_end(const TarContext* c, const RemovalWalk& w, char* out, size_t size,
+                          session::Status& st) noexcept {
+    if (!w.out_of_memory) {
+        describe_ending(c, w.end, out, size, st);
+        return;
+    }
+    st.add(win32::kNotEnoughMemory);
+    std::snprintf(out, size, "stopped: out of memory for the package's names");
+}
+
 int RemovePackage(const char* package, const char* target) noexcept {
     return remove_package_observed(package, target, nullptr);
 }
 
 int remove_package_observed(const char* package, const char* target, const RemovalObserver* observer,
                             PackageOutcome* outcome) noexcept {
-    if (!package || !target) {
-        session::fail(win32::kInvalidParameter);
-        return -1;
-    }
-    // Unlike an expansion, a removal never goes on in whatever the current directory is.
-    if (const int e = plat::change_dir(target)) {
-        session::fail_crt(e);
-        session::note("cannot enter the target directory \"%s\": %s; nothing removed", target,
-                      plat::error_text_or_null(e));
-        return -1;
-    }
-    TarContextPtr c;
-    if (!open_package(c, package, "Package not removed.", "nothing removed", outcome)) return -1;
-    Tally tally;
-    tally.caller = observer;
-    const RemovalWalk w = remove_members(c.get(), "", true, RemovalObserver{&Tally::step, &tally});
-    char ended[kNameSize + 96] = "";
-    if (w.out_of_memory) {
-        session::fail(win32::kNotEnoughMemory);
-        std::snprintf(ended, sizeof ended, "stopped: out of memory for the package's names");
-    } else {
-        describe_ending(c.get(), w.end, ended, sizeof ended);
-    }
-    session::note("removed \"%s\": %lld file(s) removed, %lld kept, %lld already gone, %lld refused; "
-                  "%lld directories removed, %lld kept; %s",
-                  package, static_cast<long long>(tally.removed), static_cast<long long>(tally.kept),
-                  static_cast<long long>(tally.missing), static_cast<long long>(tally.refused),
-                  static_cast<long long>(tally.dirs_removed), static_cast<long long>(tally.dirs_kept), ended);
-    return tally.kept > INT_MAX ? INT_MAX : static_cast<int>(tally.kept);
+    Removal r;
+    r.caller = observer;
+    const int result = remove_package(package, target, outcome, r);
+    session::report(r.status);
+    if (r.walked)
+        session::note("removed \"%s\": %lld file(s) removed, %lld kept, %lld already gone, %lld refused; "
+                      "%lld directories removed, %lld kept; %s",
+                      package, static_cast<long long>(r.removed), static_cast<long long>(r.kept),
+                      static_cast<long long>(r.missing), static_cast<long long>(r.refused),
+                      static_cast<long long>(r.dirs_removed), static_cast<long long>(r.dirs_kept), r.ended);
+    return result;
 }
 
 }  // namespace qm::packages

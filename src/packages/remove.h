@@ -5,11 +5,14 @@
 // are one walk over the package, decided member by member by decide_removal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "extract/verdict.h"
 #include "packages/expand.h"
 #include "platform/removable.h"
+#include "platform/result.h"
+#include "session/status.h"
 #include "tar/tar.h"
 
 namespace qm::packages {
@@ -49,7 +52,7 @@ struct RemovalLook {
     extract::OnDisk disk;                  // at its name and on its way (extract::look_up_member)
     // A file at the name, opened (never through a link) and looked at.
     struct Seen {
-        plat::RemovalError opened;  // it could not be opened
+        plat::CallResult opened;  // it could not be opened
         bool link = false;          // a link had the name after all
         bool regular = true;
         bool read_only = false;
@@ -57,13 +60,13 @@ struct RemovalLook {
         int64_t mtime = 0;
         bool compared = false;  // its bytes were read (only when everything else matches)
         bool same_bytes = false;
-        plat::RemovalError read;  // reading them failed
+        plat::CallResult read;  // reading them failed
     } file;
     // A directory at the name: whether it holds anything this removal leaves there, and
     // the first such entry's name.
     bool holds_other = false;
     char other[256] = "";
-    plat::RemovalError listing;  // it could not be listed
+    plat::CallResult listing;  // it could not be listed
 };
 
 struct RemovalVerdict {
@@ -77,6 +80,10 @@ struct RemovalVerdict {
 // The one decision of what becomes of a thing the package carries, pure: the removal acts
 // on it, the plan reports it.
 RemovalVerdict decide_removal(const RemovalLook& look) noexcept;
+
+// What a verdict adds to the call's status: its failure's code, and for a refusal the
+// text an expansion would show (the first one added is the box's).
+session::Status removal_status(const RemovalVerdict& v) noexcept;
 
 // One thing the walk decided (and, removing, did): file members and refused members in
 // package order, then the directories, each after the ones inside it.
@@ -100,6 +107,10 @@ struct RemovalWalk {
 // what is decided so (the removal), otherwise nothing is changed (the plan). A directory
 // is decided with what the files before it came to, done or foreseen.
 RemovalWalk remove_members(tar::TarContext* c, const char* base, bool act, const RemovalObserver& observer) noexcept;
+// How the walk ended, for the log (into out), and what that adds to the call's status: a
+// damaged or nameless header, or no memory for the names, is a failure of the call.
+void describe_removal_end(const tar::TarContext* c, const RemovalWalk& w, char* out, size_t size,
+                          session::Status& st) noexcept;
 
 // RemovePackage with an observer of its steps (null: none) and the package's outcome.
 int remove_package_observed(const char* package, const char* target, const RemovalObserver* observer,

@@ -11,8 +11,6 @@ namespace qm::packages {
 
 namespace {
 
-namespace win32 = plat::win32;
-
 constexpr size_t kAnswerSize = 32768;  // the platform's limit for a variable's value
 
 class ScriptedWindow final : public plat::DialogWindow {
@@ -109,7 +107,6 @@ int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) no
         session::note("list dialog answered Cancel: %s %s (%d item(s) offered)", session::kSelectVar, none,
                       list.count());
         dialog.command(cancel_id, list, window);
-        session::fail(win32::kCancelled);
         return window.result();
     }
     if (is_all(answer)) {
@@ -141,7 +138,6 @@ int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) no
         session::note("list dialog answered Cancel: %s chose none of the %d item(s) offered", session::kSelectVar,
                       list.count());
         dialog.command(cancel_id, list, window);
-        session::fail(win32::kCancelled);
         return window.result();
     }
     char names[4096] = "";
@@ -155,7 +151,6 @@ int AnswerListDialog(plat::ListDialogLogic& dialog, int ok_id, int cancel_id) no
     session::note("list dialog answered OK by %s: %d of %d item(s): %s", session::kSelectVar, chosen, list.count(),
                   names);
     dialog.command(ok_id, list, window);
-    if (window.result() != 1) session::fail(win32::kCancelled);
     return window.result();
 }
 
@@ -163,7 +158,6 @@ int AnswerPackageFiles() noexcept {
     char answer[kAnswerSize];  // the call's own: no other call, on any thread, shares it
     if (const char* none = read_answer(session::kPackagesVar, answer, sizeof answer)) {
         session::note("file-open dialog answered Cancel: %s %s", session::kPackagesVar, none);
-        session::fail(win32::kCancelled);
         return 0;
     }
     // The list changes only when at least one path fits it, as after the dialog.
@@ -178,7 +172,6 @@ int AnswerPackageFiles() noexcept {
     if (PackageList.count == 0) {
         PackageList = before;
         session::note("file-open dialog answered Cancel: nothing in %s fits the package list", session::kPackagesVar);
-        session::fail(win32::kCancelled);
         return 0;
     }
     session::note("file-open dialog answered OK by %s: %d package(s)", session::kPackagesVar,

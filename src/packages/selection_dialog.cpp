@@ -17,7 +17,7 @@ void PackageSelectionDialog::open(plat::ListBox& list, plat::DialogWindow& windo
     PackageList.count = 0;
     {
         plat::DirSearch search;
-        if (SelectionPattern[0] != '\0' && search.first(SelectionPattern)) {
+        if (SelectionPattern[0] != '\0' && search.first(SelectionPattern).ok()) {
             do {
                 if (search.name()[0] != '.') list.add(search.name());
             } while (search.next());
@@ -69,24 +69,41 @@ void prepare_selection(const char* directory, int mode) noexcept {
     SelectionMode = mode;
 }
 
+namespace {
+
+// A dialog that ended with nothing chosen was cancelled, whoever answered it.
+session::Status cancelled_unless_chosen(int result) noexcept {
+    session::Status st;
+    if (result == 0) st.add(plat::win32::kCancelled);
+    return st;
+}
+
+}  // namespace
+
 int DisplayPackageSelectionList(void* owner, const char* directory, int mode) noexcept {
     prepare_selection(directory, mode);
     PackageSelectionDialog dialog;
-    if (session::unattended()) return AnswerListDialog(dialog, IDC_OK, IDC_CANCEL);
-    const int r = plat::show_list_dialog(owner, dialog);
-    if (r == -1) session::fail_platform();
-    if (r == 0) session::fail(plat::win32::kCancelled);
-    return r;
+    if (session::unattended()) {
+        const int r = AnswerListDialog(dialog, IDC_OK, IDC_CANCEL);
+        return session::reported(r, cancelled_unless_chosen(r));
+    }
+    const plat::ListDialogAnswer shown = plat::show_list_dialog(owner, dialog);
+    session::Status st = cancelled_unless_chosen(shown.result);
+    st.add(shown.failure);
+    return session::reported(shown.result, st);
 }
 
 int GetPackageFile(void* owner) noexcept {
-    if (session::unattended()) return AnswerPackageFiles();
-    char selection[kSelectionBufferSize];
-    const bool chosen = plat::choose_package_files(owner, selection, sizeof selection);
-    selection[sizeof selection - 1] = '\0';
-    if (chosen && FillPackageList(selection) > 0) return 1;
-    session::fail(plat::win32::kCancelled);
-    return 0;
+    int r = 0;
+    if (session::unattended()) {
+        r = AnswerPackageFiles();
+    } else {
+        char selection[kSelectionBufferSize];
+        const bool chosen = plat::choose_package_files(owner, selection, sizeof selection);
+        selection[sizeof selection - 1] = '\0';
+        r = chosen && FillPackageList(selection) > 0 ? 1 : 0;
+    }
+    return session::reported(r, cancelled_unless_chosen(r));
 }
 
 }  // namespace qm::packages

@@ -4,16 +4,17 @@
 
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "platform/fault.h"
 
 namespace qm {
 
-template <typename T>
-std::unique_ptr<T> try_make() noexcept {
+template <typename T, typename... Args>
+std::unique_ptr<T> try_make(Args&&... args) noexcept {
     if (plat::fault::check(plat::fault::Op::Alloc) != 0) return nullptr;
     try {
-        return std::make_unique<T>();
+        return std::make_unique<T>(std::forward<Args>(args)...);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

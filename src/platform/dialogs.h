@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/result.h"
+
 namespace qm::plat {
 
 // What the list dialog does with its list box, one call per list-box message.
@@ -63,11 +65,15 @@ protected:
 };
 
 // Shows the package selection dialog (template 101 of the module loaded under the file
-// name "quillmar.dll") owned by owner, runs it with logic until it ends, and returns the
+// name "quillmar.dll") owned by owner, runs it with logic until it ends, and answers the
 // result given to end(). When the dialog cannot be shown: the failure value of the
-// platform's dialog-box call (-1; 0 for an invalid owner on Windows). On POSIX it runs
-// on the controlling terminal, and -1 means there is none.
-int show_list_dialog(void* owner, ListDialogLogic& logic) noexcept;
+// platform's dialog-box call (-1; 0 for an invalid owner on Windows), with the failure.
+// On POSIX it runs on the controlling terminal, and -1 means there is none.
+struct ListDialogAnswer {
+    int result = 0;
+    CallResult failure;
+};
+ListDialogAnswer show_list_dialog(void* owner, ListDialogLogic& logic) noexcept;
 
 // The platform's file-open dialog for packages, owned by owner, starting in the current
 // directory with the "*.pkg" files, several files allowed. True when the user confirmed

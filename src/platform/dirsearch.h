@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "platform/result.h"
 #include "platform/side.h"
 
 namespace qm::plat {
@@ -16,8 +17,9 @@ public:
     DirSearch(const DirSearch&) = delete;
     DirSearch& operator=(const DirSearch&) = delete;
 
-    // Starts the search (FindFirstFileA); true when a first entry was found.
-    bool first(const char* pattern) noexcept;
+    // Starts the search (FindFirstFileA): ok when a first entry was found, otherwise the
+    // search's failure (FileStep::Search; kENOENT when nothing matches).
+    CallResult first(const char* pattern) noexcept;
     // Moves to the next entry (FindNextFileA); false when there is none.
     bool next() noexcept;
     // The current entry's full name, without its directory.

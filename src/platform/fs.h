@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace qm::plat {
@@ -69,8 +70,9 @@ constexpr int kChangedWhileRead = -1;
 // taken from the open file (fstat), then read to its end.
 class InFile {
 public:
-    // Never waits: a FIFO without a writer or a device opens at once.
-    int open(const char* path) noexcept;
+    // Never waits: a FIFO without a writer or a device opens at once. FileStep::Open,
+    // with the system's code (a package another program holds: its sharing refusal).
+    CallResult open(const char* path) noexcept;
     // Whether the open file is a regular file (not a directory, FIFO or device).
     bool is_regular() noexcept;
     int size(int64_t* out) noexcept;

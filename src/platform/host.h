@@ -96,14 +96,9 @@ unsigned long process_id() noexcept;
 // The local time as "YYYY-MM-DD HH:MM:SS.mmm".
 void local_time(char* out, size_t size) noexcept;
 
-// The calling thread's last error: SetLastError/GetLastError on Windows, a thread's
-// own value on POSIX.
+// Sets the calling thread's last error: SetLastError on Windows, a thread's own value on
+// POSIX (which the log's line for the call shows).
 void set_last_error(unsigned long code) noexcept;
-unsigned long last_error() noexcept;
-
-// The code of the platform call that has just failed: GetLastError on Windows, errno
-// translated on POSIX. Never 0: a failure that left no code reads as ERROR_GEN_FAILURE.
-unsigned long failed_call_error() noexcept;
 
 // A C runtime error number (errors.h numbering) as the Win32 code it stands for.
 unsigned long win32_from_crt(int number) noexcept;

@@ -13,6 +13,8 @@
 
 #include <cstddef>
 
+#include "platform/result.h"
+
 namespace qm::plat {
 
 // The value of key in section of file, or def when the file, the section, the key or its
@@ -21,10 +23,10 @@ namespace qm::plat {
 unsigned ini_read(const char* section, const char* key, const char* def, char* out,
                   size_t size, const char* file) noexcept;
 
-// Sets key in section of file to value (leading blanks dropped). True on success. On
+// Sets key in section of file to value (leading blanks dropped). On
 // POSIX the file is replaced as a whole through a temporary file beside it, so a failed
 // write leaves it as it was; names or values that would break the line structure (a line
 // break, "=" in a key, "]" in a section name) are refused.
-bool ini_write(const char* section, const char* key, const char* value, const char* file) noexcept;
+CallResult ini_write(const char* section, const char* key, const char* value, const char* file) noexcept;
 
 }  // namespace qm::plat

@@ -9,6 +9,14 @@
 // time, by whichever worker finished the job that is next (the caller's thread would
 // otherwise do every commit while the workers wait for it). A commit that answers false
 // halts the pipeline: no later job is committed, each is handed back as it is.
+//
+// The one retry rule: a job whose work or commit failed in a way the jobs worked beside
+// it may have caused (their files took the room it needed) is done again as if nothing
+// had run beside it. It waits, and so does every commit after it; once every job handed
+// out after it has finished its work, their work is let go (drop), the job is worked and
+// committed again alone, then each later one in turn, on the thread that takes them
+// back, before the workers go on. What it comes to then is its outcome, as
+// one-after-another would have had it.
 #pragma once
 
 #include <array>
@@ -27,9 +35,13 @@ public:
     using Work = void (*)(Job& job, void* context) noexcept;
     // Runs after the job's work, in order; false halts.
     using Commit = bool (*)(Job& job, void* context) noexcept;
+    // Whether the job's work (or, once committed, its commit) failed for want of what the
+    // jobs beside it took (room).
+    using Again = bool (*)(const Job& job, void* context) noexcept;
 
-    Pipeline(unsigned threads, Work work, void* context, Commit commit = nullptr) noexcept
-        : work_(work), commit_(commit), context_(context) {
+    Pipeline(unsigned threads, Work work, void* context, Commit commit = nullptr, Again again = nullptr,
+             Work drop = nullptr) noexcept
+        : work_(work), commit_(commit), again_(again), drop_(drop), context_(context) {
         if (threads < 2 || !jobs_.ok()) return;
         for (Slot& s : slots_)
             if (!s.done.ok()) return;
@@ -66,21 +78,23 @@ public:
         work_(s.job, context_);
         if (commit_ && !halted_) halted_ = !commit_(s.job, context_);
     }
-    // The oldest job handed out, finished. With the window full, the caller waits for the
-    // half of it at once rather than for each job: one wake for many jobs, not one each.
+    // The oldest job handed out, finished (and done again alone where the retry rule
+    // says so). With the window full, the caller waits for the half of it at once rather
+    // than for each job: one wake for many jobs, not one each.
     Job& take() noexcept {
         const uint64_t i = taken_++;
         Slot& s = slots_[i % Window];
-        if (started_ == 0) return s.job;
+        if (started_ == 0 || i < alone_until_) return s.job;
         if (i == ahead_) {
             ahead_ = kNone;
-            return s.job;
+        } else {
+            if (ahead_ == kNone && given_ - i == Window) {
+                ahead_ = i + Window / 2;
+                slots_[ahead_ % Window].done.wait();
+            }
+            s.done.wait();
         }
-        if (ahead_ == kNone && given_ - i == Window) {
-            ahead_ = i + Window / 2;
-            slots_[ahead_ % Window].done.wait();
-        }
-        s.done.wait();
+        if (again_at_.load() == i) again_alone(i);
         return s.job;
     }
 
@@ -109,15 +123,26 @@ private:
     // Commits every job that is next and finished. One thread commits at a time; one that
     // finds the place taken leaves its job to the thread there, which looks once more
     // after it lets go (both sides sequentially consistent, so one of the two sees the
-    // other: a finished job is never left uncommitted).
+    // other: a finished job is never left uncommitted). A job the retry rule takes is
+    // left, with every one after it, to the thread that takes it back.
     void commit_ready() noexcept {
         for (;;) {
             if (committing_.exchange(true)) return;
             for (;;) {
-                Slot& n = slots_[next_commit_.load(std::memory_order_relaxed) % Window];
+                const uint64_t at = next_commit_.load(std::memory_order_relaxed);
+                Slot& n = slots_[at % Window];
                 if (!n.ready.load()) break;
                 n.ready.store(false, std::memory_order_relaxed);
-                if (!halted_) halted_ = !commit_(n.job, context_);
+                if (!halted_ && again_at_.load(std::memory_order_relaxed) == kNone) {
+                    // Asked before the commit (the work found no room) and after it (the
+                    // commit did).
+                    bool go_on = true;
+                    if (!(again_ && again_(n.job, context_))) go_on = commit_(n.job, context_);
+                    if (again_ && again_(n.job, context_))
+                        again_at_.store(at);
+                    else
+                        halted_ = !go_on;
+                }
                 next_commit_.fetch_add(1, std::memory_order_relaxed);
                 n.done.post();
             }
@@ -126,8 +151,27 @@ private:
         }
     }
 
+    // The retry rule for the job at i, on the taking thread: every later job's work done
+    // and let go, then i and each later one worked and committed in turn.
+    void again_alone(uint64_t i) noexcept {
+        for (uint64_t j = i + 1; j < given_; ++j)
+            if (j != ahead_) slots_[j % Window].done.wait();
+        ahead_ = kNone;
+        if (drop_)
+            for (uint64_t j = i + 1; j < given_; ++j) drop_(slots_[j % Window].job, context_);
+        for (uint64_t j = i; j < given_; ++j) {
+            Job& job = slots_[j % Window].job;
+            work_(job, context_);
+            if (!halted_) halted_ = !commit_(job, context_);
+        }
+        again_at_.store(kNone);
+        alone_until_ = given_;
+    }
+
     Work work_;
     Commit commit_;
+    Again again_;
+    Work drop_;
     void* context_;
     std::array<Slot, Window> slots_;
     std::array<Thread, kMaxWorkers> threads_;
@@ -137,7 +181,9 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> committing_{false};
     std::atomic<uint64_t> next_commit_{0};
-    bool halted_ = false;  // by the thread that commits
+    bool halted_ = false;        // by the thread that commits
+    std::atomic<uint64_t> again_at_{kNone};  // the job the retry rule holds, set by the thread that commits
+    uint64_t alone_until_ = 0;   // jobs before it were done again alone: taken back as they are
     static constexpr uint64_t kNone = ~uint64_t{0};
     uint64_t given_ = 0;
     uint64_t taken_ = 0;

@@ -9,20 +9,19 @@
 #include <cstdint>
 
 #include "platform/host.h"
+#include "platform/result.h"
 #include "platform/side.h"
 
 namespace qm::plat {
 
-// A failed step: the runtime's error number (errors.h numbering, for the text) and the
+// Every call answers with its CallResult: the runtime's number (for the text) and the
 // Win32 code of the call that failed, which an export leaves as its last error (32
-// ERROR_SHARING_VIOLATION for a file another program holds open). Both 0: no failure.
-struct RemovalError {
-    int number = 0;
-    unsigned long code = 0;
-    bool failed() const noexcept { return code != 0; }
-    // Another program holds the file open and does not let it be deleted.
-    bool held_open() const noexcept { return code == win32::kSharingViolation || code == win32::kLockViolation; }
-};
+// ERROR_SHARING_VIOLATION for a file another program holds open).
+
+// Another program holds the file open and does not let it be deleted.
+inline bool held_open(const CallResult& r) noexcept {
+    return r.code == win32::kSharingViolation || r.code == win32::kLockViolation;
+}
 
 class RemovableFile {
 public:
@@ -34,18 +33,19 @@ public:
     // delete it while it is open (Windows; POSIX has no such open). A link at the name is
     // not opened (a failure, with link() true), nor is anything reached through a link on
     // the way (POSIX: refused by the system; Windows: the caller looks at the way first).
-    RemovalError open(const char* path) noexcept;
+    // FileStep::Open.
+    CallResult open(const char* path) noexcept;
     bool link() const noexcept { return link_; }
     // What the open file is.
     bool is_regular() const noexcept { return regular_; }
     bool read_only() const noexcept { return read_only_; }  // POSIX: no owner-write bit
     int64_t size() const noexcept { return size_; }
     int64_t mtime() const noexcept { return mtime_; }  // seconds since 1970, as stat has it
-    // The next size bytes of it; kEIO when it ends before them.
-    RemovalError read_exact(void* buffer, size_t size) noexcept;
+    // The next size bytes of it; kEIO when it ends before them (FileStep::Read).
+    CallResult read_exact(void* buffer, size_t size) noexcept;
     // Deletes the open file; refused (number kEEXIST) where its name now holds another.
-    // The file is closed either way.
-    RemovalError remove() noexcept;
+    // The file is closed either way (FileStep::Remove).
+    CallResult remove() noexcept;
     void close() noexcept;
 
 private:
@@ -59,7 +59,7 @@ private:
 
 // Removes the empty directory at path, never one a link stands for (the link is not
 // removed either). A directory that holds anything gives kENOTEMPTY (145
-// ERROR_DIR_NOT_EMPTY).
-RemovalError remove_empty_directory(const char* path) noexcept;
+// ERROR_DIR_NOT_EMPTY); FileStep::Remove.
+CallResult remove_empty_directory(const char* path) noexcept;
 
 }  // namespace qm::plat

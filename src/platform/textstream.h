@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/result.h"
 #include "platform/side.h"
 #include "platform/unique_handle.h"
 
@@ -31,7 +32,7 @@ struct FileId {
 // A text read from its start (mode "r").
 class TextIn {
 public:
-    bool open(const char* path) noexcept;
+    CallResult open(const char* path) noexcept;  // FileStep::Open
     // Up to size bytes of text (fread); fewer at the end or after an error.
     size_t read(char* buffer, size_t size) noexcept;
     bool eof() const noexcept;
@@ -47,7 +48,7 @@ private:
 // A text appended to (mode "a+"): created when absent, every write at its end.
 class TextAppend {
 public:
-    bool open(const char* path) noexcept;
+    CallResult open(const char* path) noexcept;  // FileStep::Open
     size_t write(const char* data, size_t size) noexcept {
         return std::fwrite(data, 1, size, stream_.get());
     }

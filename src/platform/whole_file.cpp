@@ -59,7 +59,7 @@ void WholeFileScope::sweep_once(const char* path) noexcept {
     const int np = std::snprintf(pattern, sizeof pattern, "%.*s.qm*~*", static_cast<int>(dir_len), path);
     if (np < 0 || static_cast<size_t>(np) >= sizeof pattern) return;
     DirSearch s;
-    if (!s.first(pattern)) return;
+    if (!s.first(pattern).ok()) return;
     do {
         if (s.is_dir()) continue;
         const int n = std::snprintf(found, sizeof found, "%.*s%s", static_cast<int>(dir_len), path, s.name());
@@ -73,39 +73,39 @@ void WholeFileScope::sweep_once(const char* path) noexcept {
     } while (s.next());
 }
 
-WholeFileResult WholeFile::stage(const WholeFileEnd& end) noexcept {
-    if (!handles_.file) return {WholeFileStep::Write, kEBADF};
+CallResult WholeFile::stage(const WholeFileEnd& end) noexcept {
+    if (!handles_.file) return failed_with(FileStep::Write, kEBADF);
     end_ = end;
-    const WholeFileResult r = settle(intent_ == Intent::Replace);
+    const CallResult r = settle(intent_ == Intent::Replace);
     staged_ = r.ok();
     return r;
 }
 
-WholeFileResult WholeFile::publish() noexcept {
-    if (!staged_) return {WholeFileStep::Place, kEBADF};
+CallResult WholeFile::publish() noexcept {
+    if (!staged_) return failed_with(FileStep::Place, kEBADF);
     // A second try (after the name was found taken) is the same attempt to name the file.
     const bool first = !tried_;
     tried_ = true;
-    if (int e = first ? fault::check(fault::Op::Rename) : 0) return fail(WholeFileStep::Place, e);
+    if (int e = first ? fault::check(fault::Op::Rename) : 0) return fail(FileStep::Place, e);
     return intent_ == Intent::Replace ? name_replacing() : name_new();
 }
 
-WholeFileResult WholeFile::publish_replacing() noexcept {
-    if (!holds_content()) return {WholeFileStep::Place, kEBADF};
+CallResult WholeFile::publish_replacing() noexcept {
+    if (!holds_content()) return failed_with(FileStep::Place, kEBADF);
     // Now a replacement: what it replaces decides its owner, group and mode (POSIX) or
     // its attributes (Windows), and it is flushed as every replacement is.
-    const WholeFileResult r = settle(true);
+    const CallResult r = settle(true);
     return r.ok() ? name_replacing() : r;
 }
 
-WholeFileResult WholeFile::commit(const WholeFileEnd& end) noexcept {
-    const WholeFileResult r = stage(end);
+CallResult WholeFile::commit(const WholeFileEnd& end) noexcept {
+    const CallResult r = stage(end);
     return r.ok() ? publish() : r;
 }
 
-WholeFileResult WholeFile::fail(WholeFileStep step, int error) noexcept {
+CallResult WholeFile::fail(FileStep step, int error) noexcept {
     discard();
-    return {step, error};
+    return failed_with(step, error);
 }
 
 int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept {
@@ -118,6 +118,25 @@ int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, boo
     // member whose create fails however often a name is tried.
     if (e != 0) fault::refund(fault::Op::Create);
     return e;
+}
+
+CallResult FileCopy::stage(const char* from, const char* to, WholeFileScope* scope) noexcept {
+    out_.discard();
+    const CallResult r = stage_side(from, to, scope);
+    if (!r.ok()) out_.discard();
+    return r;
+}
+
+CallResult FileCopy::publish() noexcept {
+    const CallResult r = out_.publish();
+    if (!r.ok()) out_.discard();
+    return r;
+}
+
+CallResult copy_file_replace(const char* from, const char* to, WholeFileScope* scope) noexcept {
+    FileCopy copy;
+    const CallResult r = copy.stage(from, to, scope);
+    return r.ok() ? copy.publish() : r;
 }
 
 bool whole_file_temp_name(const char* path, unsigned k, char* out, size_t size) noexcept {

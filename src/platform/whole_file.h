@@ -53,15 +53,6 @@ struct WholeFileEnd {
     FileTimes times;
 };
 
-// Which step failed, for callers that report each in its own words.
-enum class WholeFileStep { None, Create, Write, Mode, Time, Place };
-
-struct WholeFileResult {
-    WholeFileStep step = WholeFileStep::None;
-    int error = 0;  // C runtime numbering (errors.h)
-    bool ok() const noexcept { return error == 0; }
-};
-
 // The directories one walk writes into (a package operation, a guarded copy's pattern,
 // the gateway's set-up), shared by the writes begun with it, from any number of
 // threads: each directory is searched for the temporaries that ended runs left once in
@@ -106,8 +97,9 @@ public:
     // number: kENOENT when its directory is missing; kEEXIST (Intent::New) when
     // something already has the name, found here or only at publish, depending on the
     // platform. With no_links_on_the_way, a relative path whose directory part passes
-    // through a link is refused (an error) where the platform can tell at no cost
-    // (Linux); callers that must never write through one look the way up themselves.
+    // through a link is refused (an error) where the platform can tell at the create
+    // itself (Linux, openat2); callers that must never write through one look the way up
+    // themselves before (extraction does on both sides: extract/member.h).
     int begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way = false) noexcept;
     int write(const void* data, size_t size) noexcept;
     // Gives the unnamed file its end state; a replacement is also flushed to disk (a new
@@ -116,25 +108,25 @@ public:
     // takes the owner, group and mode of the file at the name now: a caller that
     // replaces a name an earlier write of its own makes stages it after that one is
     // published.
-    WholeFileResult stage(const WholeFileEnd& end) noexcept;
+    CallResult stage(const WholeFileEnd& end) noexcept;
     // Gives the staged file its name. After an Intent::New publish that failed with
     // kEEXIST at Place, holds_content() tells whether publish_replacing() may put the
     // same content over what is there without writing it again.
-    WholeFileResult publish() noexcept;
+    CallResult publish() noexcept;
     bool holds_content() const noexcept;
-    WholeFileResult publish_replacing() noexcept;
+    CallResult publish_replacing() noexcept;
     // stage, then publish, for callers that name files where they write them.
-    WholeFileResult commit(const WholeFileEnd& end) noexcept;
+    CallResult commit(const WholeFileEnd& end) noexcept;
     // Drops an unpublished file.
     void discard() noexcept;
 
 private:
     int open_side(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept;
-    WholeFileResult settle(bool replacing) noexcept;  // mode, times, flush
-    WholeFileResult name_new() noexcept;
-    WholeFileResult name_replacing() noexcept;
-    WholeFileResult write_in_place() noexcept;  // Windows
-    WholeFileResult fail(WholeFileStep step, int error) noexcept;
+    CallResult settle(bool replacing) noexcept;  // mode, times, flush
+    CallResult name_new() noexcept;
+    CallResult name_replacing() noexcept;
+    CallResult write_in_place() noexcept;  // Windows
+    CallResult fail(FileStep step, int error) noexcept;
 
     WholeFileHandles handles_;  // the side's own: the file and what its names are relative to
     WholeFileScope* scope_ = nullptr;
@@ -151,6 +143,32 @@ private:
     char path_[4096];
     char temp_[4096 + 32];
 };
+
+// CopyFileA(from, to, FALSE) in two steps: stage writes the whole of from onto a file
+// of to's that has no name yet, with the source's attributes (POSIX: mode) and times
+// (as they are after the copy read it: no copy of the times is needed after it);
+// publish gives it the name to, replacing what is there. A failed or interrupted copy
+// leaves to as it was, a replaced to keeps its identity, and a link at to is replaced,
+// never written through. A read-only destination (POSIX: without the owner-write bit)
+// and a directory are not replaced, and a file is never copied onto itself (each a
+// failure at Open). Stage may run on a worker, publish on the thread that names the
+// copies in order; within scope as a write is (null: on its own).
+// A copy that fails lets go of what it wrote at once, so that its room is free for the
+// copies after it.
+class FileCopy {
+public:
+    CallResult stage(const char* from, const char* to, WholeFileScope* scope) noexcept;
+    CallResult publish() noexcept;
+    // Drops a staged copy: to stays as it was.
+    void discard() noexcept { out_.discard(); }
+
+private:
+    CallResult stage_side(const char* from, const char* to, WholeFileScope* scope) noexcept;
+    WholeFile out_;
+};
+
+// Both steps at once, for a copy named where it is written.
+CallResult copy_file_replace(const char* from, const char* to, WholeFileScope* scope = nullptr) noexcept;
 
 // The k-th name a temporary for path may take, in path's directory: ".qm", eight hex
 // digits made from the file name, "~" and, from the second on, k. Both "\\" and "/"

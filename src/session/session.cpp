@@ -111,30 +111,16 @@ bool decide_unattended(const char* value, bool station_visible) noexcept {
 
 bool unattended() noexcept { return t_current && t_current->unattended_; }
 
-void fail(unsigned long code) noexcept {
-    if (t_current && t_current->code_ == 0) t_current->code_ = code;
-}
-
-void show_error(const char* text) noexcept {
-    const char* t = text ? text : "";
+void report(const Status& status) noexcept {
+    if (!status.failed()) return;
+    if (t_current && t_current->code_ == 0) t_current->code_ = status.code;
+    if (status.message[0] == '\0') return;
     // A text the tool prints on stderr, or a test captures, is reported, never hidden.
     const bool box = !plat::notifier_replaced();
     const bool hide = box && unattended();
-    note("%s: %s", !box ? "reported" : hide ? "not shown (unattended) \"Error\" box" : "shown \"Error\" box", t);
-    if (!hide) plat::notify_error(t);
-}
-
-void report(const Status& status) noexcept {
-    if (!status.failed()) return;
-    fail(status.code);
-    if (status.message[0] != '\0') show_error(status.message);
-}
-
-void fail_platform() noexcept { fail(plat::failed_call_error()); }
-
-void fail_crt(int number) noexcept {
-    const unsigned long code = plat::win32_from_crt(number);
-    fail(code != 0 ? code : win32::kGenFailure);
+    note("%s: %s", !box ? "reported" : hide ? "not shown (unattended) \"Error\" box" : "shown \"Error\" box",
+         status.message);
+    if (!hide) plat::notify_error(status.message);
 }
 
 void set_log_refusal_sink(LogRefusalSink sink) noexcept {

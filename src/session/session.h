@@ -1,7 +1,8 @@
 // One export call as an unattended deployment sees it: whether anyone is at the screen
 // (the mode), the log every call appends to, and the last error the export leaves for
-// the script. The operations report through note() and fail(); the exports and the
-// command-line tool open a Call around each operation.
+// the script. The operations hand their failures back as a Status, which the layer
+// named after the export reports; they add notes to the log as things happen. The
+// exports and the command-line tool open a Call around each operation.
 #pragma once
 
 #include <cstdarg>
@@ -30,23 +31,31 @@ bool decide_unattended(const char* value, bool station_visible) noexcept;
 // called on their own, as the unit tests do) always attended.
 bool unattended() noexcept;
 
-// Records that the current call did not do all it was asked, with a Win32 error code;
-// the first failure of a call is the one the export reports.
-void fail(unsigned long code) noexcept;
-// fail() with the code of the platform call that has just failed.
-void fail_platform() noexcept;
-// fail() with a C runtime error number.
-void fail_crt(int number) noexcept;
-
-// Shows text to the user in the "Error" box, or, in an unattended call, keeps it off
-// the screen; the log hears of it either way. Where the tool or a test has replaced the
-// notifier, the text goes there (the log calls it reported).
-void show_error(const char* text) noexcept;
-
-// What the caller is to see of a failed step: its code for the last error (the first
-// failure of a call wins) and its message shown as show_error() does. Nothing for a
-// status that did not fail.
+// What the caller is to see of an operation's outcome: the status's code for the last
+// error (the first failure of a call wins) and its message shown to the user in the
+// "Error" box, or, in an unattended call, kept off the screen; the log hears of the
+// text either way. Where the tool or a test has replaced the notifier, the text goes
+// there (the log calls it reported). Nothing for a status that did not fail. Only the
+// export's own layer (the operation named after it, and the tool) calls it: below, a
+// failure is a value handed back.
 void report(const Status& status) noexcept;
+
+// report(status), then the operation's result, for the last line of an operation.
+template <typename T>
+T reported(T result, const Status& status) noexcept {
+    report(status);
+    return result;
+}
+
+// An operation's body run with a status of its own (body(Status&) gives the result),
+// the status reported, the result handed back.
+template <typename Body>
+auto reporting(Body&& body) noexcept {
+    Status status;
+    const auto result = body(status);
+    report(status);
+    return result;
+}
 
 // One line in the log (when there is one): the time, the process, the current call's
 // name, then the text. Control characters are written as <0A>, so a line stays a line.
@@ -84,7 +93,7 @@ public:
     const char* result(const char* r) const noexcept;
 
 private:
-    friend void fail(unsigned long) noexcept;
+    friend void report(const Status&) noexcept;
     friend void note(const char*, ...) noexcept;
     friend bool unattended() noexcept;
 

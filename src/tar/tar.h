@@ -118,9 +118,11 @@ enum class TarLoad {
 // Opens and loads the package at path and reads its first header. Every failure but
 // NoHeader leaves a message.
 TarLoad TarOpen(TarContext* c, const char* path) noexcept;
-// The package can be walked when it was loaded; otherwise it is one that cannot be
-// loaded (missing, unreadable, too large, ...) unless it was read and held nothing.
-bool TarCouldNotLoad(TarLoad load) noexcept;
+// The code a load that failed leaves as the last error (Win32 numbering): the failing
+// open's or read's own, 2 for a missing package, 5 for one that is not a file, 8 for one
+// too large for memory, 223 for one too large for the reader, 32 for one another program
+// changed while it was read, 13 for one with no usable first header; 0 once loaded.
+unsigned long TarLoadCode(const TarContext* c) noexcept;
 // The package file's size as found by TarOpen (0 before it was found).
 int64_t TarPackageSize(const TarContext* c) noexcept;
 
@@ -132,9 +134,6 @@ enum class TarStep {
 };
 // Moves past the current member's data to the next header.
 TarStep TarNext(TarContext* c) noexcept;
-// Whether there is no member to work on: the walk has ended, or the current header has
-// an empty name.
-bool TarAtEnd(const TarContext* c) noexcept;
 // The current header (a cleared entry once the walk has ended).
 const TarEntry& TarCurrent(const TarContext* c) noexcept;
 // The last message, never null; empty when there is none.
@@ -165,8 +164,6 @@ TarEntry TarStoppedAt(const TarContext* c) noexcept;
 // Valid headers with a name in the whole blocks after offset: members that a walk which
 // ended at offset never reaches. The first one's name goes to first_name.
 int64_t TarHeadersAfter(const TarContext* c, int64_t offset, char* first_name, size_t size) noexcept;
-
-const char* TarErrorText(int number) noexcept;
 
 // Formats into a 256-byte message buffer, cut to fit.
 #if defined(__MINGW32__)

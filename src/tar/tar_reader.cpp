@@ -20,6 +20,7 @@ struct TarContext {
     char message[kMessageSize] = {};
     TarEntry current;
     int64_t packageSize = 0;
+    unsigned long loadCode = 0;  // a load that failed: the failing step's code
     int32_t imageSize = 0;
     plat::FileImage image;
     const unsigned char* cursor = nullptr;  // the header block read last
@@ -122,6 +123,7 @@ TarLoad load_image(TarContext* c) noexcept {
     if (e) {
         TarFormat(c->message, "TarLoadMemoryImage:fread error: %d, %s", e,
                   plat::error_text_or_null(e));
+        c->loadCode = plat::win32_from_crt(e);
         return TarLoad::ReadError;
     }
     c->cursor = c->image.data();
@@ -141,8 +143,6 @@ void TarFormat(char* message, const char* fmt, ...) noexcept {
     if (n < 0) message[0] = '\0';
 }
 
-const char* TarErrorText(int number) noexcept { return plat::error_text(number); }
-
 TarContextPtr TarCreate() noexcept { return TarContextPtr(try_make<TarContext>().release()); }
 
 void TarDestroy(TarContext* c) noexcept {
@@ -150,9 +150,13 @@ void TarDestroy(TarContext* c) noexcept {
     std::unique_ptr<TarContext> owned(c);
 }
 
-TarLoad TarOpen(TarContext* c, const char* path) noexcept {
-    if (int e = c->stream.open(path)) {
+namespace {
+
+TarLoad open_and_load(TarContext* c, const char* path) noexcept {
+    if (const plat::CallResult r = c->stream.open(path); !r.ok()) {
+        const int e = r.error;
         TarFormat(c->message, "open:\"%s\" failed:(%d) %s", path, e, plat::error_text_or_null(e));
+        c->loadCode = r.code;
         return e == plat::kENOENT ? TarLoad::Missing : TarLoad::CannotOpen;
     }
     // Anything but a regular file (a FIFO, a device, a directory) could block the read
@@ -164,6 +168,7 @@ TarLoad TarOpen(TarContext* c, const char* path) noexcept {
     }
     if (int e = c->stream.size(&c->packageSize)) {
         TarFormat(c->message, "TarLoadMemoryImage:fstat(%s) %d %s", path, e, plat::error_text_or_null(e));
+        c->loadCode = plat::win32_from_crt(e);
         c->stream = plat::InFile();
         return TarLoad::ReadError;
     }
@@ -197,9 +202,26 @@ TarLoad TarOpen(TarContext* c, const char* path) noexcept {
     return TarLoad::NoHeader;
 }
 
-bool TarCouldNotLoad(TarLoad load) noexcept {
-    return load != TarLoad::Loaded && load != TarLoad::NoHeader && load != TarLoad::RefusedType;
+}  // namespace
+
+TarLoad TarOpen(TarContext* c, const char* path) noexcept {
+    const TarLoad load = open_and_load(c, path);
+    switch (load) {
+        case TarLoad::Loaded: c->loadCode = 0; break;
+        case TarLoad::Missing: c->loadCode = plat::win32::kFileNotFound; break;
+        case TarLoad::NotAFile: c->loadCode = plat::win32::kAccessDenied; break;
+        case TarLoad::NoMemory: c->loadCode = plat::win32::kNotEnoughMemory; break;
+        case TarLoad::TooLarge: c->loadCode = plat::win32::kFileTooLarge; break;
+        // Read while another program wrote it: what Windows says of a file in use.
+        case TarLoad::Changed: c->loadCode = plat::win32::kSharingViolation; break;
+        case TarLoad::CannotOpen:
+        case TarLoad::ReadError: break;  // the failing call's, kept as it failed
+        default: c->loadCode = plat::win32::kInvalidData; break;
+    }
+    return load;
 }
+
+unsigned long TarLoadCode(const TarContext* c) noexcept { return c->loadCode; }
 
 int64_t TarPackageSize(const TarContext* c) noexcept { return c->packageSize; }
 
@@ -218,10 +240,6 @@ TarStep TarNext(TarContext* c) noexcept {
     }
     c->cursor += move;
     return read_header(c);
-}
-
-bool TarAtEnd(const TarContext* c) noexcept {
-    return c->ended || c->current.name[0] == '\0' || remaining(c) < kBlock;
 }
 
 const TarEntry& TarCurrent(const TarContext* c) noexcept { return c->current; }

@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!content.empty()) write_all(s.file, content);
 
     check_read(section.c_str(), key.c_str(), s.file);
-    const bool ok = qm::plat::ini_write(section.c_str(), key.c_str(), value.c_str(), s.file.c_str());
+    const bool ok = qm::plat::ini_write(section.c_str(), key.c_str(), value.c_str(), s.file.c_str()).ok();
     only_the_file(s.dir);
     struct stat st;
     const bool exists = stat(s.file.c_str(), &st) == 0;

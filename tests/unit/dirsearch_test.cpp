@@ -18,7 +18,7 @@ namespace {
 std::vector<std::string> search(const std::string& pattern) {
     std::vector<std::string> names;
     qm::plat::DirSearch s;
-    if (s.first(pattern.c_str())) {
+    if (s.first(pattern.c_str()).ok()) {
         do names.push_back(s.name());
         while (s.next());
         EXPECT_TRUE(s.close());
@@ -43,9 +43,9 @@ TEST(DirSearch, YieldsMatchingFilesAndDirectories) {
 TEST(DirSearch, NothingMatchingOrNoDirectoryStartsNoSearch) {
     TempDir t;
     qm::plat::DirSearch s;
-    EXPECT_FALSE(s.first((t / "*.none").string().c_str()));
+    EXPECT_FALSE(s.first((t / "*.none").string().c_str()).ok());
     EXPECT_FALSE(s.close()) << "a search that never started cannot be closed";
-    EXPECT_FALSE(s.first((t / "absent\\*.*").string().c_str()));
+    EXPECT_FALSE(s.first((t / "absent\\*.*").string().c_str()).ok());
 }
 
 TEST(DirSearch, ReportsDirectories) {
@@ -53,9 +53,9 @@ TEST(DirSearch, ReportsDirectories) {
     std::filesystem::create_directory(t / "dir");
     qm::test::write_file(t / "file", "");
     qm::plat::DirSearch s;
-    ASSERT_TRUE(s.first((t / "dir").string().c_str()));
+    ASSERT_TRUE(s.first((t / "dir").string().c_str()).ok());
     EXPECT_TRUE(s.is_dir());
-    ASSERT_TRUE(s.first((t / "file").string().c_str()));
+    ASSERT_TRUE(s.first((t / "file").string().c_str()).ok());
     EXPECT_FALSE(s.is_dir());
 }
 
@@ -75,7 +75,7 @@ TEST(DirSearch, LinksCountAsWhatTheyPointTo) {
     } cases[] = {{"dir", true}, {"file", false}, {"to-dir", true}, {"to-file", false}, {"dangling", false}};
     for (const auto& k : cases) {
         qm::plat::DirSearch s;
-        ASSERT_TRUE(s.first((t / k.name).string().c_str())) << k.name;
+        ASSERT_TRUE(s.first((t / k.name).string().c_str()).ok()) << k.name;
         EXPECT_EQ(s.is_dir(), k.is_dir) << k.name;
     }
 }
@@ -88,7 +88,7 @@ TEST(DirSearchTest, YieldsMatchingFilesAndDirectoriesByFullName) {
     qm::test::write_file(t / "three.dat", "3");
     std::filesystem::create_directories(t / "sub.txt");
     qm::plat::DirSearch s;
-    ASSERT_TRUE(s.first(".\\*.txt"));
+    ASSERT_TRUE(s.first(".\\*.txt").ok());
     std::set<std::string> names;
     int dirs = 0;
     do {
@@ -98,7 +98,7 @@ TEST(DirSearchTest, YieldsMatchingFilesAndDirectoriesByFullName) {
     EXPECT_TRUE(s.close());
     EXPECT_EQ(names, (std::set<std::string>{"One.TXT", "sub.txt", "two.txt"}));
     EXPECT_EQ(dirs, 1);
-    EXPECT_FALSE(s.first(".\\*.none"));
+    EXPECT_FALSE(s.first(".\\*.none").ok());
     EXPECT_FALSE(s.close()) << "nothing stays open when nothing matched";
 }
 

@@ -1,8 +1,10 @@
 // A disk that fills up in the middle of an expansion, injected at each step of writing
 // one member (creating the file, writing it, setting its time, putting it in place) and
 // at each member in turn: every file installed before is either still whole or whole in
-// its new version, the expansion stops at the failure with its message, and no
-// temporary file stays behind. Runs natively and under Wine; real_full_disk_test.cpp
+// its new version, the expansion stops at the failure with its message and leaves the
+// failing step's code as the last error, and no temporary file stays behind. The same
+// steps failing otherwise (no right, too many files open, a read-only volume) leave
+// their own codes, and so does each step of the guarded copy. Runs natively and under Wine; real_full_disk_test.cpp
 // does the same on a real full disk where it may mount one. Natively, the process is
 // also ended at every step of an update (and once by a real kill -9), and the next
 // expansion finds every file whole with its member's time and no temporary left.
@@ -18,6 +20,8 @@
 #include <tuple>
 #include <vector>
 
+#include "common/as_export.h"
+#include "fileutil/guarded_copy.h"
 #include "common/capture.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
@@ -27,6 +31,7 @@
 #include "platform/host.h"
 #include "platform/sys.h"
 #include "session/session.h"
+#include "session/status.h"
 
 namespace fs = std::filesystem;
 using qm::plat::fault::Op;
@@ -56,16 +61,10 @@ std::string package(const TempDir& t, const char* name, const TarBuilder& b) {
     return (t / name).string();
 }
 
-// The expansion as an export makes it, so that its last error is the one the script sees.
-// Its log goes beside the target, never to a shared default.
-void expand_as_export(const std::string& package, const std::string& target) {
-    const std::string log = target + ".log";
-    qm::plat::set_env("QUILLMAR_LOG", log.c_str());
-    {
-        const qm::session::Call call("ExpandPackage");
-        qm::packages::ExpandPackage(package.c_str(), target.c_str());
-    }
-    qm::plat::set_env("QUILLMAR_LOG", nullptr);
+// The expansion as an export makes it: the last error the script sees.
+unsigned long expand_as_export(const std::string& package, const std::string& target) {
+    return qm::test::last_error_of("ExpandPackage",
+                                   [&] { qm::packages::ExpandPackage(package.c_str(), target.c_str()); });
 }
 
 bool temporary_files_left(const fs::path& dir) {
@@ -89,7 +88,11 @@ const char* op_name(Op op) {
 // comes k-th: its message names it, and the promise is the same from there on. With four
 // the disk stays full once it is (a member that found no room beside others is written
 // again alone, and must find none then either).
-class FullDisk : public ::testing::TestWithParam<std::tuple<Op, int, int>> {
+// The step that fails, the member (or copied file, in the search's order) it fails for,
+// the threads, and the runtime error the step meets.
+using StepFailure = std::tuple<Op, int, int, int>;
+
+class FullDisk : public ::testing::TestWithParam<StepFailure> {
 protected:
     void SetUp() override {
         qm::plat::set_env("QUILLMAR_THREADS", std::to_string(std::get<2>(GetParam())).c_str());
@@ -98,15 +101,20 @@ protected:
         qm::plat::fault::disarm_all();
         qm::plat::set_env("QUILLMAR_THREADS", nullptr);
     }
+    void arm() const {
+        const auto [op, armed, threads, error] = GetParam();
+        qm::plat::fault::arm(op, armed, error, threads == 1 ? 1 : -1);
+    }
+    // What the export leaves as its last error: the failing step's code.
+    unsigned long step_code() const { return qm::session::code_from_crt(std::get<3>(GetParam())); }
     // The member the one message names, checked against the one the fault was armed for
     // where a single thread makes that certain.
     int failed_member(const std::vector<std::string>& shown) const {
-        const auto [op, armed, threads] = GetParam();
+        const auto [op, armed, threads, error] = GetParam();
+        const std::string rc = "\" failed. rc=" + std::to_string(error) + " " + qm::plat::error_text(error);
         int named = -1;
         for (int i = 0; i < kMembers && !shown.empty(); ++i)
-            if (shown[0].find(std::string("\"") + kNames[i] + "\" failed. rc=28 No space left on device") !=
-                std::string::npos)
-                named = i;
+            if (shown[0].find(std::string("\"") + kNames[i] + rc) != std::string::npos) named = i;
         EXPECT_NE(named, -1) << (shown.empty() ? "" : shown[0]);
         if (threads == 1 || op == Op::Rename) {
             EXPECT_EQ(named, armed) << shown[0];
@@ -117,7 +125,6 @@ protected:
 class FullDiskFresh : public FullDisk {};
 
 TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
-    const auto [op, armed, threads] = GetParam();
     TempDir t(false);
     const std::string target = (t / "nms").string();
     fs::create_directories(target);
@@ -125,12 +132,12 @@ TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
     qm::packages::ExpandPackage(package(t, "v1.pkg", version(false)).c_str(), target.c_str());
     ASSERT_TRUE(cap.shown().empty());
 
-    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC, threads == 1 ? 1 : -1);
-    expand_as_export(package(t, "v2.pkg", version(true)), target);
+    arm();
+    const unsigned long code = expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
 
     ASSERT_EQ(cap.shown().size(), 1u);
-    EXPECT_EQ(qm::plat::last_error(), qm::plat::win32::kDiskFull) << "the failing member's code";
+    EXPECT_EQ(code, step_code()) << "the failing member's code";
     const int failing = failed_member(cap.shown());
     for (int i = 0; i < kMembers; ++i) {
         const fs::path f = t / "nms" / kNames[i];
@@ -148,16 +155,15 @@ TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
 // A file that did not exist is staged without a name and given one only when complete:
 // a member the disk stopped leaves nothing at its name.
 TEST_P(FullDiskFresh, InstallLeavesNoHalfWrittenFile) {
-    const auto [op, armed, threads] = GetParam();
     TempDir t(false);
     const std::string target = (t / "nms").string();
     fs::create_directories(target);
     NotifyCapture cap;
-    qm::plat::fault::arm(op, armed, qm::plat::kENOSPC, threads == 1 ? 1 : -1);
-    expand_as_export(package(t, "v2.pkg", version(true)), target);
+    arm();
+    const unsigned long code = expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
     ASSERT_EQ(cap.shown().size(), 1u);
-    EXPECT_EQ(qm::plat::last_error(), qm::plat::win32::kDiskFull) << "the failing member's code";
+    EXPECT_EQ(code, step_code()) << "the failing member's code";
     const int failing = failed_member(cap.shown());
     for (int i = 0; i < kMembers; ++i) {
         const fs::path f = t / "nms" / kNames[i];
@@ -169,36 +175,100 @@ TEST_P(FullDiskFresh, InstallLeavesNoHalfWrittenFile) {
     EXPECT_FALSE(temporary_files_left(t.path()));
 }
 
-std::string case_name(const ::testing::TestParamInfo<std::tuple<Op, int, int>>& i) {
-    return std::string(op_name(std::get<0>(i.param))) + "AtMember" + std::to_string(std::get<1>(i.param)) + "With" +
-           std::to_string(std::get<2>(i.param)) + "Threads";
+// The guarded copy of the new versions over the old ones, failing at the same step of
+// one file: that file stays as it was, the copy goes on with the others, and the call's
+// last error is the failing step's code (a full disk's 112, never what a later call left).
+TEST_P(FullDisk, CopyKeepsTheFileItCouldNotReplaceAndLeavesTheStepsCode) {
+    const auto [op, armed, threads, error] = GetParam();
+    TempDir t(false);
+    for (int i = 0; i < kMembers; ++i) {
+        qm::test::write_file(t / "new" / std::to_string(i), new_text(i).substr(0, 9000));
+        qm::test::write_file(t / "old" / std::to_string(i), old_text(i));
+        qm::test::set_mtime(t / "new" / std::to_string(i), kNew);
+        qm::test::set_mtime(t / "old" / std::to_string(i), kOld);
+    }
+    arm();
+    const unsigned long code = qm::test::last_error_of("MyCopyFiles", [&] {
+        qm::fileutil::MyCopyFiles((t / "new").string().c_str(), (t / "old").string().c_str(), "*");
+    });
+    qm::plat::fault::disarm_all();
+    EXPECT_EQ(code, step_code());
+    int kept = 0;
+    for (int i = 0; i < kMembers; ++i) {
+        const std::string now = read_file(t / "old" / std::to_string(i));
+        kept += now == old_text(i);
+        if (now != old_text(i)) {
+            EXPECT_EQ(now, new_text(i).substr(0, 9000)) << i << ": whole in one version or the other";
+        }
+    }
+    EXPECT_GE(kept, 1);
+    if (threads == 1) {
+        EXPECT_EQ(kept, 1) << "the one copy whose step failed";
+    }
+    EXPECT_FALSE(temporary_files_left(t.path()));
 }
+
+std::string case_name(const ::testing::TestParamInfo<StepFailure>& i) {
+    return std::string(op_name(std::get<0>(i.param))) + "AtMember" + std::to_string(std::get<1>(i.param)) + "With" +
+           std::to_string(std::get<2>(i.param)) + "ThreadsError" + std::to_string(std::get<3>(i.param));
+}
+
+using qm::plat::kEACCES;
+using qm::plat::kEMFILE;
+using qm::plat::kENOSPC;
+using qm::plat::kEPERM;
+using qm::plat::kEROFS;
 
 INSTANTIATE_TEST_SUITE_P(EachStepAndMember, FullDisk,
                          ::testing::Combine(::testing::Values(Op::Create, Op::Write, Op::SetTime, Op::Rename),
-                                            ::testing::Range(0, kMembers), ::testing::Values(1, 4)),
+                                            ::testing::Range(0, kMembers), ::testing::Values(1, 4),
+                                            ::testing::Values(kENOSPC)),
+                         case_name);
+// Each step failing in its own way leaves its own code: 4 too many open files, 5 no
+// right, 19 a write-protected volume.
+INSTANTIATE_TEST_SUITE_P(EachStepItsOwnCode, FullDisk,
+                         ::testing::Values(StepFailure{Op::Create, 1, 1, kEMFILE}, StepFailure{Op::Write, 1, 1, kEACCES},
+                                           StepFailure{Op::SetTime, 1, 1, kEPERM}, StepFailure{Op::Rename, 1, 1, kEROFS},
+                                           StepFailure{Op::Create, 1, 4, kEMFILE}, StepFailure{Op::Rename, 1, 4, kEROFS}),
                          case_name);
 INSTANTIATE_TEST_SUITE_P(EachStepAndMember, FullDiskFresh,
                          ::testing::Combine(::testing::Values(Op::Create, Op::Write, Op::SetTime),
-                                            ::testing::Range(0, kMembers), ::testing::Values(1, 4)),
+                                            ::testing::Range(0, kMembers), ::testing::Values(1, 4),
+                                            ::testing::Values(kENOSPC)),
                          case_name);
 
-// Room that ran out only while members were staged side by side (their files took it) is
-// looked for again alone: that member and every one after it are written, nothing shown.
+// Room that ran out only while members were staged side by side (their files took it),
+// at staging or as the member took its name, is looked for again alone: that member and
+// every one after it are written, nothing shown, no failure left as the last error. The
+// same rule holds for the guarded copy's files.
+// The members' directories are there, so that every one of them is staged beside others.
 TEST(FullDiskBesideOthers, TheMemberIsWrittenAgainAlone) {
-    for (const Op op : {Op::Create, Op::Write, Op::SetTime}) {
-        TempDir t(false);
-        const std::string target = (t / "nms").string();
-        fs::create_directories(target);
-        NotifyCapture cap;
-        qm::plat::set_env("QUILLMAR_THREADS", "4");
-        qm::plat::fault::arm(op, 1, qm::plat::kENOSPC);
-        expand_as_export(package(t, "v2.pkg", version(true)), target);
-        qm::plat::fault::disarm_all();
-        qm::plat::set_env("QUILLMAR_THREADS", nullptr);
-        EXPECT_TRUE(cap.shown().empty()) << op_name(op) << ": " << (cap.shown().empty() ? "" : cap.shown()[0]);
-        for (int i = 0; i < kMembers; ++i) EXPECT_EQ(read_file(t / "nms" / kNames[i]), new_text(i)) << op_name(op);
-        EXPECT_FALSE(temporary_files_left(t.path())) << op_name(op);
+    for (const Op op : {Op::Create, Op::Write, Op::SetTime, Op::Rename}) {
+        for (const bool copy : {false, true}) {
+            const std::string what = std::string(op_name(op)) + (copy ? " copy" : " expansion");
+            TempDir t(false);
+            const std::string target = (t / "nms").string();
+            fs::create_directories(t / "nms/etc/dorva");
+            for (int i = 0; copy && i < kMembers; ++i) qm::test::write_file(t / "new" / std::to_string(i), new_text(i));
+            const std::string pkg = copy ? "" : package(t, "v2.pkg", version(true));
+            NotifyCapture cap;
+            qm::plat::set_env("QUILLMAR_THREADS", "4");
+            qm::plat::fault::arm(op, 1, qm::plat::kENOSPC);
+            const unsigned long code =
+                copy ? qm::test::last_error_of("MyCopyFiles",
+                                               [&] {
+                                                   qm::fileutil::MyCopyFiles((t / "new").string().c_str(),
+                                                                             target.c_str(), "*");
+                                               })
+                     : expand_as_export(pkg, target);
+            qm::plat::fault::disarm_all();
+            qm::plat::set_env("QUILLMAR_THREADS", nullptr);
+            EXPECT_EQ(code, 0u) << what;
+            EXPECT_TRUE(cap.shown().empty()) << what << ": " << (cap.shown().empty() ? "" : cap.shown()[0]);
+            for (int i = 0; i < kMembers; ++i)
+                EXPECT_EQ(read_file(t / "nms" / (copy ? std::to_string(i) : kNames[i])), new_text(i)) << what;
+            EXPECT_FALSE(temporary_files_left(t.path())) << what;
+        }
     }
 }
 

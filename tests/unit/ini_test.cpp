@@ -34,7 +34,7 @@ std::string read_key(const fs::path& file, const char* section, const char* key,
 }
 
 bool write_key(const fs::path& file, const char* section, const char* key, const char* value) {
-    return qm::plat::ini_write(section, key, value, file.string().c_str());
+    return qm::plat::ini_write(section, key, value, file.string().c_str()).ok();
 }
 
 struct ReadCase {
@@ -108,7 +108,9 @@ TEST(IniBareName, NamesAFileInTheWindowsDirectory) {
     setenv("WINDIR", t.str().c_str(), 1);
 #endif
     char windir[260];
-    ASSERT_GT(qm::plat::windows_dir(windir, sizeof windir), 0u);
+    unsigned length = 0;
+    ASSERT_TRUE(qm::plat::windows_dir(windir, sizeof windir, &length).ok());
+    ASSERT_GT(length, 0u);
     const std::string name = "qmtest-" + std::to_string(std::random_device{}()) + ".ini";
     const fs::path in_windir = fs::path(windir) / name;
     qm::test::write_file(in_windir, "[s]\r\nk=from windir\r\n");

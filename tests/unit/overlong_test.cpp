@@ -267,19 +267,25 @@ TEST(NmsrootAtLoad, ThreeHundredCharactersLogNowhere) {
     if (!dir.in_child()) {
         ASSERT_LT(base.size(), 200u);
         fs::create_directories(root.substr(0, 241));  // where a cut-short path would point
-        ASSERT_EQ(qm::plat::set_env("NMSROOT", root.c_str()), 1);
-        write_file(dir.path() / "s.txt", "older");
-        write_file(dir.path() / "d.txt", "newer");
-        qm::test::set_mtime(dir.path() / "s.txt", 1000000000);
-        qm::test::set_mtime(dir.path() / "d.txt", 1000000100);
+        ASSERT_TRUE(qm::plat::set_env("NMSROOT", root.c_str()).ok());
+        write_file(dir.path() / "s/f.txt", "older");
+        write_file(dir.path() / "d/f.txt", "newer");
+        qm::test::set_mtime(dir.path() / "s/f.txt", 1000000000);
+        qm::test::set_mtime(dir.path() / "d/f.txt", 1000000100);
     }
     EXPECT_EXIT(
         {
             const char* at_start = qm::plat::nmsroot_at_load();
             const bool seen = at_start && std::strlen(at_start) == 300;
-            const std::string s = (dir.path() / "s.txt").string();
-            const std::string d = (dir.path() / "d.txt").string();
-            const bool refused = qm::fileutil::GuardedCopyFile(s.c_str(), d.c_str()) == 0;
+            struct Refusal final : qm::fileutil::CopyObserver {
+                bool unlogged = false;
+                void entry(const qm::fileutil::CopyEvent& e) noexcept override {
+                    unlogged = e.outcome == qm::fileutil::CopyOutcome::RefusedUnlogged;
+                }
+            } refusal;
+            qm::fileutil::MyCopyFiles((dir.path() / "s").string().c_str(), (dir.path() / "d").string().c_str(),
+                                      "f.txt", &refusal);
+            const bool refused = refusal.unlogged;
             std::fprintf(stderr, "seen %d, refused %d", seen ? 1 : 0, refused ? 1 : 0);
             std::exit(0);
         },
@@ -287,7 +293,7 @@ TEST(NmsrootAtLoad, ThreeHundredCharactersLogNowhere) {
     qm::plat::set_env("NMSROOT", nullptr);
     for (const auto& e : fs::recursive_directory_iterator(dir.path()))
         EXPECT_NE(e.path().filename(), "kyinstall.log") << e.path();
-    EXPECT_EQ(read_file(dir.path() / "d.txt"), "newer");
+    EXPECT_EQ(read_file(dir.path() / "d/f.txt"), "newer");
 }
 
 // The environment takes what the platform takes, unchanged: natively any length; on

@@ -1,8 +1,9 @@
 // The ordered pipeline the expansion and the guarded copy run on: whatever the number of
 // threads, jobs are committed one at a time strictly in hand-out order, handed back in
 // that order, and a commit that answers false leaves every later job uncommitted (until
-// the caller resumes with nothing in flight). Runs natively, under ThreadSanitizer and
-// under Wine.
+// the caller resumes with nothing in flight); a job whose work found no room beside
+// others is done again alone, the later ones' work let go first. Runs natively, under
+// ThreadSanitizer and under Wine.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -78,6 +79,70 @@ TEST(Pipeline, CommitsInOrderOneAtATimeAndNothingAfterAHalt) {
             for (int i = 0; i < kJobs + extra; ++i) EXPECT_EQ(taken[i], i);
             EXPECT_FALSE(shared.overlapped) << threads;
         }
+    }
+}
+
+// A disk with room for one staged file: a job's work stages one (or finds no room), its
+// commit gives it its name (the room comes back once it is named, as on a disk where
+// the named files are accounted elsewhere), a dropped job lets its staged file go.
+struct Room {
+    std::atomic<int> staged{0};
+    std::vector<int> committed;  // in order, each with its work done
+    int failed_commits = 0;
+};
+
+struct RoomJob {
+    int index = -1;
+    bool holds = false;    // its staged file
+    bool no_room = false;  // its staging found none
+};
+
+void stage_in_room(RoomJob& j, void* context) noexcept {
+    auto& r = *static_cast<Room*>(context);
+    j.holds = r.staged.fetch_add(1) == 0;
+    if (!j.holds) r.staged.fetch_sub(1);
+    j.no_room = !j.holds;
+    volatile int spin = (j.index * 7919) % 3000;  // uneven, so that others stage meanwhile
+    while (spin > 0) spin = spin - 1;
+}
+
+bool name_in_room(RoomJob& j, void* context) noexcept {
+    auto& r = *static_cast<Room*>(context);
+    if (!j.holds) {
+        ++r.failed_commits;
+        return true;
+    }
+    r.committed.push_back(j.index);
+    j.holds = false;
+    r.staged.fetch_sub(1);
+    return true;
+}
+
+bool found_no_room(const RoomJob& j, void*) noexcept { return j.no_room; }
+
+void let_go(RoomJob& j, void* context) noexcept {
+    if (j.holds) static_cast<Room*>(context)->staged.fetch_sub(1);
+    j.holds = false;
+}
+
+TEST(Pipeline, AJobThatFoundNoRoomBesideOthersIsDoneAgainAloneAndSoAreTheLaterOnes) {
+    constexpr int kJobs = 200;
+    for (const unsigned threads : {1u, 2u, 4u}) {
+        Room room;
+        {
+            qm::plat::Pipeline<RoomJob> p(threads, &stage_in_room, &room, &name_in_room, &found_no_room, &let_go);
+            for (int i = 0; i < kJobs; ++i) {
+                if (p.full()) (void)p.take();
+                p.next() = RoomJob{i};
+                p.give();
+            }
+            while (!p.empty()) (void)p.take();
+        }
+        // One after another, each job finds the room free: so does each one here.
+        EXPECT_EQ(room.failed_commits, 0) << threads;
+        ASSERT_EQ(room.committed.size(), static_cast<size_t>(kJobs)) << threads;
+        for (int i = 0; i < kJobs; ++i) EXPECT_EQ(room.committed[i], i) << threads;
+        EXPECT_EQ(room.staged.load(), 0) << threads << ": every staged file named or let go";
     }
 }
 

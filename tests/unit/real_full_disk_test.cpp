@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/as_export.h"
 #include "common/capture.h"
 #include "common/small_disk.h"
 #include "common/tar_builder.h"
@@ -114,7 +115,12 @@ TEST(RealFullDisk, GuardedCopyLeavesEachDestinationAsItWasOrWhole) {
     for (const char* f : {"s/big", "s/small"}) qm::test::set_mtime(t / f, kNew);
 
     disk.fill_leaving(64 * 1024);
-    EXPECT_EQ(qm::fileutil::MyCopyFiles((t / "s").string().c_str(), disk.str("d").c_str(), "*"), 1);
+    int found = 0;
+    const unsigned long code = qm::test::last_error_of("MyCopyFiles", [&] {
+        found = qm::fileutil::MyCopyFiles((t / "s").string().c_str(), disk.str("d").c_str(), "*");
+    });
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(code, qm::plat::win32::kDiskFull) << "the failing write's own code";
     EXPECT_EQ(read_file(disk / "d/big"), "the installed big file");
     EXPECT_EQ(qm::test::get_mtime(disk / "d/big"), kOld);
     EXPECT_EQ(read_file(disk / "d/small"), std::string(5000, 's'));
@@ -133,7 +139,7 @@ TEST(RealFullDisk, IniWriteLeavesTheIniAsItWas) {
     write_file(t / "nms/bin/rzgatewy.ini", shipped + "NewKey=1\r\n");
 
     disk.fill_leaving(0);
-    EXPECT_FALSE(qm::plat::ini_write("SERVICES", "CurrentService", "1", disk.str("win/rzgatewy.ini").c_str()));
+    EXPECT_FALSE(qm::plat::ini_write("SERVICES", "CurrentService", "1", disk.str("win/rzgatewy.ini").c_str()).ok());
     EXPECT_EQ(read_file(disk / "win/rzgatewy.ini"), shipped);
     EXPECT_FALSE(disk.temporary_files_left());
 

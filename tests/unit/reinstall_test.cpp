@@ -31,7 +31,7 @@ protected:
         Names out;
         qm::plat::DirSearch s;
         const std::string pattern = (devices() / "*.mfs").string();
-        if (s.first(pattern.c_str())) do {
+        if (s.first(pattern.c_str()).ok()) do {
                 out.emplace_back(s.name());
             } while (s.next());
         return out;

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "authoring/author.h"
+#include "common/as_export.h"
 #include "common/capture.h"
 #include "common/removal_cases.h"
 #include "common/temp_dir.h"
 #include "packages/remove.h"
 #include "platform/host.h"
-#include "session/session.h"
 
 using namespace qm::packages;
 using qm::test::TempDir;
@@ -47,11 +47,9 @@ TEST(Remove, EveryRowOfThePlanIsBorneOutByTheRemoval) {
 
         qm::test::NotifyCapture cap;
         int result = 0;
-        {
-            const qm::session::Call call("RemovePackage");
-            result = RemovePackage(package.c_str(), target.string().c_str());
-        }
-        EXPECT_EQ(qm::plat::last_error(), plan.last_error) << k.what;
+        const unsigned long code = qm::test::last_error_of(
+            "RemovePackage", [&] { result = RemovePackage(package.c_str(), target.string().c_str()); });
+        EXPECT_EQ(code, plan.last_error) << k.what;
         EXPECT_EQ(result, plan.result) << k.what;
         fs::current_path(t.path());
         for (const std::string& d :
@@ -69,11 +67,12 @@ TEST(Remove, NothingIsRemovedFromWhereverTheCurrentDirectoryIs) {
     qm::test::write_bytes(t / "p.pkg", qm::test::removal_package(k).bytes());
     fs::current_path(t / "target");
     const auto before = qm::test::tree_state(t.path());
-    {
-        const qm::session::Call call("RemovePackage");
-        EXPECT_EQ(RemovePackage((t / "p.pkg").string().c_str(), (t / "none").string().c_str()), -1);
-    }
-    EXPECT_EQ(qm::plat::last_error(), win32::kFileNotFound);
+    int result = 0;
+    const unsigned long code = qm::test::last_error_of("RemovePackage", [&] {
+        result = RemovePackage((t / "p.pkg").string().c_str(), (t / "none").string().c_str());
+    });
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(code, win32::kFileNotFound);
     EXPECT_EQ(qm::test::tree_state(t.path()), before);
 }
 

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "common/as_export.h"
 #include "common/capture.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
@@ -58,7 +59,16 @@ struct SessionEnv {
         qm::session::set_log_refusal_sink(nullptr);
     }
     std::string text() const { return slurp(log); }
+    // The last error the last call left, as its line in the log says.
+    unsigned long last_error() const { return qm::test::last_error_in_log(log); }
 };
+
+qm::session::Status failure(unsigned long code, const char* text = "") {
+    qm::session::Status st;
+    st.code = code;
+    std::snprintf(st.message, sizeof st.message, "%s", text);
+    return st;
+}
 
 TEST(Session, TheModeIsOnForAValueOrForAProcessNobodySees) {
     struct Case {
@@ -90,20 +100,19 @@ TEST(Session, TheVariableIsReadLiveAtEachCall) {
 
 TEST(Session, TheCallLeavesItsLineAndTheFirstFailureAsLastError) {
     SessionEnv env("1");
-    qm::plat::set_last_error(77);
     {
         const Call c("Probe", "a\tb", static_cast<const char*>(nullptr), 3);
         qm::session::note("first %s", "note\nwith a line end");
-        qm::session::fail(win32::kFileNotFound);
-        qm::session::fail(win32::kAccessDenied);
+        qm::session::report(failure(win32::kFileNotFound));
+        qm::session::report(failure(win32::kAccessDenied));
         c.result(7);
     }
-    EXPECT_EQ(qm::plat::last_error(), win32::kFileNotFound);
+    EXPECT_EQ(env.last_error(), win32::kFileNotFound);
     {
         const Call c("Clean");
         c.result("text");
     }
-    EXPECT_EQ(qm::plat::last_error(), 0u) << "a call that failed nothing clears what was there";
+    EXPECT_EQ(env.last_error(), 0u) << "a call that failed nothing leaves none";
     const std::string log = env.text();
     EXPECT_NE(log.find(" Probe: first note<0A>with a line end\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" Probe(\"a<09>b\", NULL, 3) = 7, last error 2 [unattended]\n"), std::string::npos) << log;
@@ -116,7 +125,7 @@ TEST(Session, ATextIsLoggedAndTheNotifierStillHearsIt) {
     qm::test::NotifyCapture capture;
     {
         const Call c("Boxed");
-        qm::session::show_error("ERROR: something");
+        qm::session::report(failure(win32::kInvalidData, "ERROR: something"));
     }
     ASSERT_EQ(capture.shown().size(), 1u);
     // The capture stands where the tool's stderr would: no box, so reported as such.
@@ -156,17 +165,22 @@ TEST(Session, TheLogIsOnlyTheCallersOwnFileAndNeverChangesACall) {
     for (const Case& c : cases) {
         const std::string at = (env.dir / c.name).string();
         if (c.plant) c.plant(at.c_str());
-        qm::plat::set_env("QUILLMAR_LOG", at.c_str());
         g_said.clear();
         qm::session::set_log_refusal_sink(&hear);
         qm::test::NotifyCapture capture;
-        for (int call = 0; call < 2; ++call) {
-            const Call q("Quiet");
-            qm::session::show_error("shown anyway");
-            qm::session::fail(win32::kInvalidData);
+        {
+            // An outer call (the tool's, around an operation) with a log that takes its
+            // line: the code the inner calls left reaches it, whatever became of their log.
+            qm::plat::set_env("QUILLMAR_LOG", env.log.c_str());
+            const Call outer("Outer");
+            qm::plat::set_env("QUILLMAR_LOG", at.c_str());
+            for (int call = 0; call < 2; ++call) {
+                const Call q("Quiet");
+                qm::session::report(failure(win32::kInvalidData, "shown anyway"));
+            }
         }
         EXPECT_EQ(capture.shown().size(), 2u) << c.name;
-        EXPECT_EQ(qm::plat::last_error(), win32::kInvalidData) << c.name;
+        EXPECT_EQ(env.last_error(), win32::kInvalidData) << c.name;
         EXPECT_TRUE(c.said ? g_said.size() == 1 && g_said[0].find(c.said) != std::string::npos : g_said.empty())
             << c.name << ": " << testing::PrintToString(g_said);
     }
@@ -217,7 +231,7 @@ TEST(Session, TheDialogsAnswerFromTheEnvironment) {
         const char* what = c.select ? c.select : "(unset)";
         EXPECT_EQ(r, c.result) << what;
         EXPECT_EQ(qm::test::read_list(), c.list) << what;
-        EXPECT_EQ(qm::plat::last_error(), c.error) << what;
+        EXPECT_EQ(env.last_error(), c.error) << what;
     }
     const std::string log = env.text();
     EXPECT_NE(log.find("SELECT names 1 item(s) the list dialog does not offer, ignored: \"nothere.pkg\"\n"), std::string::npos);
@@ -248,7 +262,7 @@ TEST(Session, TheDialogsAnswerFromTheEnvironment) {
         }
         EXPECT_EQ(r, f.result);
         EXPECT_EQ(qm::test::read_list(), f.list);
-        EXPECT_EQ(qm::plat::last_error(), f.result ? 0u : win32::kCancelled);
+        EXPECT_EQ(env.last_error(), f.result ? 0u : win32::kCancelled);
     }
 }
 
@@ -264,22 +278,22 @@ TEST(Session, AnExpansionAndARemovalReportTheirMembersAndAMissingPackage) {
         const Call c("ExpandPackage");
         qm::packages::ExpandPackage((env.dir / "p.pkg").string().c_str(), target.c_str());
     }
-    EXPECT_EQ(qm::plat::last_error(), 0u);
+    EXPECT_EQ(env.last_error(), 0u);
     {
         const Call c("ExpandPackage");
         qm::packages::ExpandPackage((env.dir / "none.pkg").string().c_str(), target.c_str());
     }
-    EXPECT_EQ(qm::plat::last_error(), win32::kFileNotFound);
+    EXPECT_EQ(env.last_error(), win32::kFileNotFound);
     {
         const Call c("GetManifestFile");
         qm::packages::GetManifestFile(nullptr, target.c_str());
     }
-    EXPECT_EQ(qm::plat::last_error(), win32::kInvalidParameter) << "a null package, and no crash";
+    EXPECT_EQ(env.last_error(), win32::kInvalidParameter) << "a null package, and no crash";
     {
         const Call c("RemovePackage");
         EXPECT_EQ(qm::packages::RemovePackage((env.dir / "p.pkg").string().c_str(), target.c_str()), 1);
     }
-    EXPECT_EQ(qm::plat::last_error(), 0u) << "a file the user changed is kept, and that is no failure";
+    EXPECT_EQ(env.last_error(), 0u) << "a file the user changed is kept, and that is no failure";
     const std::string log = env.text();
     EXPECT_NE(log.find("RemovePackage: kept \"d/old.txt\": other size: 4 bytes, the member's 1\n"), std::string::npos)
         << log;

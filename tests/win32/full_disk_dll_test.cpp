@@ -65,6 +65,24 @@ TEST_F(FullDiskDll, ExpansionKeepsEveryInstalledFileAndLeavesNoTemporary) {
     EXPECT_FALSE(disk.temporary_files_left());
 }
 
+// The copy that finds no room leaves the full disk's code for the script, as the
+// failing write gave it, whatever the calls after it (the temporary's removal) left.
+TEST_F(FullDiskDll, CopyThatFindsNoRoomLeavesTheDiskFullCode) {
+    const auto copy = exports().MyCopyFiles;
+    ASSERT_NE(copy, nullptr);
+    TempDir t(false);
+    write_file(t / "s/big", std::string(500000, 'n'));
+    write_file(disk / "d/big", "the installed big file");
+    qm::test::set_mtime(disk / "d/big", kOld);
+    qm::test::set_mtime(t / "s/big", kNew);
+    disk.fill_leaving(64 * 1024);
+    SetLastError(0);
+    EXPECT_EQ(copy((t / "s").string().c_str(), (disk / "d").string().c_str(), "*"), 1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(read_file(disk / "d/big"), "the installed big file");
+    EXPECT_FALSE(disk.temporary_files_left());
+}
+
 TEST_F(FullDiskDll, GatewayProgramIsKeptWhenItsVariantDoesNotFit) {
     const auto gateway = exports().ModifyGatewayFile;
     ASSERT_NE(gateway, nullptr);

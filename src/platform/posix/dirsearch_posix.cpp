@@ -36,17 +36,17 @@ bool fetch(DirSearchState& s, char (&name)[260], bool* is_dir) noexcept {
 
 }  // namespace
 
-bool DirSearch::first(const char* pattern) noexcept {
+CallResult DirSearch::first(const char* pattern) noexcept {
     state_.dir.reset();
     NativePath native(pattern);
-    if (!native.ok()) return false;
+    if (!native.ok()) return failed_with(FileStep::Search, kENAMETOOLONG);
     const char* full = native.c_str();
     const char* slash = std::strrchr(full, '/');
     char* dir = state_.dir_path;
     const size_t dir_size = sizeof state_.dir_path;
     if (slash) {
         const size_t dlen = static_cast<size_t>(slash - full);
-        if (dlen + 1 >= dir_size) return false;
+        if (dlen + 1 >= dir_size) return failed_with(FileStep::Search, kENAMETOOLONG);
         std::memcpy(dir, full, dlen);
         dir[dlen] = '\0';
         if (dlen == 0) std::snprintf(dir, dir_size, "/");
@@ -54,14 +54,15 @@ bool DirSearch::first(const char* pattern) noexcept {
         std::snprintf(dir, dir_size, ".");
     }
     const char* pat = slash ? slash + 1 : full;
-    if (std::strlen(pat) >= sizeof state_.pattern || pat[0] == '\0') return false;
+    // No name matches an empty pattern, nor one longer than any name.
+    if (std::strlen(pat) >= sizeof state_.pattern || pat[0] == '\0') return failed_with(FileStep::Search, kENOENT);
     std::snprintf(state_.pattern, sizeof state_.pattern, "%s", pat);
     DIR* d = ::opendir(dir);
-    if (!d) return false;
+    if (!d) return failed_now(FileStep::Search);
     state_.dir.reset(d);
-    if (fetch(state_, name_, &is_dir_)) return true;
+    if (fetch(state_, name_, &is_dir_)) return {};
     state_.dir.reset();  // nothing matched: as FindFirstFileA, no search stays open
-    return false;
+    return failed_with(FileStep::Search, kENOENT);
 }
 
 bool DirSearch::next() noexcept { return state_.dir && fetch(state_, name_, &is_dir_); }

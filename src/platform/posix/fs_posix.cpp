@@ -93,13 +93,13 @@ int change_dir(const char* path) noexcept {
 
 bool close_descriptor(int fd) noexcept { return ::close(fd) == 0; }
 
-int InFile::open(const char* path) noexcept {
+CallResult InFile::open(const char* path) noexcept {
     NativePath p(path);
-    if (!p.ok()) return kENAMETOOLONG;
+    if (!p.ok()) return failed_with(FileStep::Open, kENAMETOOLONG);
     int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return err();
+    if (fd < 0) return failed_now(FileStep::Open);
     fd_.reset(fd);
-    return 0;
+    return {};
 }
 
 bool InFile::is_regular() noexcept {

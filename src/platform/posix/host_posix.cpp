@@ -116,11 +116,4 @@ void local_time(char* out, size_t size) noexcept {
 
 void set_last_error(unsigned long code) noexcept { t_last_error = code; }
 
-unsigned long last_error() noexcept { return t_last_error; }
-
-unsigned long failed_call_error() noexcept {
-    const unsigned long code = errno != 0 ? win32_from_crt(from_native_errno(errno)) : 0;
-    return code != 0 ? code : win32::kGenFailure;
-}
-
 }  // namespace qm::plat

@@ -132,8 +132,8 @@ bool resolve(const char* file, char* out, size_t size) noexcept {
     const char* name = file;
     if (!std::strchr(file, '\\') && !std::strchr(file, '/')) {
         char windir[4096];
-        const unsigned n = windows_dir(windir, sizeof windir);
-        if (n == 0 || n >= sizeof windir) return false;
+        unsigned n = 0;
+        if (!windows_dir(windir, sizeof windir, &n).ok() || n == 0 || n >= sizeof windir) return false;
         const int m = std::snprintf(full, sizeof full, "%s/%s", windir, file);
         if (m < 0 || static_cast<size_t>(m) >= sizeof full) return false;
         name = full;
@@ -152,20 +152,22 @@ struct Contents {
     struct stat st {};
 };
 
-bool load(const char* path, Contents* c) noexcept {
-    if (::stat(path, &c->st) != 0) return errno == ENOENT;
-    if (!S_ISREG(c->st.st_mode)) return false;
+CallResult load(const char* path, Contents* c) noexcept {
+    if (::stat(path, &c->st) != 0) return errno == ENOENT ? CallResult{} : failed_now(FileStep::Open);
+    if (!S_ISREG(c->st.st_mode)) return failed_with(FileStep::Open, kEACCES);
     c->exists = true;
     InFile in;
+    if (const CallResult r = in.open(path); !r.ok()) return r;
     int64_t size = 0;
-    if (in.open(path) != 0 || in.size(&size) != 0) return false;
-    if (size < 0 || static_cast<uint64_t>(size) >= SIZE_MAX / 2) return false;
+    if (const int e = in.size(&size)) return failed_with(FileStep::Read, e);
+    if (size < 0 || static_cast<uint64_t>(size) >= SIZE_MAX / 2) return failed_with(FileStep::Read, kEFBIG);
     c->data = try_make_array<char>(static_cast<size_t>(size) + 1);
-    if (!c->data) return false;
-    if (size > 0 && in.read_exact(c->data.get(), static_cast<size_t>(size)) != 0) return false;
+    if (!c->data) return failed_with(FileStep::Read, kENOMEM);
+    if (size > 0)
+        if (const int e = in.read_exact(c->data.get(), static_cast<size_t>(size))) return failed_with(FileStep::Read, e);
     c->data[static_cast<size_t>(size)] = '\0';
     c->size = static_cast<size_t>(size);
-    return true;
+    return {};
 }
 
 // The text handed out for a value: one pair of enclosing quotes goes, then it is cut to
@@ -206,32 +208,32 @@ unsigned ini_read(const char* section, const char* key, const char* def, char* o
 
     char path[4096];
     Contents c;
-    if (!resolve(file, path, sizeof path) || !load(path, &c) || !c.exists)
+    if (!resolve(file, path, sizeof path) || !load(path, &c).ok() || !c.exists)
         return copy_value(d, out, size);
     const Where w = locate(c.data.get(), c.size, trim(section), trim(key));
     return copy_value(w.key && w.eq ? w.value : d, out, size);
 }
 
-bool ini_write(const char* section, const char* key, const char* value, const char* file) noexcept {
-    if (!section || !key || !value) return false;
+CallResult ini_write(const char* section, const char* key, const char* value, const char* file) noexcept {
+    if (!section || !key || !value) return failed_with(FileStep::Open, kEINVAL);
     const Text s = trim(section), k = trim(key);
     Text v = {value, std::strlen(value)};
     while (v.n > 0 && is_blank(*v.p)) ++v.p, --v.n;
     if (s.n == 0 || k.n == 0 || has_line_break(s) || has_line_break(k) || has_line_break(v) ||
         std::memchr(k.p, '=', k.n) || std::memchr(s.p, ']', s.n) || k.p[0] == '[')
-        return false;
+        return failed_with(FileStep::Open, kEINVAL);
 
     char path[4096];
-    if (!resolve(file, path, sizeof path)) return false;
+    if (!resolve(file, path, sizeof path)) return failed_with(FileStep::Open, kENAMETOOLONG);
     // A link is written through, so that it stays a link.
     char real[PATH_MAX];
     if (::realpath(path, real) && std::strlen(real) < sizeof path)
         std::snprintf(path, sizeof path, "%s", real);
     Contents c;
-    if (!load(path, &c)) return false;
+    if (const CallResult r = load(path, &c); !r.ok()) return r;
     // A read-only file is refused, as there; the owner-write bit stands for the read-only
     // attribute, so this holds for a privileged user too.
-    if (c.exists && ((c.st.st_mode & 0200) == 0 || ::access(path, W_OK) != 0)) return false;
+    if (c.exists && ((c.st.st_mode & 0200) == 0 || ::access(path, W_OK) != 0)) return failed_with(FileStep::Open, kEACCES);
 
     const char* d = c.exists ? c.data.get() : "";
     const size_t n = c.size;
@@ -243,7 +245,7 @@ bool ini_write(const char* section, const char* key, const char* value, const ch
     int count = 0;
     auto add = [&](const char* p, size_t len) { parts[count++] = {p, len}; };
     if (w.key && w.eq) {
-        if (w.value.n == v.n && std::memcmp(w.value.p, v.p, v.n) == 0) return true;  // no change
+        if (w.value.n == v.n && std::memcmp(w.value.p, v.p, v.n) == 0) return {};  // no change
         const char* at = w.eq + 1;
         while (at < d + w.key_line.end && (*at == ' ' || *at == '\t')) ++at;
         add(d, static_cast<size_t>(at - d));
@@ -279,10 +281,11 @@ bool ini_write(const char* section, const char* key, const char* value, const ch
 
     // A replaced file keeps its mode, owner and group; a new one gets the default.
     WholeFile out;
-    if (out.begin(path, c.exists ? WholeFile::Intent::Replace : WholeFile::Intent::New, nullptr) != 0) return false;
+    if (const int e = out.begin(path, c.exists ? WholeFile::Intent::Replace : WholeFile::Intent::New, nullptr))
+        return failed_with(FileStep::Create, e);
     for (int i = 0; i < count; ++i)
-        if (out.write(parts[i].p, parts[i].n) != 0) return false;
-    return out.commit(WholeFileEnd{}).ok();
+        if (const int e = out.write(parts[i].p, parts[i].n)) return failed_with(FileStep::Write, e);
+    return out.commit(WholeFileEnd{});
 }
 
 }  // namespace qm::plat

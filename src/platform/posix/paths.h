@@ -5,7 +5,13 @@
 
 #include <cstddef>
 
+#include "platform/errors.h"
+#include "platform/result.h"
+
 namespace qm::plat {
+
+// The failure of the system call that has just failed, as its errno says at once.
+inline CallResult failed_now(FileStep step) noexcept { return failed_with(step, last_crt_error()); }
 
 class NativePath {
 public:

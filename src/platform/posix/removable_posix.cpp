@@ -18,12 +18,8 @@ namespace qm::plat {
 
 namespace {
 
-RemovalError failure(int native) noexcept {
-    RemovalError r;
-    r.number = from_native_errno(native);
-    r.code = win32_from_crt(r.number);
-    return r;
-}
+// A failure the side decides itself, named by the system's number for it.
+CallResult failure(FileStep step, int native) noexcept { return failed_with(step, from_native_errno(native)); }
 
 // path's directory, opened without a link on the way (none: the current directory),
 // and its last component into name. False with errno set.
@@ -57,28 +53,28 @@ int at(const unique_fd& dir) noexcept { return dir ? dir.get() : AT_FDCWD; }
 
 }  // namespace
 
-RemovalError RemovableFile::open(const char* path) noexcept {
+CallResult RemovableFile::open(const char* path) noexcept {
     close();
     if (!open_parent(path, state_.dir, state_.name, sizeof state_.name)) {
         link_ = errno == ELOOP;  // a link on the way
-        return failure(errno);
+        return failed_now(FileStep::Open);
     }
     // Only a regular file is opened: opening a device or a FIFO may do something.
     struct stat st;
-    if (::fstatat(at(state_.dir), state_.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failure(errno);
+    if (::fstatat(at(state_.dir), state_.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed_now(FileStep::Open);
     link_ = S_ISLNK(st.st_mode);
-    if (link_) return failure(ELOOP);
+    if (link_) return failure(FileStep::Open, ELOOP);
     if (S_ISREG(st.st_mode)) {
         const int fd = ::openat(at(state_.dir), state_.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             link_ = errno == ELOOP;  // a link took the name meanwhile
-            return failure(errno);
+            return failed_now(FileStep::Open);
         }
         state_.file.reset(fd);
         if (::fstat(fd, &st) != 0) {
             const int e = errno;
             close();
-            return failure(e);
+            return failure(FileStep::Open, e);
         }
     }
     regular_ = S_ISREG(st.st_mode);
@@ -88,31 +84,31 @@ RemovalError RemovableFile::open(const char* path) noexcept {
     return {};
 }
 
-RemovalError RemovableFile::read_exact(void* buffer, size_t size) noexcept {
+CallResult RemovableFile::read_exact(void* buffer, size_t size) noexcept {
     auto* p = static_cast<char*>(buffer);
     while (size > 0) {
         const ssize_t n = ::read(state_.file.get(), p, size);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return failure(errno);
-        if (n == 0) return failure(EIO);
+        if (n < 0) return failed_now(FileStep::Read);
+        if (n == 0) return failure(FileStep::Read, EIO);
         p += n;
         size -= static_cast<size_t>(n);
     }
     return {};
 }
 
-RemovalError RemovableFile::remove() noexcept {
-    RemovalError r;
+CallResult RemovableFile::remove() noexcept {
+    CallResult r;
     struct stat held, named;
     if (!state_.file) {
-        r = failure(EBADF);
+        r = failure(FileStep::Remove, EBADF);
     } else if (::fstat(state_.file.get(), &held) != 0 ||
                ::fstatat(at(state_.dir), state_.name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
-        r = failure(errno);
+        r = failed_now(FileStep::Remove);
     } else if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
-        r = failure(EEXIST);  // another file has the name now: it is not ours to delete
+        r = failure(FileStep::Remove, EEXIST);  // another file has the name now: it is not ours to delete
     } else if (::unlinkat(at(state_.dir), state_.name, 0) != 0) {
-        r = failure(errno);
+        r = failed_now(FileStep::Remove);
     }
     close();
     return r;
@@ -125,14 +121,15 @@ void RemovableFile::close() noexcept {
     size_ = mtime_ = 0;
 }
 
-RemovalError remove_empty_directory(const char* path) noexcept {
+CallResult remove_empty_directory(const char* path) noexcept {
     unique_fd dir;
     char name[256];
-    if (!open_parent(path, dir, name, sizeof name)) return failure(errno);
+    if (!open_parent(path, dir, name, sizeof name)) return failed_now(FileStep::Remove);
     struct stat st;
-    if (::fstatat(at(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failure(errno);
-    if (!S_ISDIR(st.st_mode)) return failure(ENOTDIR);
-    if (::unlinkat(at(dir), name, AT_REMOVEDIR) != 0) return failure(errno == EEXIST ? ENOTEMPTY : errno);
+    if (::fstatat(at(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed_now(FileStep::Remove);
+    if (!S_ISDIR(st.st_mode)) return failure(FileStep::Remove, ENOTDIR);
+    if (::unlinkat(at(dir), name, AT_REMOVEDIR) != 0)
+        return errno == EEXIST ? failure(FileStep::Remove, ENOTEMPTY) : failed_now(FileStep::Remove);
     return {};
 }
 

@@ -10,13 +10,13 @@
 
 namespace qm::plat {
 
-int set_env(const char* name, const char* value) noexcept {
-    if (!name || !*name || std::strchr(name, '=')) return 0;
-    if (!value) return ::unsetenv(name) == 0 ? 1 : 0;
-    return ::setenv(name, value, 1) == 0 ? 1 : 0;
+CallResult set_env(const char* name, const char* value) noexcept {
+    if (!name || !*name || std::strchr(name, '=')) return failed_with(FileStep::None, kEINVAL);
+    const int r = value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    return r == 0 ? CallResult{} : failed_now(FileStep::None);
 }
 
-unsigned windows_dir(char* out, size_t size) noexcept {
+CallResult windows_dir(char* out, size_t size, unsigned* length) noexcept {
     char buf[4096];
     const char* w = std::getenv("WINDIR");
     if (w && *w) {
@@ -29,19 +29,21 @@ unsigned windows_dir(char* out, size_t size) noexcept {
         ::mkdir(buf, 0777);
     }
     const size_t n = std::strlen(buf);
-    if (n + 1 > size) return static_cast<unsigned>(n + 1);
-    std::memcpy(out, buf, n + 1);
-    return static_cast<unsigned>(n);
+    *length = static_cast<unsigned>(n + 1 > size ? n + 1 : n);
+    if (n + 1 <= size) std::memcpy(out, buf, n + 1);
+    return {};
 }
 
-unsigned short_path(const char* path, char* out, size_t size) noexcept {
+CallResult short_path(const char* path, char* out, size_t size, unsigned* length) noexcept {
+    *length = 0;
     NativePath p(path);
+    if (!p.ok()) return failed_with(FileStep::None, kENAMETOOLONG);
     struct stat st;
-    if (!p.ok() || ::stat(p.c_str(), &st) != 0) return 0;
+    if (::stat(p.c_str(), &st) != 0) return failed_now(FileStep::None);
     const size_t n = std::strlen(path);
-    if (n + 1 > size) return static_cast<unsigned>(n + 1);
-    std::memcpy(out, path, n + 1);
-    return static_cast<unsigned>(n);
+    *length = static_cast<unsigned>(n + 1 > size ? n + 1 : n);
+    if (n + 1 <= size) std::memcpy(out, path, n + 1);
+    return {};
 }
 
 }  // namespace qm::plat

@@ -9,6 +9,7 @@
 
 #include "platform/dialog_ids.h"
 #include "platform/dirsearch.h"
+#include "platform/posix/paths.h"
 #include "platform/stand_in/memory_list_box.h"
 #include "platform/unique_handle.h"
 
@@ -112,9 +113,13 @@ using Stream = unique_stream;
 // The controlling terminal, for reading and for writing; both empty without one.
 struct Terminal {
     Stream in, out;
+    CallResult opened;  // why there is none
     Terminal() noexcept {
         unique_fd fd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-        if (!fd) return;
+        if (!fd) {
+            opened = failed_now(FileStep::Open);
+            return;
+        }
         unique_fd fd2(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
         // Each stream owns its descriptor once it exists.
         in.reset(::fdopen(fd.get(), "r"));
@@ -146,7 +151,7 @@ bool choose_package_files_on(FILE* in, FILE* out, const char* dir, char* selecti
     }
     MemoryListBox list;
     DirSearch search;
-    if (search.first("*.pkg")) {
+    if (search.first("*.pkg").ok()) {
         do {
             if (!search.is_dir() && !std::strchr(search.name(), ' ')) list.add(search.name());
         } while (search.next());
@@ -187,10 +192,11 @@ bool choose_package_files_on(FILE* in, FILE* out, const char* dir, char* selecti
     return true;
 }
 
-int show_list_dialog(void*, ListDialogLogic& logic) noexcept {
+ListDialogAnswer show_list_dialog(void*, ListDialogLogic& logic) noexcept {
     Terminal tty;
-    if (!tty.ok()) return -1;  // no terminal: the dialog cannot be shown
-    return run_list_dialog_on(tty.in.get(), tty.out.get(), logic);
+    // No terminal: the dialog cannot be shown.
+    if (!tty.ok()) return {-1, tty.opened.ok() ? failed_with(FileStep::Open, kEBADF) : tty.opened};
+    return {run_list_dialog_on(tty.in.get(), tty.out.get(), logic), CallResult{}};
 }
 
 bool choose_package_files(void*, char* selection, size_t size) noexcept {

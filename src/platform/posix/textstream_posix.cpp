@@ -25,29 +25,32 @@ void remove_trailing_eof_mark(int fd) noexcept {
     if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last == 0x1A) (void)::ftruncate(fd, st.st_size - 1);
 }
 
-// The descriptor of path opened with flags, or an empty one; a directory never opens
-// as a text, as on Windows.
-unique_fd open_text_file(const char* path, int flags) noexcept {
-    if (!path) return unique_fd();
+// The descriptor of path opened with flags into fd; a directory never opens as a text,
+// as on Windows.
+CallResult open_text_file(const char* path, int flags, unique_fd* fd) noexcept {
+    if (!path) return failed_with(FileStep::Open, kEINVAL);
     NativePath p(path);
-    if (!p.ok()) return unique_fd();
-    unique_fd fd(::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!p.ok()) return failed_with(FileStep::Open, kENAMETOOLONG);
+    fd->reset(::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!*fd) return failed_now(FileStep::Open);
     struct stat st;
-    if (fd && (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))) fd.reset();
-    return fd;
+    if (::fstat(fd->get(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
+    fd->reset();
+    return failed_with(FileStep::Open, kEACCES);
 }
 
 }  // namespace
 
-bool TextIn::open(const char* path) noexcept {
+CallResult TextIn::open(const char* path) noexcept {
     stream_.reset();
     state_.eof = false;
-    unique_fd fd = open_text_file(path, O_RDONLY);
-    FILE* f = fd ? ::fdopen(fd.get(), "r") : nullptr;
-    if (!f) return false;
+    unique_fd fd;
+    if (const CallResult r = open_text_file(path, O_RDONLY, &fd); !r.ok()) return r;
+    FILE* f = ::fdopen(fd.get(), "r");
+    if (!f) return failed_now(FileStep::Open);
     fd.release();
     stream_.reset(f);
-    return true;
+    return {};
 }
 
 size_t TextIn::read(char* buffer, size_t size) noexcept {
@@ -78,16 +81,16 @@ size_t TextIn::read(char* buffer, size_t size) noexcept {
 bool TextIn::eof() const noexcept { return state_.eof; }
 bool TextIn::identity(FileId* out) const noexcept { return identity_of(stream_.get(), out); }
 
-bool TextAppend::open(const char* path) noexcept {
+CallResult TextAppend::open(const char* path) noexcept {
     stream_.reset();
-    unique_fd fd = open_text_file(path, O_RDWR | O_APPEND | O_CREAT);
-    if (!fd) return false;
+    unique_fd fd;
+    if (const CallResult r = open_text_file(path, O_RDWR | O_APPEND | O_CREAT, &fd); !r.ok()) return r;
     remove_trailing_eof_mark(fd.get());
     FILE* f = ::fdopen(fd.get(), "a+");
-    if (!f) return false;
+    if (!f) return failed_now(FileStep::Open);
     fd.release();
     stream_.reset(f);
-    return true;
+    return {};
 }
 
 bool TextAppend::identity(FileId* out) const noexcept { return identity_of(stream_.get(), out); }

@@ -310,7 +310,7 @@ int WholeFile::write(const void* data, size_t size) noexcept {
     return write_fully(handles_.file.get(), static_cast<const char*>(data), size);
 }
 
-WholeFileResult WholeFile::settle(bool replacing) noexcept {
+CallResult WholeFile::settle(bool replacing) noexcept {
     const int fd = handles_.file.get();
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
     const WholeFileEnd& end = end_;
@@ -328,7 +328,7 @@ WholeFileResult WholeFile::settle(bool replacing) noexcept {
     if (known_mode >= 0) {
         cur.st_mode = static_cast<mode_t>(known_mode);
     } else {
-        if (::fstat(fd, &cur) != 0) return fail(WholeFileStep::Mode, err());
+        if (::fstat(fd, &cur) != 0) return fail(FileStep::Mode, err());
         if (shared && unnamed_ && !fallback_ && !timed_)
             shared->new_mode.store(static_cast<int>(cur.st_mode & 07777), std::memory_order_relaxed);
     }
@@ -352,12 +352,12 @@ WholeFileResult WholeFile::settle(bool replacing) noexcept {
     }
     // A change of owner clears the set-id bits: the mode goes on after it.
     if ((want != (cur.st_mode & 07777) || have_old) && ::fchmod(fd, want) != 0)
-        return fail(WholeFileStep::Mode, err());
+        return fail(FileStep::Mode, err());
 
     // A file staged once already (a new file whose name was taken, now replacing what
     // took it) has its times.
     if (end.times_kind != WholeFileEnd::Times::Keep && !timed_) {
-        if (int e = fault::check(fault::Op::SetTime)) return fail(WholeFileStep::Time, e);
+        if (int e = fault::check(fault::Op::SetTime)) return fail(FileStep::Time, e);
         struct timespec ts[2];
         if (end.times_kind == WholeFileEnd::Times::Seconds) {
             ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(end.seconds);
@@ -366,30 +366,30 @@ WholeFileResult WholeFile::settle(bool replacing) noexcept {
             ts[0] = from_filetime(end.times.access);
             ts[1] = from_filetime(end.times.write);
         }
-        if (::futimens(fd, ts) != 0) return fail(WholeFileStep::Time, err());
+        if (::futimens(fd, ts) != 0) return fail(FileStep::Time, err());
     }
     timed_ = true;
 
     // The content reaches the disk before it takes an old file's place (or, named from
     // the start, before the temporary becomes the file).
-    if ((replacing || fallback_) && ::fsync(fd) != 0) return fail(WholeFileStep::Write, err());
+    if ((replacing || fallback_) && ::fsync(fd) != 0) return fail(FileStep::Write, err());
     return {};
 }
 
-WholeFileResult WholeFile::name_new() noexcept {
+CallResult WholeFile::name_new() noexcept {
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
     const int e = unnamed_ ? link_unnamed(handles_.file.get(), dir_fd, as_named(path_, handles_.dir), scope_)
                            : rename_new(dir_fd, as_named(temp_, handles_.dir), as_named(path_, handles_.dir));
-    if (e == EEXIST) return {WholeFileStep::Place, kEEXIST};  // the content stays for publish_replacing
-    if (e != 0) return fail(WholeFileStep::Place, err(e));
+    if (e == EEXIST) return failed_with(FileStep::Place, kEEXIST);  // the content stays for publish_replacing
+    if (e != 0) return fail(FileStep::Place, err(e));
     unnamed_ = temp_named_ = false;
     const int closed = handles_.file.reset() ? 0 : err();
     discard();
-    if (closed != 0) return {WholeFileStep::Write, closed};
+    if (closed != 0) return failed_with(FileStep::Write, closed);
     return {};
 }
 
-WholeFileResult WholeFile::name_replacing() noexcept {
+CallResult WholeFile::name_replacing() noexcept {
     const int fd = handles_.file.get();
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
     if (unnamed_) {
@@ -398,22 +398,22 @@ WholeFileResult WholeFile::name_replacing() noexcept {
         (void)::flock(fd, LOCK_EX | LOCK_NB);
         int e = EEXIST;
         for (unsigned k = 0; k < 16 && e == EEXIST; ++k) {
-            if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return fail(WholeFileStep::Place, kENAMETOOLONG);
+            if (!whole_file_temp_name(path_, k, temp_, sizeof temp_)) return fail(FileStep::Place, kENAMETOOLONG);
             const char* name = as_named(temp_, handles_.dir);
             e = link_unnamed(fd, dir_fd, name, scope_);
             if (e == EEXIST && remove_if_stale(dir_fd, name)) e = link_unnamed(fd, dir_fd, name, scope_);
         }
-        if (e != 0) return fail(WholeFileStep::Place, err(e));
+        if (e != 0) return fail(FileStep::Place, err(e));
         unnamed_ = false;
         temp_named_ = true;
     }
     if (::renameat(dir_fd, as_named(temp_, handles_.dir), dir_fd, as_named(path_, handles_.dir)) != 0)
-        return fail(WholeFileStep::Place, err());
+        return fail(FileStep::Place, err());
     temp_named_ = false;
     flush_directory(handles_.dir, path_);
     const int closed = handles_.file.reset() ? 0 : err();
     discard();
-    if (closed != 0) return {WholeFileStep::Write, closed};
+    if (closed != 0) return failed_with(FileStep::Write, closed);
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/dirsearch.h"
+#include "platform/win32/errmap.h"
 
 namespace qm::plat {
 
@@ -13,14 +14,14 @@ void copy_entry(const WIN32_FIND_DATAA& d, char* name, size_t size, bool* is_dir
 }
 }  // namespace
 
-bool DirSearch::first(const char* pattern) noexcept {
+CallResult DirSearch::first(const char* pattern) noexcept {
     state_.find.reset();
     WIN32_FIND_DATAA d;
     HANDLE h = FindFirstFileA(pattern, &d);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE) return failed_now(FileStep::Search);
     state_.find.reset(h);
     copy_entry(d, name_, sizeof name_, &is_dir_);
-    return true;
+    return {};
 }
 
 bool DirSearch::next() noexcept {

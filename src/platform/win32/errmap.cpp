@@ -61,4 +61,10 @@ int crt_error_from_win32(unsigned long code) noexcept {
 
 int last_win32_error() noexcept { return crt_error_from_win32(GetLastError()); }
 
+CallResult failed_with_code(FileStep step, unsigned long code) noexcept {
+    return CallResult{step, crt_error_from_win32(code), code != 0 ? code : ERROR_GEN_FAILURE};
+}
+
+CallResult failed_now(FileStep step) noexcept { return failed_with_code(step, GetLastError()); }
+
 }  // namespace qm::plat

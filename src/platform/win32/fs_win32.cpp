@@ -96,11 +96,17 @@ int change_dir(const char* path) noexcept { return ::_chdir(path) == 0 ? 0 : err
 
 bool close_descriptor(int fd) noexcept { return ::_close(fd) == 0; }
 
-int InFile::open(const char* path) noexcept {
+CallResult InFile::open(const char* path) noexcept {
     int fd = ::_open(path, _O_RDONLY | _O_BINARY);
-    if (fd < 0) return err();
+    if (fd < 0) {
+        // The runtime's number for the message, and the system's own code that the open
+        // met (a sharing violation is a refused access to the runtime).
+        const int e = err();
+        const DWORD code = GetLastError();
+        return CallResult{FileStep::Open, e, code != 0 ? code : win32_from_crt(e)};
+    }
     fd_.reset(fd);
-    return 0;
+    return {};
 }
 
 bool InFile::is_regular() noexcept {

@@ -152,11 +152,4 @@ void local_time(char* out, size_t size) noexcept {
 
 void set_last_error(unsigned long code) noexcept { SetLastError(code); }
 
-unsigned long last_error() noexcept { return GetLastError(); }
-
-unsigned long failed_call_error() noexcept {
-    const DWORD code = GetLastError();
-    return code != 0 ? code : win32::kGenFailure;
-}
-
 }  // namespace qm::plat

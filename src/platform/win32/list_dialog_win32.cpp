@@ -4,6 +4,7 @@
 
 #include "platform/dialog_ids.h"
 #include "platform/dialogs.h"
+#include "platform/win32/errmap.h"
 
 namespace qm::plat {
 
@@ -97,14 +98,15 @@ INT_PTR CALLBACK PackageSelectionDialogProc(HWND dialog, UINT message, WPARAM wp
     }
 }
 
-int show_list_dialog(void* owner, ListDialogLogic& logic) noexcept {
+ListDialogAnswer show_list_dialog(void* owner, ListDialogLogic& logic) noexcept {
     // The template is looked up under the library's file name: loaded under any other
     // name, the library shows no dialog (and never one of the host program's templates).
     HMODULE module = GetModuleHandleA(QM_DLL_FILE);
-    if (!module) return -1;
+    if (!module) return {-1, failed_now(FileStep::Open)};
     const INT_PTR r = DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_PACKAGE_SELECTION), static_cast<HWND>(owner),
                                       PackageSelectionDialogProc, reinterpret_cast<LPARAM>(&logic));
-    return static_cast<int>(r);
+    const CallResult failed = r == -1 ? failed_now(FileStep::Open) : CallResult{};
+    return {static_cast<int>(r), failed};
 }
 
 }  // namespace qm::plat

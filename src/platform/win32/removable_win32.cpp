@@ -15,15 +15,6 @@ namespace qm::plat {
 
 namespace {
 
-RemovalError failure(DWORD code) noexcept {
-    RemovalError r;
-    r.code = code != 0 ? code : win32::kGenFailure;
-    r.number = crt_error_from_win32(r.code);
-    return r;
-}
-
-RemovalError last_failure() noexcept { return failure(GetLastError()); }
-
 HANDLE open_as_itself(const char* path, DWORD access) noexcept {
     return CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -31,7 +22,7 @@ HANDLE open_as_itself(const char* path, DWORD access) noexcept {
 
 }  // namespace
 
-RemovalError RemovableFile::open(const char* path) noexcept {
+CallResult RemovableFile::open(const char* path) noexcept {
     close();
     HANDLE h = open_as_itself(path, GENERIC_READ | DELETE);
     if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
@@ -39,18 +30,18 @@ RemovalError RemovableFile::open(const char* path) noexcept {
         // fails as the delete does.
         h = open_as_itself(path, GENERIC_READ);
     }
-    if (h == INVALID_HANDLE_VALUE) return last_failure();
+    if (h == INVALID_HANDLE_VALUE) return failed_now(FileStep::Open);
     state_.file.reset(h);
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) {
-        const RemovalError r = last_failure();
+        const CallResult r = failed_now(FileStep::Open);
         close();
         return r;
     }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         close();
         link_ = true;
-        return failure(ERROR_CANT_ACCESS_FILE);
+        return failed_with_code(FileStep::Open, ERROR_CANT_ACCESS_FILE);
     }
     regular_ = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileType(h) == FILE_TYPE_DISK;
     read_only_ = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -60,32 +51,29 @@ RemovalError RemovableFile::open(const char* path) noexcept {
     PathStat st;
     if (const int e = path_stat(path, &st)) {
         close();
-        RemovalError r;
-        r.number = e;
-        r.code = win32_from_crt(e);
-        return r;
+        return failed_with(FileStep::Open, e);
     }
     mtime_ = st.mtime;
     return {};
 }
 
-RemovalError RemovableFile::read_exact(void* buffer, size_t size) noexcept {
+CallResult RemovableFile::read_exact(void* buffer, size_t size) noexcept {
     auto* p = static_cast<char*>(buffer);
     while (size > 0) {
         const DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
         DWORD got = 0;
-        if (!ReadFile(state_.file.get(), p, want, &got, nullptr)) return last_failure();
-        if (got == 0) return failure(ERROR_HANDLE_EOF);
+        if (!ReadFile(state_.file.get(), p, want, &got, nullptr)) return failed_now(FileStep::Read);
+        if (got == 0) return failed_with_code(FileStep::Read, ERROR_HANDLE_EOF);
         p += got;
         size -= got;
     }
     return {};
 }
 
-RemovalError RemovableFile::remove() noexcept {
-    const RemovalError r =
-        !state_.file ? failure(ERROR_INVALID_HANDLE)
-                     : set_delete_pending(state_.file.get(), true) ? RemovalError{} : last_failure();
+CallResult RemovableFile::remove() noexcept {
+    const CallResult r = !state_.file ? failed_with_code(FileStep::Remove, ERROR_INVALID_HANDLE)
+                         : set_delete_pending(state_.file.get(), true) ? CallResult{}
+                                                                       : failed_now(FileStep::Remove);
     close();  // the file goes with its last handle
     return r;
 }
@@ -96,13 +84,13 @@ void RemovableFile::close() noexcept {
     size_ = mtime_ = 0;
 }
 
-RemovalError remove_empty_directory(const char* path) noexcept {
+CallResult remove_empty_directory(const char* path) noexcept {
     const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return last_failure();
+    if (attributes == INVALID_FILE_ATTRIBUTES) return failed_now(FileStep::Remove);
     // RemoveDirectoryA would remove a junction itself: one is never the package's.
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return failure(ERROR_DIRECTORY);
-    return RemoveDirectoryA(path) ? RemovalError{} : last_failure();
+        return failed_with_code(FileStep::Remove, ERROR_DIRECTORY);
+    return RemoveDirectoryA(path) ? CallResult{} : failed_now(FileStep::Remove);
 }
 
 }  // namespace qm::plat

@@ -5,8 +5,9 @@
 #pragma once
 
 #include <atomic>
-
 #include <cstdint>
+#include <mutex>
+#include <unordered_set>
 
 #include "platform/unique_handle.h"
 
@@ -51,8 +52,13 @@ struct WholeFileHandles {
     Handle handle = no_handle();
 };
 
-// A whole-file scope's side: nothing, since every file is named by its path.
-struct WholeFileScopeState {};
+// A whole-file scope's side: the temporaries its replacements have handed to the system
+// to be put in place (by a hash of the path). No handle of theirs is open then, so they
+// would pass for what an ended run left: no other write of the scope removes one.
+struct WholeFileScopeState {
+    std::mutex mutex;
+    std::unordered_set<uint64_t> handed_over;
+};
 
 // A file opened to be removed is one handle, with the right to delete it.
 struct RemovableFileState {

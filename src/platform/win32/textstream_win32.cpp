@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include "platform/errors.h"
 #include "platform/textstream.h"
+#include "platform/win32/errmap.h"
 
 namespace qm::plat {
 
@@ -32,29 +34,31 @@ void remove_trailing_eof_mark(int fd) noexcept {
 
 }  // namespace
 
-bool TextIn::open(const char* path) noexcept {
-    stream_.reset(path ? std::fopen(path, "r") : nullptr);
-    return static_cast<bool>(stream_);
+CallResult TextIn::open(const char* path) noexcept {
+    stream_.reset();
+    if (!path) return failed_with(FileStep::Open, kEINVAL);
+    stream_.reset(std::fopen(path, "r"));
+    return stream_ ? CallResult{} : failed_now(FileStep::Open);
 }
 
 size_t TextIn::read(char* buffer, size_t size) noexcept { return std::fread(buffer, 1, size, stream_.get()); }
 bool TextIn::eof() const noexcept { return std::feof(stream_.get()) != 0; }
 bool TextIn::identity(FileId* out) const noexcept { return identity_of(stream_.get(), out); }
 
-bool TextAppend::open(const char* path) noexcept {
+CallResult TextAppend::open(const char* path) noexcept {
     stream_.reset();
-    if (!path) return false;
+    if (!path) return failed_with(FileStep::Open, kEINVAL);
     // Opened in binary mode first (so the runtime's own handling of the mark cannot run
     // a second time), then switched to text mode for the stream.
     unique_fd fd(_sopen(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE));
-    if (!fd) return false;
+    if (!fd) return failed_now(FileStep::Open);
     remove_trailing_eof_mark(fd.get());
     _setmode(fd.get(), _O_TEXT);
     // The stream owns the descriptor once it exists.
     stream_.reset(_fdopen(fd.get(), "a+"));
-    if (!stream_) return false;
+    if (!stream_) return failed_now(FileStep::Open);
     fd.release();
-    return true;
+    return {};
 }
 
 bool TextAppend::identity(FileId* out) const noexcept { return identity_of(stream_.get(), out); }

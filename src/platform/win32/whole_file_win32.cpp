@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "platform/errors.h"
 #include "platform/fault.h"
@@ -59,6 +60,58 @@ bool remove_if_stale(const char* temp) noexcept {
     set_attributes_on(h.get(), FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
     return set_delete_pending(h.get(), true);  // gone once closed
 }
+
+// The key of a temporary's path in its scope, as the file system compares names: "/" as
+// "\", letters without regard to case (FNV-1a).
+uint64_t temp_key(const char* temp) noexcept {
+    uint64_t h = 14695981039346656037ull;
+    for (const char* q = temp; *q; ++q) {
+        char c = *q == '/' ? '\\' : *q;
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return h;
+}
+
+// remove_if_stale, but for a temporary another write of the same scope has handed over
+// to be put in place: that one belongs to a run still going, though nobody holds it.
+bool remove_if_stale_in(WholeFileScope* scope, const char* temp) noexcept {
+    if (!scope) return remove_if_stale(temp);
+    WholeFileScopeState& s = scope->side();
+    const std::lock_guard<std::mutex> hold(s.mutex);
+    if (s.handed_over.count(temp_key(temp))) return false;
+    return remove_if_stale(temp);
+}
+
+// A temporary closed to be put in place by the system, known to its scope as handed over
+// for as long as this lives. Marked before the temporary's handle is closed: a write that
+// finds it then either meets the handle or the mark. Without memory for the mark, the
+// write goes on unmarked, as one without a scope does.
+class HandedOver {
+public:
+    HandedOver(WholeFileScope* scope, const char* temp) noexcept : scope_(scope), key_(temp_key(temp)) {
+        if (!scope_) return;
+        WholeFileScopeState& s = scope_->side();
+        const std::lock_guard<std::mutex> hold(s.mutex);
+        try {
+            marked_ = s.handed_over.insert(key_).second;
+        } catch (...) {
+        }
+    }
+    ~HandedOver() {
+        if (!marked_) return;
+        WholeFileScopeState& s = scope_->side();
+        const std::lock_guard<std::mutex> hold(s.mutex);
+        s.handed_over.erase(key_);
+    }
+    HandedOver(const HandedOver&) = delete;
+    HandedOver& operator=(const HandedOver&) = delete;
+
+private:
+    WholeFileScope* scope_;
+    uint64_t key_;
+    bool marked_ = false;
+};
 
 // The times of end onto the open file: through the runtime's conversion (as utime) or
 // exactly.
@@ -135,7 +188,7 @@ int WholeFile::open_side(const char* path, Intent intent, WholeFileScope* scope,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h != INVALID_HANDLE_VALUE) break;
             if (!exists_error(GetLastError())) return last_win32_error();
-            if (!remove_if_stale(temp_)) break;
+            if (!remove_if_stale_in(scope, temp_)) break;
         }
     }
     if (h == INVALID_HANDLE_VALUE) return kEEXIST;
@@ -156,55 +209,58 @@ int WholeFile::write(const void* data, size_t size) noexcept {
     return write_handle(handles_.handle, static_cast<const char*>(data), size);
 }
 
-WholeFileResult WholeFile::settle(bool replacing) noexcept {
+CallResult WholeFile::settle(bool replacing) noexcept {
     const HANDLE h = handles_.handle;
     if (!timed_) {
-        if (int e = apply_times(handles_.file.get(), h, end_)) return fail(WholeFileStep::Time, e);
+        if (int e = apply_times(handles_.file.get(), h, end_)) return fail(FileStep::Time, e);
         timed_ = true;
     }
     if (!replacing) {
         // The runtime's chmod would only set or clear the read-only attribute, and the
         // reset to normal attributes that follows it clears it again: the attributes
         // alone leave the same file.
-        if (!set_attributes_on(h, end_attributes(end_))) return fail(WholeFileStep::Mode, last_win32_error());
+        if (!set_attributes_on(h, end_attributes(end_))) return fail(FileStep::Mode, last_win32_error());
         return {};
     }
     // The end's attributes go on after ReplaceFileA, which gives the replacement the
     // replaced file's: a new file staged with them, now replacing, sheds them first.
     // The content reaches the disk before it takes the old file's place.
-    if (staged_ && !set_attributes_on(h, FILE_ATTRIBUTE_NORMAL)) return fail(WholeFileStep::Mode, last_win32_error());
-    if (!FlushFileBuffers(h)) return fail(WholeFileStep::Write, last_win32_error());
+    if (staged_ && !set_attributes_on(h, FILE_ATTRIBUTE_NORMAL)) return fail(FileStep::Mode, last_win32_error());
+    if (!FlushFileBuffers(h)) return fail(FileStep::Write, last_win32_error());
     return {};
 }
 
-WholeFileResult WholeFile::name_new() noexcept {
+CallResult WholeFile::name_new() noexcept {
     const HANDLE h = handles_.handle;
-    if (!set_delete_pending(h, false)) return fail(WholeFileStep::Place, last_win32_error());
+    if (!set_delete_pending(h, false)) return fail(FileStep::Place, last_win32_error());
     if (!rename_open_file(h, path_)) {
         const DWORD code = GetLastError();
         // Marked again: the content stays, unnamed, for publish_replacing.
         (void)set_delete_pending(h, true);
-        if (exists_error(code)) return {WholeFileStep::Place, kEEXIST};
-        return fail(WholeFileStep::Place, crt_error_from_win32(code));
+        if (exists_error(code)) return failed_with(FileStep::Place, kEEXIST);
+        return fail(FileStep::Place, crt_error_from_win32(code));
     }
     temp_named_ = false;
     const bool closed = handles_.file.reset();
     const int close_error = closed ? 0 : last_crt_error();
     handles_.handle = no_handle();
     discard();
-    if (!closed) return {WholeFileStep::Write, close_error};
+    if (!closed) return failed_with(FileStep::Write, close_error);
     return {};
 }
 
-WholeFileResult WholeFile::name_replacing() noexcept {
-    if (!set_delete_pending(handles_.handle, false)) return fail(WholeFileStep::Place, last_win32_error());
+CallResult WholeFile::name_replacing() noexcept {
+    if (!set_delete_pending(handles_.handle, false)) return fail(FileStep::Place, last_win32_error());
     temp_named_ = true;  // from here on a name of its own until it is put in place
+    // Closed for ReplaceFileA, which opens it exclusively: until it is in place (or gone),
+    // the scope's other writes of the name leave it alone.
+    const HandedOver handed_over(scope_, temp_);
     const bool closed = handles_.file.reset();
     handles_.handle = no_handle();
     if (!closed) {
         const int e = last_crt_error();
         discard();
-        return {WholeFileStep::Write, e};
+        return failed_with(FileStep::Write, e);
     }
 
     // The old content goes to a name of ours while it is replaced, where Wine's own
@@ -222,7 +278,7 @@ WholeFileResult WholeFile::name_replacing() noexcept {
     const bool full = np > 0 && np < sizeof full_path && nt > 0 && nt < sizeof full_temp;
     const bool full_backed = full && nb > 0 && nb < sizeof full_backup;
     if (full) keep_letter_case(full_path, sizeof full_path);
-    WholeFileResult r;
+    CallResult r;
     if (ReplaceFileA(full ? full_path : path_, full ? full_temp : temp_, full_backed ? full_backup : nullptr,
                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         temp_named_ = false;
@@ -231,7 +287,7 @@ WholeFileResult WholeFile::name_replacing() noexcept {
         if (MoveFileExA(temp_, path_, 0))
             temp_named_ = false;
         else
-            r = {WholeFileStep::Place, last_win32_error()};
+            r = failed_with(FileStep::Place, last_win32_error());
     } else {
         r = write_in_place();
     }
@@ -240,7 +296,7 @@ WholeFileResult WholeFile::name_replacing() noexcept {
     discard();  // the temporary, where it is left
     if (!r.ok()) return r;
     // The attributes the end asks for, which the replaced file's replaced.
-    if (!SetFileAttributesA(path_, end_attributes(end_))) return {WholeFileStep::Mode, last_win32_error()};
+    if (!SetFileAttributesA(path_, end_attributes(end_))) return failed_with(FileStep::Mode, last_win32_error());
     return r;
 }
 
@@ -248,14 +304,14 @@ WholeFileResult WholeFile::name_replacing() noexcept {
 // still be opened for writing (its holder shares writing), the complete content goes
 // into it in place; otherwise it stays as it was, and the error is that open's, the one
 // the runtime's "wb" gives.
-WholeFileResult WholeFile::write_in_place() noexcept {
+CallResult WholeFile::write_in_place() noexcept {
     const WholeFileEnd& end = end_;
     unique_handle old_own(CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!old_own) return {WholeFileStep::Place, last_win32_error()};
+    if (!old_own) return failed_with(FileStep::Place, last_win32_error());
     const HANDLE old = old_own.get();
     const unique_fd old_fd(::_open_osfhandle(reinterpret_cast<intptr_t>(old), _O_BINARY | _O_WRONLY));
-    if (!old_fd) return {WholeFileStep::Place, kEMFILE};
+    if (!old_fd) return failed_with(FileStep::Place, kEMFILE);
     (void)old_own.release();  // old_fd closes it now
     const unique_handle source(
         CreateFileA(temp_, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -277,10 +333,10 @@ WholeFileResult WholeFile::write_in_place() noexcept {
         e = write_handle(old, buffer, got);
     }
     if (!e && (!SetFilePointerEx(old, size, nullptr, FILE_BEGIN) || !SetEndOfFile(old))) e = last_win32_error();
-    WholeFileResult r{e ? WholeFileStep::Write : WholeFileStep::None, e};
+    CallResult r = e ? failed_with(FileStep::Write, e) : CallResult{};
     if (!e) {
-        if (int te = apply_times(old_fd.get(), old, end)) r = {WholeFileStep::Time, te};
-        else if (!FlushFileBuffers(old)) r = {WholeFileStep::Write, last_win32_error()};
+        if (int te = apply_times(old_fd.get(), old, end)) r = failed_with(FileStep::Time, te);
+        else if (!FlushFileBuffers(old)) r = failed_with(FileStep::Write, last_win32_error());
     }
     return r;
 }
