@@ -5,7 +5,9 @@
 
 namespace qm::plat::fault {
 
-enum class Op { Write, Create, Rename, SetTime, Alloc, Read, Count_ };
+// Journal: each write of an expansion's journal (its creation, each change of its state,
+// its removal); Remove: a file of the library's own let go (a backup, a staged file).
+enum class Op { Write, Create, Rename, SetTime, Journal, Remove, Alloc, Read, Count_ };
 
 // The call of kind op after `pass` more successful ones fails with `error`; it stays
 // failing for `times` calls (-1: until disarmed).

@@ -25,6 +25,7 @@ constexpr unsigned long kWriteProtect = 19;      // ERROR_WRITE_PROTECT
 constexpr unsigned long kWriteFault = 29;        // ERROR_WRITE_FAULT
 constexpr unsigned long kReadFault = 30;         // ERROR_READ_FAULT
 constexpr unsigned long kGenFailure = 31;        // ERROR_GEN_FAILURE
+constexpr unsigned long kSharingViolation = 32;  // ERROR_SHARING_VIOLATION
 constexpr unsigned long kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 constexpr unsigned long kDiskFull = 112;         // ERROR_DISK_FULL
 constexpr unsigned long kDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY

@@ -73,6 +73,11 @@ struct WholeFileHandles {
     int dir = -1;  // own_dir's or shared_dir's; -1: names as given
 };
 
+// A journal is held as a descriptor, locked.
+struct JournalFileState {
+    unique_fd file;
+};
+
 // A text read stops at a 0x1A, which the C runtime here does not do.
 struct TextInState {
     bool eof = false;  // the end of the file, or a 0x1A

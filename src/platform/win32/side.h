@@ -54,6 +54,11 @@ struct WholeFileHandles {
 // A whole-file scope's side: nothing, since every file is named by its path.
 struct WholeFileScopeState {};
 
+// A journal is held open without sharing.
+struct JournalFileState {
+    unique_handle file;
+};
+
 // The C runtime here ends a text read at a 0x1A itself.
 struct TextInState {};
 
