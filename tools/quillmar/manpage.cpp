@@ -46,6 +46,8 @@ const Variable kVariables[] = {
                      "quillmar.log in the temporary folder."},
     {"QUILLMAR_SELECT", "the answer to the package selection list: all, or names separated by ;."},
     {"QUILLMAR_PACKAGES", "the answer to the package file choice: paths separated by ;."},
+    {"QUILLMAR_WHOLE_PACKAGE", "1 (any value but empty or 0, blanks around it dropped) expands a package whole "
+                               "or not at all, as expand --whole does."},
     {"NMSROOT", "the folder of the install log kyinstall.log, where the copy command notes each "
                 "file it refused (the current directory when unset)."},
 };
