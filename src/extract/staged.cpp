@@ -167,10 +167,11 @@ bool undo_staged(const StagedMember& m, const char* tag, bool committing, plat::
     return true;
 }
 
-bool finish_staged(const StagedMember& m, const char* tag) noexcept {
+bool finish_staged(const StagedMember& m, const char* tag, bool look_at_way) noexcept {
     if (m.kind != Kind::Replace) return true;
     char backup[kNameSize + 64];
-    return backup_path(m, tag, backup, sizeof backup) && plat::remove_ours(backup).ok();
+    return backup_path(m, tag, backup, sizeof backup) && !(look_at_way && link_on_way(m)) &&
+           plat::remove_ours(backup).ok();
 }
 
 }  // namespace qm::extract

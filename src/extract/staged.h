@@ -51,8 +51,9 @@ Extraction commit_staged(const StagedMember& m, const char* tag, plat::WholeFile
 // directory that holds what others put there is left, and counts as undone.
 bool undo_staged(const StagedMember& m, const char* tag, bool committing, plat::WholeFileScope* scope) noexcept;
 
-// Once every member is committed: the backup of a replaced file let go (and a staged file
-// that is somehow left). True when nothing of ours is left.
-bool finish_staged(const StagedMember& m, const char* tag) noexcept;
+// Once every member is committed: the backup of a replaced file let go. True when
+// nothing of ours is left. look_at_way: not through a link on the way (a later call,
+// for which the way may have changed since the commit).
+bool finish_staged(const StagedMember& m, const char* tag, bool look_at_way) noexcept;
 
 }  // namespace qm::extract

@@ -480,7 +480,7 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
     }
     bool finished = true;
     for (const StagedMember& m : members)
-        if (!extract::finish_staged(m, tag)) finished = false;
+        if (!extract::finish_staged(m, tag, false)) finished = false;
     if (finished) (void)journal.remove();
     std::snprintf(w.outcome, sizeof w.outcome, "%s",
                   finished ? "every member given its name"
@@ -530,7 +530,7 @@ Recovery recover_journal(const char* target, session::Status& st) noexcept {
                 break;
             case JournalState::Committed:
                 for (const StagedMember& m : j.members)
-                    if (!extract::finish_staged(m, j.tag)) ok = false;
+                    if (!extract::finish_staged(m, j.tag, true)) ok = false;
                 break;
         }
         if (!ok) {
