@@ -543,12 +543,12 @@ Recovery recover_journal(const char* target, session::Status& st) noexcept {
     }
     (void)journal.remove();
     const bool finished = j.state == JournalState::Committed;
-    session::note("an expansion into \"%s\" ended early, %s: %s (%zu member(s))", shown(target),
+    session::note("an expansion into \"%s\" ended early, %s: %s (%llu member(s))", shown(target),
                   j.state == JournalState::Staging      ? "while staging"
                   : j.state == JournalState::Committing ? "while giving the members their names"
                                                         : "after its last name",
                   finished ? "finished, its backups let go" : "undone, the target as it was before it",
-                  j.members.size());
+                  static_cast<unsigned long long>(j.members.size()));
     return finished ? Recovery::Finished : Recovery::Undone;
 }
 
