@@ -15,6 +15,7 @@
 #include "common/as_export.h"
 #include "common/capture.h"
 #include "common/ended_at_step.h"
+#include "common/file_hold.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "common/tree_snapshot.h"
@@ -91,7 +92,6 @@ void expect_new_version(const fs::path& target, const std::string& when) {
         EXPECT_EQ(read_file(target / kFiles[i]), text_of(i, true)) << kFiles[i] << " " << when;
         EXPECT_EQ(qm::test::get_mtime(target / kFiles[i]), kNew) << kFiles[i] << " " << when;
     }
-    EXPECT_EQ(read_file(target / "etc/dorva/user.cfg"), "mine") << when;
 }
 
 enum class Failing { Stage, CommitNew, CommitReplace, Journal };
@@ -132,6 +132,7 @@ TEST_P(Transaction, AFailingStepLeavesTheTargetAsItWas) {
     EXPECT_EQ(expand_as_export(v2, target), 0u);
     EXPECT_TRUE(cap.shown().empty()) << cap.shown()[0];
     expect_new_version(target, kind);
+    EXPECT_EQ(read_file(fs::path(target) / "etc/dorva/user.cfg"), "mine") << kind;
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStepAtFirstMiddleAndLast, Transaction,
@@ -246,6 +247,72 @@ TEST_P(EarlyStops, WholeNothingIsWrittenDefaultTheMembersBefore) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachKind, EarlyStops, ::testing::ValuesIn(early_stops()));
+
+// A journal found in the target: one another call holds is left alone (a whole package
+// is refused, the default mode goes on beside it); one that is not ours, or not whole,
+// stops either mode and stays.
+struct FoundJournal {
+    const char* what;
+    const char* content;  // null: a link to a journal elsewhere (POSIX)
+    bool held;
+    std::string whole_text;  // "%T" stands for the target
+    unsigned long code;
+    bool default_goes_on;
+};
+
+class JournalInTheTarget : public ::testing::TestWithParam<FoundJournal> {};
+
+TEST_P(JournalInTheTarget, IsLeftAloneOrStopsTheExpansion) {
+    const FoundJournal& row = GetParam();
+    TempDir t(false);
+    const std::string pkg = write_package(t, "v2.pkg", version(true));
+    for (const bool whole : {true, false}) {
+        const fs::path target = t / (whole ? "whole" : "default");
+        const fs::path journal = target / ".qm\x7fjournal";
+        fs::create_directories(target);
+        if (row.content) {
+            qm::test::write_file(journal, row.content);
+        } else {
+            qm::test::write_file(t / "elsewhere", "quillmar journal 1\nstate c\ntag 0000\nend\n");
+            fs::create_symlink(t / "elsewhere", journal);
+        }
+        const qm::test::FileHold hold(journal, row.held);
+        NotifyCapture cap;
+        const unsigned long code = qm::test::last_error_of("ExpandPackage", [&] {
+            qm::packages::ExpandPackageObserved(pkg.c_str(), target.string().c_str(), nullptr, nullptr, whole);
+        });
+        EXPECT_TRUE(fs::exists(fs::symlink_status(journal))) << row.what << ": it stays";
+        if (!whole && row.default_goes_on) {
+            EXPECT_EQ(code, 0u) << row.what;
+            expect_new_version(target, row.what);
+            continue;
+        }
+        std::string text = row.whole_text;
+        if (const size_t at = text.find("%T"); at != std::string::npos) text.replace(at, 2, target.string());
+        EXPECT_EQ(code, row.code) << row.what;
+        ASSERT_EQ(cap.shown().size(), 1u) << row.what;
+        EXPECT_EQ(cap.shown()[0], text);
+        EXPECT_FALSE(fs::exists(target / "a.txt")) << row.what;
+    }
+}
+
+std::vector<FoundJournal> found_journals() {
+    std::vector<FoundJournal> rows = {
+        {"held by another call", "quillmar journal 1\nstate s\ntag 0000\nend\n", true,
+         "ERROR: another expansion into \"%T\" is under way. Package not expanded.", 32, true},
+        {"not whole", "quillmar journal 1\nstate c\ntag 0000\nn 0 -1 0 0 a.txt\n", false,
+         "ERROR: the journal of an ended expansion in \"%T\" cannot be used (damaged). Nothing changed.", 13, false},
+    };
+#ifndef _WIN32
+    // Wine cannot make a link (docs/design.md).
+    rows.push_back({"a link", nullptr, false,
+                    "ERROR: the journal of an ended expansion in \"%T\" cannot be used (a link). Nothing changed.", 5,
+                    false});
+#endif
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, JournalInTheTarget, ::testing::ValuesIn(found_journals()));
 
 #ifndef _WIN32
 // The whole expansion in a child killed at its step n; false when it ran to its end.

@@ -623,6 +623,59 @@ TEST(ExpandDll, WholePackageThatWouldStopEarlyWritesNothing) {
     EXPECT_EQ(qm::test::snapshot(t / "out"), before);
 }
 
+// Whole, a file another program holds open without sharing stops the commit at its
+// member: everything the call changed is taken back (the very files under their names, a
+// read-only one read-only again, the directories it made gone), the box names the member
+// as the default mode would ("rc=13"), and the last error is the system's for the held
+// file. A journal that another call holds,
+// as a running one holds its own, refuses a whole package: 32.
+TEST(ExpandDll, WholePackageStoppedByAHeldFileIsUndone) {
+    ASSERT_NE(expand(), nullptr);
+    TempDir t;
+    constexpr int64_t kOld = 1000000000, kNew = kOld + 100;
+    TarBuilder b;
+    for (int i = 0; i < 6; ++i) b.file("d/f" + std::to_string(i), "new " + std::to_string(i), kNew);
+    b.dir("d/made/").file("d/made/more/g", "g", kNew).end();
+    qm::test::write_bytes(t / "in.pkg", b.bytes());
+    for (int i = 0; i < 6; ++i) {
+        const fs::path f = t / "out/d" / ("f" + std::to_string(i));
+        qm::test::write_file(f, "installed");
+        qm::test::set_mtime(f, kOld);
+    }
+    SetFileAttributesA((t / "out/d/f1").string().c_str(), FILE_ATTRIBUTE_READONLY);
+    const qm::test::TreeSnapshot before = qm::test::snapshot(t / "out");
+    const WholePackage whole;
+    {
+        const HANDLE held = CreateFileA((t / "out/d/f4").string().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        DialogWatcher watch;
+        SetLastError(0);
+        expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
+        const DWORD code = GetLastError();
+        SetCurrentDirectoryA(t.str().c_str());
+        CloseHandle(held);
+        // What the system says of the held file: 5 under Wine, a sharing violation elsewhere.
+        EXPECT_TRUE(code == 5u || code == 32u) << code;
+        ASSERT_EQ(watch.shown().size(), 1u);
+        EXPECT_EQ(watch.shown()[0].text, "ERROR:create file:\"d/f4\" failed. rc=13 Permission denied\n");
+        EXPECT_EQ(qm::test::snapshot(t / "out"), before) << qm::test::differences(before, qm::test::snapshot(t / "out"));
+    }
+    const std::string journal = (t / "out").string() + "\\.qm\x7fjournal";
+    qm::test::write_file(journal, "quillmar journal 1\nstate s\ntag 0000\nend\n");
+    const HANDLE running = CreateFileA(journal.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+    DialogWatcher watch;
+    SetLastError(0);
+    expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
+    EXPECT_EQ(GetLastError(), 32u);
+    SetCurrentDirectoryA(t.str().c_str());
+    CloseHandle(running);
+    ASSERT_EQ(watch.shown().size(), 1u);
+    EXPECT_EQ(watch.shown()[0].text,
+              "ERROR: another expansion into \"" + (t / "out").string() + "\" is under way. Package not expanded.");
+}
+
 // A whole-package expansion whose process is ended (TerminateProcess) while it stages its
 // members, or while it gives them their names: quillmar.exe recover finds the old tree
 // (every file the very one it was) or the new one, never a mix, and nothing of ours;
