@@ -32,6 +32,7 @@ bool there(const char* path) noexcept {
 
 // The directories on the way from made_from on, in order.
 bool make_way(const StagedMember& m, Extraction& x) noexcept {
+    if (m.made_from < 0) return true;
     bool ok = true;
     for_each_way_component(m.name, false, [&](const char* path, const char*, int index) {
         if (index < m.made_from) return true;
