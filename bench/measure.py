@@ -42,6 +42,7 @@ DRIVER = os.path.join(WIN32, "bench_driver.exe")
 WFLOOR = os.path.join(WIN32, "floor_win32.exe")
 
 SMALL = os.path.join(INPUTS, "small.pkg")
+SMALL_OLD = os.path.join(INPUTS, "small-old.pkg")
 LARGE_PKG = os.path.join(INPUTS, "large.pkg")
 COPY_SRC = os.path.join(INPUTS, "copy-src")
 TARGETS = os.path.join(WORK, "targets")
@@ -54,11 +55,12 @@ def win(path):
 
 
 class Contender:
-    def __init__(self, name, argv, inside=False, threads=None):
+    def __init__(self, name, argv, inside=False, threads=None, whole=False):
         self.name = name
         self.argv = argv  # function of the target directory
         self.inside = inside
         self.threads = threads  # QUILLMAR_THREADS for this contender; None: the library's choice
+        self.whole = whole  # QUILLMAR_WHOLE_PACKAGE=1 for this contender
         self.times = []
         self.peaks = []  # bytes
 
@@ -76,8 +78,11 @@ def run_once(c, target):
     argv = c.argv(target)
     env = dict(WINE_ENV if c.inside else os.environ)
     env.pop("QUILLMAR_THREADS", None)
+    env.pop("QUILLMAR_WHOLE_PACKAGE", None)
     if c.threads is not None:
         env["QUILLMAR_THREADS"] = str(c.threads)
+    if c.whole:
+        env["QUILLMAR_WHOLE_PACKAGE"] = "1"
     if c.inside:
         p = subprocess.run([WINE_RUN] + argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                            env=env, text=True)
@@ -148,11 +153,20 @@ def settle(path, keep):
         subprocess.run(["rm", "-rf", path], check=True)
 
 
-def group(title, contenders, expect_files, expect_bytes, keep=KEEP):
+def group(title, contenders, expect_files, expect_bytes, keep=KEEP, prepare=None):
+    """prepare(target), when given, readies each run's target, untimed and synced."""
     print("== %s (%d runs each, alternating)" % (title, RUNS), flush=True)
+
+    def target_for_run():
+        target = fresh_target()
+        if prepare:
+            prepare(target)
+            os.sync()
+        return target
+
     # One untimed run each first: warms the page cache and checks the result is whole.
     for c in contenders:
-        target = fresh_target()
+        target = target_for_run()
         run_once(c, target)
         files, size = count_files(target)
         if (files, size) != (expect_files, expect_bytes):
@@ -162,7 +176,7 @@ def group(title, contenders, expect_files, expect_bytes, keep=KEEP):
     for r in range(RUNS):
         k = r % len(contenders)
         for c in contenders[k:] + contenders[:k]:
-            target = fresh_target()
+            target = target_for_run()
             seconds, peak = run_once(c, target)
             settle(target, keep)
             c.times.append(seconds)
@@ -229,6 +243,7 @@ def main():
         return [
             Contender("quillmar expand", lambda t: [QUILLMAR, "expand", pkg, t]),
             Contender("quillmar expand, 1 thread", lambda t: [QUILLMAR, "expand", pkg, t], threads=1),
+            Contender("quillmar expand --whole", lambda t: [QUILLMAR, "expand", pkg, t, "--whole"]),
             Contender("GNU tar -xf", lambda t: ["tar", "-xf", pkg, "-C", t]),
             Contender("bsdtar -xf", lambda t: ["bsdtar", "-xf", pkg, "-C", t]),
             Contender("floor (native)", lambda t: [FLOOR, pkg, t]),
@@ -238,6 +253,12 @@ def main():
     results["small"] = group("native, many small", natives(SMALL), small_files, small_bytes)
     # A few large files: removing them costs the allocator nothing.
     results["large"] = group("native, few large", natives(LARGE_PKG), LARGE, large_bytes, keep=False)
+    # An update: each target first holds the version before, extracted by GNU tar.
+    results["update"] = group("native update of many small", [
+        Contender("quillmar expand", lambda t: [QUILLMAR, "expand", SMALL, t]),
+        Contender("quillmar expand --whole", lambda t: [QUILLMAR, "expand", SMALL, t, "--whole"]),
+        Contender("GNU tar -xf", lambda t: ["tar", "-xf", SMALL, "-C", t]),
+    ], small_files, small_bytes, prepare=lambda t: subprocess.run(["tar", "-xf", SMALL_OLD, "-C", t], check=True))
     results["copy"] = group("native, guarded copy", [
         Contender("quillmar copy (MyCopyFiles)", lambda t: [QUILLMAR, "copy", COPY_SRC, t, "*.*"]),
         Contender("quillmar copy, 1 thread", lambda t: [QUILLMAR, "copy", COPY_SRC, t, "*.*"], threads=1),
@@ -249,6 +270,8 @@ def main():
                       lambda t: [DRIVER, "expand", win(SMALL), win(t)], inside=True),
             Contender("ExpandPackage, 1 thread",
                       lambda t: [DRIVER, "expand", win(SMALL), win(t)], inside=True, threads=1),
+            Contender("ExpandPackage, QUILLMAR_WHOLE_PACKAGE=1",
+                      lambda t: [DRIVER, "expand", win(SMALL), win(t)], inside=True, whole=True),
             Contender("floor (Win32)", lambda t: [WFLOOR, "expand", win(SMALL), win(t)], inside=True),
         ], small_files, small_bytes)
         results["wcopy"] = group("Wine, guarded copy", [
@@ -284,6 +307,7 @@ def main():
 
     lines += table("small", "Native, many small", "GNU tar -xf")
     lines += table("large", "Native, few large", "bsdtar -xf")
+    lines += table("update", "Native update of many small over the version before", "GNU tar -xf")
     lines += table("copy", "Native, guarded copy", "cp -p")
     if WINE:
         lines += table("wsmall", "Wine, many small (timed inside the process)", "floor (Win32)")
@@ -300,6 +324,14 @@ def main():
          (peak(results, "large", "quillmar expand") - pkg_large) / 2**20, 64.0, " MiB"),
         ("Native copy: MyCopyFiles / cp -p", median(results, "copy", "quillmar copy (MyCopyFiles)") /
          median(results, "copy", "cp -p"), 0.75, "x"),
+        ("Native many small: --whole / default", median(results, "small", "quillmar expand --whole") /
+         median(results, "small", "quillmar expand"), 1.10, "x"),
+        ("Native update: --whole / default", median(results, "update", "quillmar expand --whole") /
+         median(results, "update", "quillmar expand"), 1.10, "x"),
+        ("Native --whole: peak memory - package (MiB)",
+         max(peak(results, g, "quillmar expand --whole") - size
+             for g, size in (("small", pkg_small), ("update", pkg_small), ("large", pkg_large))) / 2**20,
+         64.0, " MiB"),
     ]
     if WINE:
         targets += [
@@ -307,6 +339,8 @@ def main():
              median(results, "wsmall", "floor (Win32)"), 0.8, "x"),
             ("Wine copy: MyCopyFiles / floor", median(results, "wcopy", "MyCopyFiles (quillmar.dll)") /
              median(results, "wcopy", "floor (Win32)"), 0.8, "x"),
+            ("Wine many small: whole / default", median(results, "wsmall", "ExpandPackage, QUILLMAR_WHOLE_PACKAGE=1") /
+             median(results, "wsmall", "ExpandPackage (quillmar.dll)"), 1.10, "x"),
         ]
     lines += ["**Targets**", "", "| Measure | this run | target | met |", "|---|---:|---:|---|"]
     print("== ratios against the targets")

@@ -29,6 +29,7 @@ DiskEntry stat_probe(void*, const char* path) noexcept {
     }
     d.kind = st.is_link ? DiskKind::Link : st.is_dir ? DiskKind::Directory : DiskKind::File;
     d.mtime = st.mtime;
+    d.read_only = st.read_only;
     return d;
 }
 
@@ -141,6 +142,26 @@ bool way_known(const TarEntry& e, const WayCache& known) noexcept {
         return all;
     });
     return all;
+}
+
+void look_up_way_and_name(const TarEntry& e, const PathProbe& probe, WayCache& known, OnDisk& d) noexcept {
+    look_up_way(e, probe, known, d);
+    if (d.looked) return;  // a name holding a "\": looked at whole
+    d.at_name = probe.at(probe.context, e.name);
+    d.looked = true;
+}
+
+int make_dir_once(const char* path) noexcept {
+    const int e = plat::make_dir(path);
+    plat::PathStat st;
+    if (e == plat::kEEXIST && plat::path_stat(path, &st) == 0 && st.is_dir) return 0;
+    return e;
+}
+
+void fail_step(Extraction& x, const char* format, const char* name, int error) noexcept {
+    x.outcome = Outcome::Fail;
+    x.status.code = session::code_from_crt(error);
+    tar::TarFormat(x.status.message, format, name, error, plat::error_text_or_null(error));
 }
 
 void look_up_way(const TarEntry& e, const PathProbe& probe, WayCache& known, OnDisk& d) noexcept {

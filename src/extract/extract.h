@@ -28,12 +28,12 @@ PathProbe DiskProbe() noexcept;
 // the path up to and including each component, the component alone and its place, and
 // returns false to stop.
 template <typename Fn>
-void for_each_way_component(const tar::TarEntry& e, Fn fn) noexcept {
+void for_each_way_component(const char* name, bool directory, Fn fn) noexcept {
     char dir[kNameSize];
-    std::snprintf(dir, sizeof dir, "%s", e.name);
+    std::snprintf(dir, sizeof dir, "%s", name);
     size_t len = std::strlen(dir);
     // A directory member makes its last component itself: only what leads to it is the way.
-    if (tar::TarIsDirectory(e))
+    if (directory)
         while (len > 0 && dir[len - 1] == '/') dir[--len] = '\0';
     char* last = std::strrchr(dir, '/');
     if (!last) return;
@@ -58,6 +58,10 @@ void for_each_way_component(const tar::TarEntry& e, Fn fn) noexcept {
         p = end;
         if (!fn(static_cast<const char*>(path), static_cast<const char*>(comp), index++)) return;
     }
+}
+template <typename Fn>
+void for_each_way_component(const tar::TarEntry& e, Fn fn) noexcept {
+    for_each_way_component(e.name, tar::TarIsDirectory(e), fn);
 }
 
 // What is at e's name, and, when nothing is, on its way there (see OnDisk).
@@ -91,6 +95,15 @@ void look_up_way(const tar::TarEntry& e, const PathProbe& probe, WayCache& known
 // no look at the disk (never for a name holding a "\").
 bool way_known(const tar::TarEntry& e, const WayCache& known) noexcept;
 
+// look_up_way, and the name itself looked at too (d.looked): for a decision that stands
+// without the create proving the name free (a whole package, decided before any member
+// is written).
+void look_up_way_and_name(const tar::TarEntry& e, const PathProbe& probe, WayCache& known, OnDisk& d) noexcept;
+
+// mkdir that takes "it exists" for success when a directory is there when it answers:
+// another expansion into the same target may have made it since the look-up.
+int make_dir_once(const char* path) noexcept;
+
 // What extracting one member came to: the outcome extraction acted on (Write, Replace,
 // Directory, KeepNewer, Refuse or Fail) and, for Refuse and Fail, the failure; for
 // KeepNewer the warning is in status.message with no code (nothing is shown for it).
@@ -102,5 +115,9 @@ struct Extraction {
 // One member, all its steps at once (member.h): written relative to the current
 // directory, within scope (null: none).
 Extraction TarExtract(const tar::TarEntry& e, plat::WholeFileScope* scope = nullptr) noexcept;
+
+// x made the failure of a step: format (a text of messages.h with the name, the error
+// number and its text), the code the error number stands for.
+void fail_step(Extraction& x, const char* format, const char* name, int error) noexcept;
 
 }  // namespace qm::extract

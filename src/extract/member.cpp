@@ -23,19 +23,6 @@ constexpr int kLooks = 2;
 using tar::TarEntry;
 using tar::TarFormat;
 
-bool is_directory_now(const char* path) noexcept {
-    plat::PathStat st;
-    return plat::path_stat(path, &st) == 0 && st.is_dir;
-}
-
-// mkdir that takes "it exists" for success when a directory is there when it answers:
-// another expansion into the same target may have made it since the look-up.
-int make_dir_once(const char* path) noexcept {
-    const int e = plat::make_dir(path);
-    if (e == plat::kEEXIST && is_directory_now(path)) return 0;
-    return e;
-}
-
 // chmod with the member's mode, then the reset to normal attributes: every extracted
 // file ends up writable.
 plat::WholeFileEnd member_end(const TarEntry& e) noexcept {
@@ -91,8 +78,13 @@ void MemberWrite::stage(plat::WholeFileScope* scope) noexcept {
 // A new file, complete (data, mode, time) under no name.
 void MemberWrite::stage_new(plat::WholeFileScope* scope) noexcept {
     state_ = State::Staged;
-    if (const int e = out_.begin(entry_.name, plat::WholeFile::Intent::New, scope, true)) {
-        staged_ = plat::failed_with(plat::FileStep::Create, e);
+    stage_content(out_.begin(entry_.name, plat::WholeFile::Intent::New, scope, true));
+}
+
+// The member's data and end state onto the file begun (begun: what its begin answered).
+void MemberWrite::stage_content(int begun) noexcept {
+    if (begun) {
+        staged_ = plat::failed_with(plat::FileStep::Create, begun);
         return;
     }
     if (entry_.status.size > 0) {
@@ -103,6 +95,26 @@ void MemberWrite::stage_new(plat::WholeFileScope* scope) noexcept {
         }
     }
     staged_ = out_.stage(member_end(entry_));
+}
+
+void MemberWrite::stage_aside(const TarEntry& e, const char* aside, bool replacing, plat::WholeFileScope* scope) noexcept {
+    out_.discard();
+    entry_ = e;
+    change_ = MemberChange{};
+    verdict_ = Verdict{};
+    verdict_.outcome = replacing ? Outcome::Replace : Outcome::Write;
+    state_ = State::Staged;
+    const auto intent = replacing ? plat::WholeFile::Intent::Replace : plat::WholeFile::Intent::New;
+    stage_content(out_.begin_aside(entry_.name, aside, intent, scope));
+    // Published aside, the file keeps the name of ours it was made under.
+    if (staged_.ok()) staged_ = out_.publish();
+}
+
+Extraction MemberWrite::staged_outcome() noexcept {
+    Extraction x;
+    x.outcome = verdict_.outcome;
+    failed_at(x, staged_);
+    return x;
 }
 
 bool MemberWrite::no_room() const noexcept {
@@ -133,9 +145,7 @@ void MemberWrite::look_again() noexcept {
 
 bool MemberWrite::failed(Extraction& x, const char* format, const char* name, int error) noexcept {
     drop();
-    x.outcome = Outcome::Fail;
-    x.status.code = session::code_from_crt(error);
-    TarFormat(x.status.message, format, name, error, plat::error_text_or_null(error));
+    fail_step(x, format, name, error);
     return false;
 }
 

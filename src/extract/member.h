@@ -56,6 +56,15 @@ public:
     // Lets a staged file go (its member is staged again, or never committed).
     void drop() noexcept;
 
+    // A member of a whole package, decided before any member is staged (against the
+    // target and the members before it, packages/transaction.h): its content staged
+    // under the name aside, as the replacement of what is at its name or as a new file,
+    // and left there, closed, for its commit (staged.h) to give it its name. Any thread.
+    void stage_aside(const tar::TarEntry& e, const char* aside, bool replacing, plat::WholeFileScope* scope) noexcept;
+    // What staging came to: the member's failure with the message of the step that
+    // failed, or its outcome.
+    Extraction staged_outcome() noexcept;
+
     State state() const noexcept { return state_; }
     const tar::TarEntry& entry() const noexcept { return entry_; }
     const MemberChange& change() const noexcept { return change_; }
@@ -66,6 +75,7 @@ private:
     Round act(plat::WholeFileScope* scope, Extraction& x, bool may_look) noexcept;
     Round publish(Extraction& x, bool may_look) noexcept;
     void stage_new(plat::WholeFileScope* scope) noexcept;
+    void stage_content(int begun) noexcept;
     void look_again() noexcept;
     bool make_way(Extraction& x) noexcept;
     bool make_writable(Extraction& x) noexcept;

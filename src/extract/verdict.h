@@ -28,6 +28,7 @@ struct DiskEntry {
     DiskKind kind = DiskKind::Absent;
     int error = 0;      // Unknown: the error number
     int64_t mtime = 0;  // File, Directory: seconds since 1970
+    bool read_only = false;  // File: read-only, as the runtime's stat shows it
 };
 
 // What is at a member's name and on its way there. Its texts are set where they are

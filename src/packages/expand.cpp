@@ -10,6 +10,7 @@
 #include "platform/whole_file.h"
 #include "extract/extract.h"
 #include "extract/member.h"
+#include "packages/transaction.h"
 #include "session/session.h"
 #include "tar/tar.h"
 #include "tar/walk.h"
@@ -152,15 +153,24 @@ struct Expansion {
     int refused = 0;
     unsigned workers = 0;
     char stopped[kNameSize + 96] = "";
+    bool whole = false;
+    WholeExpansion whole_outcome;
 };
 
 void expand(const char* package, const char* target, const ExpandObserver* observer, PackageOutcome* outcome,
             Expansion& x) noexcept {
     if (!package || !target) x.status.add(win32::kInvalidParameter);
     enter_target(target, x.status);
+    // An expansion into the target that was ended midway is finished or undone first.
+    if (!recover_before(target, x.whole, x.status)) return;
     plat::WholeFileScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Package not expanded.", "nothing installed", outcome, x.status)) return;
+    if (x.whole) {
+        x.loaded = true;
+        expand_whole(c.get(), package, target, observer, x.whole_outcome, x.status);
+        return;
+    }
     // Every member takes the one path (extract/member.h). Those that stage ahead are
     // staged on the workers and committed there in member order; the others are committed
     // here once what is in flight is. Every outcome is taken here. The window of members
@@ -239,6 +249,7 @@ void extract_manifest(const char* package, const char* target, PackageOutcome* o
     std::snprintf(m.manifest, sizeof m.manifest, "%s.mfs", base);
 
     enter_target(target, m.status);
+    if (!recover_before(target, false, m.status)) return;
     plat::WholeFileScope directories;
     TarContextPtr c;
     if (!open_package(c, package, "Manifest not extracted.", "nothing installed", outcome, m.status)) return;
@@ -284,11 +295,16 @@ int ExpandPackage(const char* package, const char* target) noexcept {
 }
 
 int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
-                          PackageOutcome* outcome) noexcept {
+                          PackageOutcome* outcome, bool whole) noexcept {
     Expansion x;
+    x.whole = whole || whole_package_asked();
     expand(package, target, observer, outcome, x);
     session::report(x.status);
-    if (x.loaded)
+    if (x.loaded && x.whole)
+        session::note("expanded \"%s\" whole: %lld written, %lld kept (newer on disk); %s; %u worker(s)", package,
+                      static_cast<long long>(x.whole_outcome.written), static_cast<long long>(x.whole_outcome.kept),
+                      x.whole_outcome.outcome, x.whole_outcome.workers);
+    else if (x.loaded)
         session::note("expanded \"%s\": %lld written, %lld kept (newer on disk), %d refused or failed; %s; %u worker(s)",
                       package, static_cast<long long>(x.written), static_cast<long long>(x.kept), x.refused,
                       x.stopped, x.workers);

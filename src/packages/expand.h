@@ -31,9 +31,10 @@ struct PackageOutcome {
     char message[tar::kMessageSize] = ""; // the reader's text for a failed load
 };
 
-// ExpandPackage with an observer and the package's outcome (null: none).
+// ExpandPackage with an observer and the package's outcome (null: none). whole: the
+// package whole or not at all (transaction.h), whatever QUILLMAR_WHOLE_PACKAGE says.
 int ExpandPackageObserved(const char* package, const char* target, const ExpandObserver* observer,
-                          PackageOutcome* outcome = nullptr) noexcept;
+                          PackageOutcome* outcome = nullptr, bool whole = false) noexcept;
 
 // Extracts only the first member whose (lower-cased) name contains the package's file
 // name with ".mfs". Always 0.

@@ -14,7 +14,9 @@
 
 namespace qm::plat::fault {
 
-enum class Op { Write, Create, Rename, SetTime, Alloc, Read, Count_ };
+// Journal: each write of an expansion's journal (its creation, each change of its state,
+// its removal); Remove: a file of the library's own let go (a backup, a staged file).
+enum class Op { Write, Create, Rename, SetTime, Journal, Remove, Alloc, Read, Count_ };
 
 #if QM_FAULT_INJECTION
 

@@ -16,6 +16,7 @@ struct PathStat {
     bool is_link = false;  // path_lstat only: a symbolic link, junction or mount point
     int64_t mtime = 0;  // seconds since 1970, as the runtime's stat reports it
     int64_t size = 0;
+    bool read_only = false;  // the runtime's stat shows no owner write (Windows: the attribute)
 };
 
 // stat: 0, or the error number (kENOENT when the path is absent).
@@ -29,11 +30,18 @@ struct EntryStat {
     bool executable = false;  // POSIX: any execute bit; Windows: what the runtime's stat says
     int64_t mtime = 0;
     int64_t size = 0;
+    bool read_only = false;  // no owner write (Windows: the attribute)
 };
 // 0, or the error number.
 int entry_stat(const char* path, EntryStat* out) noexcept;
 // mkdir of one directory: 0 or error number.
 int make_dir(const char* path) noexcept;
+// rmdir of one empty directory: 0 or error number (kENOTEMPTY for one that holds
+// anything, kENOENT for none). A link is never followed to the directory it leads to.
+int remove_dir(const char* path) noexcept;
+// Whether two names that differ only in the letter case of A to Z (or, Windows, in
+// trailing dots and blanks of a component) name the same file: Windows, not POSIX.
+bool names_fold_case() noexcept;
 // chmod as the Windows runtime does it: only the owner-write bit (0200) counts; without
 // it the file becomes read-only, with it writable. 0 or error number.
 int change_mode(const char* path, unsigned mode) noexcept;

@@ -83,6 +83,8 @@ CallResult WholeFile::stage(const WholeFileEnd& end) noexcept {
 
 CallResult WholeFile::publish() noexcept {
     if (!staged_) return failed_with(FileStep::Place, kEBADF);
+    // Staged aside, the file has its name already: nothing is renamed until place_aside.
+    if (aside_) return keep_aside();
     // A second try (after the name was found taken) is the same attempt to name the file.
     const bool first = !tried_;
     tried_ = true;
@@ -116,6 +118,16 @@ int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, boo
     const int e = open_side(path, intent, scope, no_links_on_the_way);
     // An injected failure counts successful creates only, so that a test can name the
     // member whose create fails however often a name is tried.
+    if (e != 0) fault::refund(fault::Op::Create);
+    return e;
+}
+
+int WholeFile::begin_aside(const char* path, const char* aside, Intent intent, WholeFileScope* scope) noexcept {
+    discard();
+    intent_ = intent;
+    scope_ = scope;
+    if (int e = fault::check(fault::Op::Create)) return e;
+    const int e = open_aside(path, aside, scope);
     if (e != 0) fault::refund(fault::Op::Create);
     return e;
 }

@@ -101,6 +101,16 @@ public:
     // itself (Linux, openat2); callers that must never write through one look the way up
     // themselves before (extraction does on both sides: extract/member.h).
     int begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way = false) noexcept;
+    // Starts writing path's content into a file of the caller's name aside (a name that
+    // nothing has, in a directory that is there), created under that name at once:
+    // publish then only ends the write, and the file stays under aside, closed, for
+    // place_aside to give it path later. A whole package is staged this way before any
+    // member takes its name, without an open file per member. Intent::Replace: aside is
+    // beside path, and the file takes the identity of the one at path as a replacement
+    // does (and is flushed when staged). The way to aside is opened refusing a link on it
+    // where the platform can tell (as begin's no_links_on_the_way). Until published, a
+    // failure or discard() removes it.
+    int begin_aside(const char* path, const char* aside, Intent intent, WholeFileScope* scope) noexcept;
     int write(const void* data, size_t size) noexcept;
     // Gives the unnamed file its end state; a replacement is also flushed to disk (a new
     // file is not: until it has its name it is not there, and after a crash that loses
@@ -122,6 +132,8 @@ public:
 
 private:
     int open_side(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept;
+    int open_aside(const char* path, const char* aside, WholeFileScope* scope) noexcept;
+    CallResult keep_aside() noexcept;  // the publish of a file staged aside: it stays there
     CallResult settle(bool replacing) noexcept;  // mode, times, flush
     CallResult name_new() noexcept;
     CallResult name_replacing() noexcept;
@@ -138,6 +150,7 @@ private:
     bool fallback_ = false;    // POSIX: no unnamed files on this file system
     bool timed_ = false;       // the end's times are on the file
     bool tried_ = false;       // publish was tried once (the fault hook sees the first try only)
+    bool aside_ = false;       // staged under temp_, the caller's name (begin_aside), and kept there
     // Filled by begin before any use; left uninitialised, since clearing 8 KiB per file
     // shows in an expansion of many small files.
     char path_[4096];
@@ -169,6 +182,30 @@ private:
 
 // Both steps at once, for a copy named where it is written.
 CallResult copy_file_replace(const char* from, const char* to, WholeFileScope* scope = nullptr) noexcept;
+
+// A whole package's commit and undo (extract/staged.h), relative to the current
+// directory; within scope, every directory is reached as the writes reach theirs (on
+// Linux opened refusing a link on the way). Each is one step of the fault hook's Rename.
+//
+// The file staged at aside (WholeFile::begin_aside) given the name path, never replacing
+// what has it (kEEXIST at Place).
+CallResult place_aside(const char* aside, const char* path, WholeFileScope* scope) noexcept;
+// The same over the file (or link) at path, which goes to backup meanwhile: the old file
+// itself, with its content, times, attributes and identity, kept there until remove_ours
+// lets it go or restore_backup puts it back. Under path there is always the old file or
+// the new one. The new file ends with the attributes end asks for (Windows), as a
+// replace leaves them; a read-only old file is made writable first where the platform's
+// replace needs it (Windows), which restore_backup takes back.
+CallResult place_aside_replacing(const char* aside, const char* path, const char* backup, const WholeFileEnd& end,
+                                 WholeFileScope* scope) noexcept;
+// What place_aside_replacing did, taken back: the old file at backup under path again
+// (replacing what path holds now), and read_only again (the old file was, and the
+// replace may have made it writable). A backup that is not there leaves path as it is
+// but for its read-only state: ok.
+CallResult restore_backup(const char* backup, const char* path, bool read_only, WholeFileScope* scope) noexcept;
+// Removes a file of the library's own (a staged file, a backup, a file an undone commit
+// made), whatever its attributes; a name that is not there is ok.
+CallResult remove_ours(const char* path) noexcept;
 
 // The k-th name a temporary for path may take, in path's directory: ".qm", eight hex
 // digits made from the file name, "~" and, from the second on, k. Both "\\" and "/"

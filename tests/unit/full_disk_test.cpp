@@ -23,6 +23,7 @@
 #include "common/as_export.h"
 #include "fileutil/guarded_copy.h"
 #include "common/capture.h"
+#include "common/ended_at_step.h"
 #include "common/tar_builder.h"
 #include "common/temp_dir.h"
 #include "packages/expand.h"
@@ -273,32 +274,10 @@ TEST(FullDiskBesideOthers, TheMemberIsWrittenAgainAlone) {
 }
 
 #ifndef _WIN32
-// Ending the process at a chosen step: the child counts every platform step it is about
-// to take and kills itself at the nth.
-struct Steps {
-    int kill_at = 0;
-    int taken = 0;
-};
-
-void count_or_die(Op, void* context) {
-    Steps& s = *static_cast<Steps*>(context);
-    if (++s.taken == s.kill_at) ::kill(::getpid(), SIGKILL);
-}
-
-// Runs the expansion of package into target in a child that is killed at step n (never,
-// for 0); the number of steps the child took, or -1 when it was not killed.
+// Runs the expansion of package into target in a child that is killed at step n; the
+// number of steps the child took, or -1 when it was not killed.
 int expand_in_child(const std::string& package, const std::string& target, int n) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        Steps steps{n, 0};
-        qm::plat::fault::set_hook(&count_or_die, &steps);
-        NotifyCapture quiet;
-        qm::packages::ExpandPackage(package.c_str(), target.c_str());
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? n : -1;
+    return qm::test::ended_at_step(n, [&] { qm::packages::ExpandPackage(package.c_str(), target.c_str()); }) ? n : -1;
 }
 
 // v1 installed; v2 replaces two of its files, adds one beside them and one in a new

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -8,6 +9,7 @@
 #include "cli.h"
 #include "packages/expand.h"
 #include "packages/remove.h"
+#include "packages/transaction.h"
 
 namespace qm::cli {
 namespace {
@@ -66,19 +68,48 @@ int report_load(const char* package, const qm::packages::PackageOutcome& outcome
     return 1;
 }
 
-int run_expand(int, char** argv) {
+int run_expand(int argc, char** argv) {
+    const bool whole = argc == 3 && std::strcmp(argv[2], "--whole") == 0;
+    if (argc == 3 && !whole) {
+        std::fprintf(stderr, "usage: quillmar expand PACKAGE DIR [--whole]\n");
+        return 2;
+    }
     if (!target_ok(argv[1])) return 2;
     const std::string package = from_here(argv[0]);
     qm::packages::PackageOutcome outcome;
     if (!qm::cli::stderr_is_terminal()) {
-        qm::packages::ExpandPackageObserved(package.c_str(), argv[1], nullptr, &outcome);
+        qm::packages::ExpandPackageObserved(package.c_str(), argv[1], nullptr, &outcome, whole);
         return report_load(argv[0], outcome);
     }
     Progress progress;
     const qm::packages::ExpandObserver observer{&Progress::member, &progress};
-    qm::packages::ExpandPackageObserved(package.c_str(), argv[1], &observer, &outcome);
+    qm::packages::ExpandPackageObserved(package.c_str(), argv[1], &observer, &outcome, whole);
     progress.finish();
     return report_load(argv[0], outcome);
+}
+
+int run_recover(int, char** argv) {
+    if (!target_ok(argv[0])) return 2;
+    using qm::packages::Recovery;
+    switch (qm::packages::RecoverTarget(argv[0])) {
+        case Recovery::Nothing:
+            std::printf("nothing to recover in %s\n", shown(argv[0], stdout).c_str());
+            return 0;
+        case Recovery::Undone:
+            std::printf("undone: %s is as it was before the expansion that ended early\n", shown(argv[0], stdout).c_str());
+            return 0;
+        case Recovery::Finished:
+            std::printf("finished: the expansion into %s that ended early had given every member its name\n",
+                        shown(argv[0], stdout).c_str());
+            return 0;
+        case Recovery::UnderWay:
+            std::fprintf(stderr, "quillmar: an expansion into %s is under way in another process\n",
+                         shown(argv[0], stderr).c_str());
+            return 1;
+        case Recovery::Failed:
+            break;
+    }
+    return 1;
 }
 
 int run_manifest(int, char** argv) {
@@ -115,10 +146,15 @@ int run_remove(int, char** argv) {
     return kept.failed ? 1 : 0;
 }
 
-const Command kExpand{"expand", "PACKAGE DIR",
+const Command kExpand{"expand", "PACKAGE DIR [--whole]",
                       "expand every member of PACKAGE into DIR, keeping newer files (ExpandPackage); "
-                      "a package that cannot be loaded is named (exit 1)",
-                      2, 2, run_expand};
+                      "a package that cannot be loaded is named (exit 1); --whole: the whole package or "
+                      "nothing, as QUILLMAR_WHOLE_PACKAGE=1 asks",
+                      2, 3, run_expand};
+const Command kRecover{"recover", "TARGET",
+                       "finish or undo an expansion into TARGET that was ended midway (the next expansion "
+                       "does it too): staging or naming its members it is undone, after its last name finished",
+                       1, 1, run_recover};
 const Command kManifest{"manifest", "PACKAGE DIR",
                         "extract only PACKAGE's manifest into DIR (GetManifestFile)", 2, 2,
                         run_manifest};
@@ -127,7 +163,7 @@ const Command kRemove{"remove", "PACKAGE DIR",
                       "that leaves empty (RemovePackage); what is kept is listed (exit 0, or 1 when something could "
                       "not be looked at or removed, or the package cannot be loaded)",
                       2, 2, run_remove};
-const Registrar r1(kExpand), r2(kManifest), r3(kRemove);
+const Registrar r1(kExpand), r2(kManifest), r3(kRemove), r4(kRecover);
 
 }  // namespace
 }  // namespace qm::cli

@@ -42,6 +42,8 @@ const Option kVariables[] = {
     {"QUILLMAR_THREADS", "how many threads write the files of an expansion or a copy: a number from 1 "
                          "(the calling thread alone) to 16, blanks around it dropped; unset or anything "
                          "else, the processors the process may use, at most 4."},
+    {"QUILLMAR_WHOLE_PACKAGE", "1 (any value but empty or 0, blanks around it dropped) expands a package whole "
+                               "or not at all, as expand --whole does."},
     {"NMSROOT", "the folder of the install log kyinstall.log, where the copy command notes each "
                 "file it refused (the current directory when unset)."},
 };

@@ -36,6 +36,7 @@ int path_stat(const char* path, PathStat* out) noexcept {
     out->is_dir = S_ISDIR(st.st_mode);
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);
+    out->read_only = (st.st_mode & S_IWUSR) == 0;
     return 0;
 }
 
@@ -52,6 +53,7 @@ int entry_stat(const char* path, EntryStat* out) noexcept {
     out->executable = (st.st_mode & 0111) != 0;
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);
+    out->read_only = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
     return 0;
 }
 
@@ -62,6 +64,7 @@ int path_lstat(const char* path, PathStat* out) noexcept {
     out->is_dir = e.kind == EntryStat::Kind::Directory;
     out->mtime = e.mtime;
     out->size = e.size;
+    out->read_only = e.read_only;
     return 0;
 }
 
@@ -72,6 +75,17 @@ int make_dir(const char* path) noexcept {
     if (::mkdir(p.c_str(), 0777) == 0) return 0;
     return errno == ENOTDIR ? kENOENT : err();  // as the Windows runtime reports a path through a file
 }
+
+int remove_dir(const char* path) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return kENAMETOOLONG;
+    p.trim_trailing_separators();
+    if (::rmdir(p.c_str()) == 0) return 0;
+    // Linux says EEXIST or ENOTEMPTY for a directory that holds something.
+    return errno == EEXIST ? kENOTEMPTY : errno == ENOTDIR ? kENOENT : err();
+}
+
+bool names_fold_case() noexcept { return false; }
 
 int change_mode(const char* path, unsigned mode) noexcept {
     NativePath p(path);

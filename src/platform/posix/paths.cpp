@@ -1,6 +1,23 @@
 #include "platform/posix/paths.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
 namespace qm::plat {
+
+int link_unnamed_file(int fd, int dir_fd, const char* name, std::atomic<bool>* no_direct) noexcept {
+    if (!no_direct || !no_direct->load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", dir_fd, name, AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM) return errno;
+        if (no_direct) no_direct->store(true, std::memory_order_relaxed);
+    }
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, proc, dir_fd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
 
 NativePath::NativePath(const char* path) noexcept {
     buf_[0] = '\0';

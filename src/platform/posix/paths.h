@@ -3,6 +3,7 @@
 // sees it with "/" instead.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "platform/errors.h"
@@ -12,6 +13,12 @@ namespace qm::plat {
 
 // The failure of the system call that has just failed, as its errno says at once.
 inline CallResult failed_now(FileStep step) noexcept { return failed_with(step, last_crt_error()); }
+
+// Gives the unnamed file fd (O_TMPFILE) the name `name`, relative to dir_fd, never
+// replacing what has it: 0, or the errno value. Through the descriptor's entry in /proc
+// where the process lacks the right to link a descriptor directly; no_direct (may be
+// null) remembers that, so the direct link is not tried again.
+int link_unnamed_file(int fd, int dir_fd, const char* name, std::atomic<bool>* no_direct) noexcept;
 
 class NativePath {
 public:

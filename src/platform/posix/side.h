@@ -81,6 +81,11 @@ struct RemovableFileState {
     char name[256] = {};
 };
 
+// A journal is held as a descriptor, locked.
+struct JournalFileState {
+    unique_fd file;
+};
+
 // A text read stops at a 0x1A, which the C runtime here does not do.
 struct TextInState {
     bool eof = false;  // the end of the file, or a 0x1A

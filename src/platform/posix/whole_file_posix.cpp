@@ -71,27 +71,21 @@ mode_t current_umask() noexcept {
     return m;
 }
 
-// Gives the unnamed file fd the name path. The descriptor's own entry in /proc where
-// the process lacks the right to link a descriptor directly; a scope remembers that.
+// Gives the unnamed file fd the name path (paths.h); a scope remembers that the process
+// may not link a descriptor directly.
 int link_unnamed(int fd, int dir_fd, const char* name, WholeFileScope* scope) noexcept {
-    if (!scope || !scope->side().no_direct_link.load(std::memory_order_relaxed)) {
-        if (::linkat(fd, "", dir_fd, name, AT_EMPTY_PATH) == 0) return 0;
-        if (errno != ENOENT && errno != EPERM) return errno;
-        if (scope) scope->side().no_direct_link.store(true, std::memory_order_relaxed);
-    }
-    char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, proc, dir_fd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    return link_unnamed_file(fd, dir_fd, name, scope ? &scope->side().no_direct_link : nullptr);
 }
 
 // rename that never replaces: renameat2 where the file system has it, else link and unlink.
-int rename_new(int dir_fd, const char* from, const char* to) noexcept {
-    if (::renameat2(dir_fd, from, dir_fd, to, RENAME_NOREPLACE) == 0) return 0;
+int rename_new(int from_dir, const char* from, int to_dir, const char* to) noexcept {
+    if (::renameat2(from_dir, from, to_dir, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
-    if (::linkat(dir_fd, from, dir_fd, to, 0) != 0) return errno;
-    ::unlinkat(dir_fd, from, 0);
+    if (::linkat(from_dir, from, to_dir, to, 0) != 0) return errno;
+    ::unlinkat(from_dir, from, 0);
     return 0;
 }
+int rename_new(int dir_fd, const char* from, const char* to) noexcept { return rename_new(dir_fd, from, dir_fd, to); }
 
 // A temporary that nobody holds is what a killed run left: removed. One that its writer
 // still holds (locked) stays. True when the name is free now.
@@ -253,7 +247,7 @@ void WholeFile::discard() noexcept {
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
     if (temp_named_) ::unlinkat(dir_fd, as_named(temp_, handles_.dir), 0);
     handles_.file.reset();
-    temp_named_ = unnamed_ = fallback_ = timed_ = staged_ = tried_ = false;
+    temp_named_ = unnamed_ = fallback_ = timed_ = staged_ = tried_ = aside_ = false;
     handles_.own_dir.reset();
     handles_.shared_dir.reset();
     handles_.dir = -1;
@@ -305,6 +299,34 @@ int WholeFile::open_side(const char* path, Intent intent, WholeFileScope* scope,
     return kEEXIST;
 }
 
+int WholeFile::open_aside(const char* path, const char* aside, WholeFileScope* scope) noexcept {
+    NativePath p(path), a(aside);
+    if (!p.ok() || !a.ok()) return kENAMETOOLONG;
+    std::memcpy(path_, p.c_str(), std::strlen(p.c_str()) + 1);
+    std::memcpy(temp_, a.c_str(), std::strlen(a.c_str()) + 1);
+    if (path_[base_offset(path_)] == '\0' || temp_[base_offset(temp_)] == '\0') return kEISDIR;
+    char dir_path[sizeof path_];
+    directory_of(temp_, dir_path, sizeof dir_path);
+    if (temp_[0] != '/' && !open_directory(dir_path, scope, handles_))
+        return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    // 0666, as an unnamed file is made: the mode tells the default a new file gets.
+    const int fd = ::openat(dir_fd, as_named(temp_, handles_.dir), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            0666);
+    if (fd < 0) return errno == ENOTDIR ? kENOENT : err();
+    handles_.file.reset(fd);
+    temp_named_ = aside_ = true;
+    return 0;
+}
+
+CallResult WholeFile::keep_aside() noexcept {
+    temp_named_ = false;  // it stays under its name: the caller's to place or remove
+    const int closed = handles_.file.reset() ? 0 : err();
+    discard();
+    if (closed != 0) return failed_with(FileStep::Write, closed);
+    return {};
+}
+
 int WholeFile::write(const void* data, size_t size) noexcept {
     if (!handles_.file) return kEBADF;
     return write_fully(handles_.file.get(), static_cast<const char*>(data), size);
@@ -329,7 +351,7 @@ CallResult WholeFile::settle(bool replacing) noexcept {
         cur.st_mode = static_cast<mode_t>(known_mode);
     } else {
         if (::fstat(fd, &cur) != 0) return fail(FileStep::Mode, err());
-        if (shared && unnamed_ && !fallback_ && !timed_)
+        if (shared && (unnamed_ || aside_) && !fallback_ && !timed_)
             shared->new_mode.store(static_cast<int>(cur.st_mode & 07777), std::memory_order_relaxed);
     }
     mode_t base = cur.st_mode & 07777;
@@ -415,6 +437,101 @@ CallResult WholeFile::name_replacing() noexcept {
     discard();
     if (closed != 0) return failed_with(FileStep::Write, closed);
     return {};
+}
+
+namespace {
+
+// The directory of a native path for a step of a whole package's commit, reached as the
+// scope's writes reach theirs, into h; the name to hand the calls (relative to h.dir).
+const char* reach(const char* native, WholeFileScope* scope, WholeFileHandles& h, bool& ok) noexcept {
+    ok = true;
+    if (native[0] == '/') return native;
+    char dir[4096];
+    directory_of(native, dir, sizeof dir);
+    ok = open_directory(dir, scope, h);
+    return as_named(native, h.dir);
+}
+
+int dir_of(const WholeFileHandles& h) noexcept { return h.dir >= 0 ? h.dir : AT_FDCWD; }
+
+int reach_error() noexcept { return errno == ENOENT || errno == ENOTDIR ? kENOENT : err(); }
+
+bool same_file(const struct stat& a, const struct stat& b) noexcept { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+}  // namespace
+
+CallResult place_aside(const char* aside, const char* path, WholeFileScope* scope) noexcept {
+    NativePath a(aside), p(path);
+    if (!a.ok() || !p.ok()) return failed_with(FileStep::Place, kENAMETOOLONG);
+    if (int e = fault::check(fault::Op::Rename)) return failed_with(FileStep::Place, e);
+    WholeFileHandles from, to;
+    bool ok_from = false, ok_to = false;
+    const char* from_name = reach(a.c_str(), scope, from, ok_from);
+    const char* to_name = ok_from ? reach(p.c_str(), scope, to, ok_to) : nullptr;
+    if (!ok_from || !ok_to) return failed_with(FileStep::Place, reach_error());
+    const int e = rename_new(dir_of(from), from_name, dir_of(to), to_name);
+    return e == 0 ? CallResult{} : failed_with(FileStep::Place, err(e));
+}
+
+CallResult place_aside_replacing(const char* aside, const char* path, const char* backup, const WholeFileEnd&,
+                                 WholeFileScope* scope) noexcept {
+    NativePath a(aside), p(path), b(backup);
+    if (!a.ok() || !p.ok() || !b.ok()) return failed_with(FileStep::Place, kENAMETOOLONG);
+    if (int e = fault::check(fault::Op::Rename)) return failed_with(FileStep::Place, e);
+    WholeFileHandles from, to, kept;
+    bool ok_from = false, ok_to = false, ok_kept = false;
+    const char* from_name = reach(a.c_str(), scope, from, ok_from);
+    const char* to_name = ok_from ? reach(p.c_str(), scope, to, ok_to) : nullptr;
+    const char* kept_name = ok_to ? reach(b.c_str(), scope, kept, ok_kept) : nullptr;
+    if (!ok_from || !ok_to || !ok_kept) return failed_with(FileStep::Place, reach_error());
+    // The old file (or link) gets a second name first, so that the name never goes
+    // missing; where the system lets no second name be made, it is moved aside instead.
+    bool moved = false;
+    if (::linkat(dir_of(to), to_name, dir_of(kept), kept_name, 0) != 0) {
+        if (errno == EEXIST || errno == ENOENT) return failed_now(FileStep::Place);
+        if (::renameat2(dir_of(to), to_name, dir_of(kept), kept_name, RENAME_NOREPLACE) != 0)
+            return failed_now(FileStep::Place);
+        moved = true;
+    }
+    if (::renameat(dir_of(from), from_name, dir_of(to), to_name) != 0) {
+        const CallResult r = failed_now(FileStep::Place);
+        if (moved)
+            (void)::renameat(dir_of(kept), kept_name, dir_of(to), to_name);
+        else
+            (void)::unlinkat(dir_of(kept), kept_name, 0);
+        return r;
+    }
+    return {};
+}
+
+CallResult restore_backup(const char* backup, const char* path, bool, WholeFileScope* scope) noexcept {
+    // Nothing here ever changed the old file's mode: read-only needs no restoring.
+    NativePath b(backup), p(path);
+    if (!b.ok() || !p.ok()) return failed_with(FileStep::Place, kENAMETOOLONG);
+    WholeFileHandles kept, to;
+    bool ok_kept = false, ok_to = false;
+    const char* kept_name = reach(b.c_str(), scope, kept, ok_kept);
+    if (!ok_kept) return errno == ENOENT || errno == ENOTDIR ? CallResult{} : failed_with(FileStep::Place, err());
+    struct stat old;
+    if (::fstatat(dir_of(kept), kept_name, &old, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? CallResult{} : failed_now(FileStep::Place);
+    const char* to_name = reach(p.c_str(), scope, to, ok_to);
+    if (!ok_to) return failed_with(FileStep::Place, reach_error());
+    if (::renameat(dir_of(kept), kept_name, dir_of(to), to_name) != 0) return failed_now(FileStep::Place);
+    // Two names of one file (the second name made, the new file not yet in place): the
+    // rename leaves both, and the second goes.
+    struct stat left;
+    if (::fstatat(dir_of(kept), kept_name, &left, AT_SYMLINK_NOFOLLOW) == 0 && same_file(old, left))
+        (void)::unlinkat(dir_of(kept), kept_name, 0);
+    return {};
+}
+
+CallResult remove_ours(const char* path) noexcept {
+    NativePath p(path);
+    if (!p.ok()) return failed_with(FileStep::Remove, kENAMETOOLONG);
+    if (int e = fault::check(fault::Op::Remove)) return failed_with(FileStep::Remove, e);
+    if (::unlink(p.c_str()) == 0 || errno == ENOENT) return {};
+    return failed_now(FileStep::Remove);
 }
 
 }  // namespace qm::plat

@@ -43,6 +43,7 @@ int path_stat(const char* path, PathStat* out) noexcept {
     out->is_dir = (st.st_mode & _S_IFDIR) != 0;
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);
+    out->read_only = (st.st_mode & _S_IWRITE) == 0;
     return 0;
 }
 
@@ -80,6 +81,7 @@ int entry_stat(const char* path, EntryStat* out) noexcept {
     out->executable = out->kind == EntryStat::Kind::File && (st.st_mode & _S_IEXEC) != 0;
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);
+    out->read_only = (st.st_mode & _S_IWRITE) == 0;
     return 0;
 }
 
@@ -87,6 +89,15 @@ int make_dir(const char* path) noexcept {
     fault::run_before_make_dir(path);
     return ::_mkdir(path) == 0 ? 0 : err();
 }
+
+int remove_dir(const char* path) noexcept {
+    // RemoveDirectoryA removes a directory junction itself, never what it leads to.
+    if (RemoveDirectoryA(path)) return 0;
+    const DWORD e = GetLastError();
+    return e == ERROR_DIR_NOT_EMPTY ? kENOTEMPTY : crt_error_from_win32(e);
+}
+
+bool names_fold_case() noexcept { return true; }
 
 int change_mode(const char* path, unsigned mode) noexcept {
     return ::_chmod(path, static_cast<int>(mode)) == 0 ? 0 : err();

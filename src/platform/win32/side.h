@@ -65,6 +65,11 @@ struct RemovableFileState {
     unique_handle file;
 };
 
+// A journal is held open without sharing.
+struct JournalFileState {
+    unique_handle file;
+};
+
 // The C runtime here ends a text read at a 0x1A itself.
 struct TextInState {};
 

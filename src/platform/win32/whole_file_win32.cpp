@@ -147,6 +147,15 @@ int write_handle(HANDLE h, const char* p, size_t size) noexcept {
     return 0;
 }
 
+// A file that has its name closed: 0, or the error its close met (the write's: the data
+// may not all be on the disk).
+int close_named(WholeFileHandles& h) noexcept {
+    const bool closed = h.file.reset();
+    const int e = closed ? 0 : last_crt_error();
+    h.handle = no_handle();
+    return e;
+}
+
 }  // namespace
 
 bool whole_file_remove_stale(const char* path) noexcept { return remove_if_stale(path); }
@@ -170,7 +179,7 @@ void WholeFile::discard() noexcept {
     handles_.own.reset();
     handles_.handle = no_handle();
     if (temp_named_) (void)remove_if_stale(temp_);
-    temp_named_ = staged_ = timed_ = tried_ = false;
+    temp_named_ = staged_ = timed_ = tried_ = aside_ = false;
 }
 
 bool WholeFile::holds_content() const noexcept { return handles_.handle != no_handle() && staged_; }
@@ -202,6 +211,34 @@ int WholeFile::open_side(const char* path, Intent intent, WholeFileScope* scope,
     (void)handles_.own.release();  // the descriptor closes it now
     handles_.file.reset(fd);
     return 0;
+}
+
+int WholeFile::open_aside(const char* path, const char* aside, WholeFileScope*) noexcept {
+    const int n = std::snprintf(path_, sizeof path_, "%s", path);
+    const int m = std::snprintf(temp_, sizeof temp_, "%s", aside);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path_ || m < 0 || static_cast<size_t>(m) >= sizeof temp_)
+        return kENAMETOOLONG;
+    const HANDLE h = CreateFileA(temp_, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return last_win32_error();
+    // Removed should the process end before it is staged; kept once published.
+    if (!set_delete_pending(h, true)) temp_named_ = true;
+    handles_.own.reset(h);
+    handles_.handle = h;
+    aside_ = true;
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
+    if (fd < 0) return kEMFILE;
+    (void)handles_.own.release();  // the descriptor closes it now
+    handles_.file.reset(fd);
+    return 0;
+}
+
+CallResult WholeFile::keep_aside() noexcept {
+    if (!set_delete_pending(handles_.handle, false)) return fail(FileStep::Place, last_win32_error());
+    temp_named_ = false;  // it stays under its name: the caller's to place or remove
+    const int closed = close_named(handles_);
+    discard();
+    return closed ? failed_with(FileStep::Write, closed) : CallResult{};
 }
 
 int WholeFile::write(const void* data, size_t size) noexcept {
@@ -241,12 +278,9 @@ CallResult WholeFile::name_new() noexcept {
         return fail(FileStep::Place, crt_error_from_win32(code));
     }
     temp_named_ = false;
-    const bool closed = handles_.file.reset();
-    const int close_error = closed ? 0 : last_crt_error();
-    handles_.handle = no_handle();
+    const int closed = close_named(handles_);
     discard();
-    if (!closed) return failed_with(FileStep::Write, close_error);
-    return {};
+    return closed ? failed_with(FileStep::Write, closed) : CallResult{};
 }
 
 CallResult WholeFile::name_replacing() noexcept {
@@ -339,6 +373,80 @@ CallResult WholeFile::write_in_place() noexcept {
         else if (!FlushFileBuffers(old)) r = failed_with(FileStep::Write, last_win32_error());
     }
     return r;
+}
+
+namespace {
+
+bool absent_error(DWORD e) noexcept { return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND; }
+
+// Full paths for ReplaceFileA (Wine refuses a name without a directory part), the
+// replaced name spelt as its directory spells it.
+struct FullPath {
+    char text[MAX_PATH * 4];
+    bool ok = false;
+    explicit FullPath(const char* path) noexcept {
+        const DWORD n = GetFullPathNameA(path, sizeof text, text, nullptr);
+        ok = n > 0 && n < sizeof text;
+    }
+};
+
+}  // namespace
+
+CallResult place_aside(const char* aside, const char* path, WholeFileScope*) noexcept {
+    if (int e = fault::check(fault::Op::Rename)) return failed_with(FileStep::Place, e);
+    // Within the volume only, never replacing.
+    if (MoveFileExA(aside, path, 0)) return {};
+    const DWORD code = GetLastError();
+    if (exists_error(code)) return failed_with(FileStep::Place, kEEXIST);
+    return failed_with_code(FileStep::Place, code);
+}
+
+CallResult place_aside_replacing(const char* aside, const char* path, const char* backup, const WholeFileEnd& end,
+                                 WholeFileScope*) noexcept {
+    if (int e = fault::check(fault::Op::Rename)) return failed_with(FileStep::Place, e);
+    // ReplaceFileA refuses to replace a read-only file: it is made writable first, as the
+    // runtime's step before a replace does, and read-only again should the replace fail.
+    const DWORD old = GetFileAttributesA(path);
+    const bool cleared = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY);
+    if (cleared && !SetFileAttributesA(path, old & ~FILE_ATTRIBUTE_READONLY)) return failed_now(FileStep::Mode);
+    FullPath full_path(path), full_aside(aside), full_backup(backup);
+    if (!full_path.ok || !full_aside.ok || !full_backup.ok) {
+        if (cleared) SetFileAttributesA(path, old);
+        return failed_with(FileStep::Place, kENAMETOOLONG);
+    }
+    keep_letter_case(full_path.text, sizeof full_path.text);
+    if (!ReplaceFileA(full_path.text, full_aside.text, full_backup.text, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                      nullptr)) {
+        const CallResult r = failed_now(FileStep::Place);
+        // Refused midway (Wine renames): the old file back under its name if it left it.
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES)
+            (void)MoveFileExA(backup, path, 0);
+        if (cleared) SetFileAttributesA(path, old);
+        return r;
+    }
+    // The attributes the end asks for, which the replaced file's replaced.
+    if (!SetFileAttributesA(path, end_attributes(end))) return failed_now(FileStep::Mode);
+    return {};
+}
+
+CallResult restore_backup(const char* backup, const char* path, bool read_only, WholeFileScope*) noexcept {
+    if (GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES) {
+        if (!MoveFileExA(backup, path, MOVEFILE_REPLACE_EXISTING)) return failed_now(FileStep::Place);
+    } else if (!absent_error(GetLastError())) {
+        return failed_now(FileStep::Place);
+    }
+    const DWORD now = GetFileAttributesA(path);
+    if (read_only && now != INVALID_FILE_ATTRIBUTES && !(now & FILE_ATTRIBUTE_READONLY) &&
+        !SetFileAttributesA(path, now | FILE_ATTRIBUTE_READONLY))
+        return failed_now(FileStep::Mode);
+    return {};
+}
+
+CallResult remove_ours(const char* path) noexcept {
+    if (int e = fault::check(fault::Op::Remove)) return failed_with(FileStep::Remove, e);
+    (void)SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
+    if (DeleteFileA(path) || absent_error(GetLastError())) return {};
+    return failed_now(FileStep::Remove);
 }
 
 }  // namespace qm::plat
