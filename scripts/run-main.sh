@@ -18,47 +18,64 @@ emulated=0
 bash scripts/wine-emulated.sh && emulated=1
 flavour=win32
 [ "${QM_MAIN_DLL:-}" = 64 ] && flavour=win64
-if [ $flavour = win32 ] && [ $emulated = 1 ]; then
-  echo "== this host cannot start 32-bit programs: quillmar.dll runs through qemu's emulator (slow)"
-fi
-echo "== building $( [ $flavour = win32 ] && echo "quillmar.dll (i686" || echo "quillmar64.dll (x86_64" ), mingw-w64)"
-bash scripts/build.sh $flavour >/dev/null
-bash scripts/wine-prefix.sh
-pkg="$(bash scripts/make-sample.sh)"
-bin="$root/build/$flavour"
 demo="$root/build/demo"
 rm -rf "$demo" && mkdir -p "$demo/target"
+log="$demo/setup.log"
+quiet() { "$@" >>"$log" 2>&1 || { echo "== FAILED: $* (its output: $log)" >&2; tail -n 20 "$log" >&2; exit 1; }; }
+quiet bash scripts/build.sh $flavour
+quiet bash scripts/wine-prefix.sh
+pkg="$(bash scripts/make-sample.sh 2>>"$log")"
 
 # One server for the whole job, so that the prefix boots once; ended at the end.
 timeout -k 5 60 wineserver -k >/dev/null 2>&1 || true
 timeout -k 5 60 wineserver -p </dev/null >/dev/null 2>&1
 trap 'timeout -k 5 60 wineserver -k >/dev/null 2>&1 || true' EXIT
-limit=120
-if [ $flavour = win32 ] && [ $emulated = 1 ]; then limit=900; fi
+limit() { if [ "$flavour" = win32 ] && [ $emulated = 1 ]; then echo 900; else echo 120; fi; }
 winpath() { timeout -k 5 120 /usr/lib/wine/wine64 winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 qmscript() {
-  (cd "$bin" && timeout -k 10 "$limit" xvfb-run -a -s "-screen 0 1024x768x24" "$root/scripts/wine-run" ./qmscript.exe "$@" | tr -d '\r')
+  (cd "$root/build/$flavour" && timeout -k 10 "$(limit)" xvfb-run -a -s "-screen 0 1024x768x24" \
+     "$root/scripts/wine-run" ./qmscript.exe "$@" 2>&1 < /dev/null | tr -d '\r')
 }
 show() {
   (cd "$demo/target" && find . -type f -printf '  %TY-%Tm-%Td %TH:%TM  %6s  %P\n' | sort -k4)
 }
-
-if [ $flavour = win32 ] && [ $emulated = 1 ]; then
-  # Whether this emulator runs Wine's own threads (4 threads handing a token round, nothing
-  # of the library's): where it does not, the DLL writes on the calling thread alone.
-  if probe="$(timeout -k 5 600 scripts/wine-run "$bin/thread_probe.exe" 4 500 2>&1)"; then
-    echo "== the emulator ran the thread probe ($probe): the DLL's threads as everywhere"
-  else
-    export QUILLMAR_THREADS=1
-    echo "== the emulator did not run the thread probe to its end (${probe:-no output}): QUILLMAR_THREADS=1"
-  fi
-fi
-
 wpkg="$(winpath "$pkg")"
 wtarget="$(winpath "$demo/target")"
+dll() { [ "$flavour" = win32 ] && echo quillmar.dll || echo quillmar64.dll; }
+
+# Under the emulator the first expansion is tried before anything is printed, so that the
+# first line can say which DLL the job shows: the 32-bit one, on one writing thread where
+# the emulator cannot run Wine's threads (the probe, 4 threads handing a token round,
+# nothing of the library's, tells), or the twin where the emulator cannot run it at all.
+first=""
+notes=()
+if [ $flavour = win32 ] && [ $emulated = 1 ]; then
+  if probe="$(timeout -k 5 600 scripts/wine-run "$root/build/win32/thread_probe.exe" 4 500 2>&1 < /dev/null)"; then
+    notes+=("== the emulator ran the thread probe ($probe): the DLL's threads as everywhere")
+  else
+    export QUILLMAR_THREADS=1
+    notes+=("== the emulator did not run the thread probe to its end ($(echo "${probe:-no output}" | head -c 200 | tr '\n' ' ')): QUILLMAR_THREADS=1")
+  fi
+  started=$SECONDS
+  if first="$(qmscript ExpandPackage "$wpkg" "$wtarget")" && echo "$first" | grep -q 'ExpandPackage() = 0'; then
+    echo "== this host cannot start 32-bit programs: quillmar.dll runs through qemu's emulator (slow: $((SECONDS - started)) s for one expansion)"
+  else
+    why="$(echo "$first" | grep -m 1 -E 'qemu: uncaught target signal|partial wakeup read|client error' || true)"
+    echo "== FALLBACK to quillmar64.dll, the 64-bit twin: the emulator could not run quillmar.dll's expansion" \
+         "(${why:-no result within $(limit) s}; after $((SECONDS - started)) s)"
+    first=""
+    flavour=win64
+    rm -rf "$demo/target" && mkdir -p "$demo/target"
+    quiet bash scripts/build.sh win64
+  fi
+else
+  if [ $flavour = win64 ]; then echo "== quillmar64.dll, the 64-bit twin (QM_MAIN_DLL=64), under the 64-bit Wine"
+  else echo "== quillmar.dll (i686, mingw-w64) under Wine, in a 64-bit prefix (WoW64)"; fi
+fi
+for n in "${notes[@]}"; do echo "$n"; done
 echo "== package $(basename "$pkg"): $(tar -tf "$pkg" | wc -l) members"
-echo "== ExpandPackage(\"$wpkg\", \"$wtarget\") through $( [ $flavour = win32 ] && echo quillmar.dll || echo quillmar64.dll )"
-qmscript ExpandPackage "$wpkg" "$wtarget"
+echo "== ExpandPackage(\"$wpkg\", \"$wtarget\") through $(dll)"
+if [ -n "$first" ]; then echo "$first"; else qmscript ExpandPackage "$wpkg" "$wtarget"; fi
 echo "== files written:"
 show
 
