@@ -54,7 +54,8 @@ def run_once(build, job, src, scratch):
     argv, inside = command(build, job, src, target)
     env = dict(os.environ, WINEDEBUG="-all")
     t0 = time.monotonic()
-    p = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+    p = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
+                       timeout=600)  # a hung Wine run ends the comparison, never waits for ever
     elapsed = time.monotonic() - t0
     shutil.rmtree(target)
     if p.returncode != 0:

@@ -38,6 +38,7 @@ WIN32 = os.environ.get("QM_BENCH_WIN32_BUILD", os.path.join(ROOT, "build", "win3
 QUILLMAR = os.path.join(NATIVE, "quillmar")
 FLOOR = os.path.join(NATIVE, "bench", "floor_posix")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+WINE_LIMIT = 600  # seconds for one Wine run of the driver
 DRIVER = os.path.join(WIN32, "bench_driver.exe")
 WFLOOR = os.path.join(WIN32, "floor_win32.exe")
 
@@ -84,8 +85,9 @@ def run_once(c, target):
     if c.whole:
         env["QUILLMAR_WHOLE_PACKAGE"] = "1"
     if c.inside:
+        # Bounded as every Wine call is: a hung process fails the row, not the run.
         p = subprocess.run([WINE_RUN] + argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           env=env, text=True)
+                           env=env, text=True, timeout=WINE_LIMIT)
         if p.returncode != 0:
             raise SystemExit("%s failed (%d): %s" % (c.name, p.returncode, p.stderr.strip()))
         seconds, peak = p.stdout.strip().splitlines()[-1].split()

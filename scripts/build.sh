@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Configures and builds one flavour: native | win32 | win64 | asan | tsan. Output in
+# Configures and builds one flavour: native | win32 | win64 | asan | tsan, or only the
+# targets named after it (build.sh win32 quillmar qmscript). Output in
 # build/<flavour>. win64 is the 64-bit twin (quillmar64.dll); the win32 build's zip
 # carries it from build/win64 when that is built.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 flavour="${1:-native}"
+shift || true
+targets=()
+[ $# -gt 0 ] && targets=(--target "$@")
 dir="$root/build/$flavour"
 jobs="$(nproc 2>/dev/null || echo 2)"
 case "$flavour" in
@@ -19,4 +23,4 @@ case "$flavour" in
   *) echo "build.sh: unknown flavour $flavour" >&2; exit 2 ;;
 esac
 cmake -S "$root" -B "$dir" "${args[@]}" >/dev/null
-cmake --build "$dir" -j "$jobs"
+cmake --build "$dir" -j "$jobs" "${targets[@]}"

@@ -12,7 +12,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 make_packages "$work"
 
-makensis -V2 -DQM_DLL="$build/quillmar.dll" -DQM_INCLUDE="$build/generated/include" \
+timeout -k 10 300 makensis -V2 -DQM_DLL="$build/quillmar.dll" -DQM_INCLUDE="$build/generated/include" \
   -DQM_OUTFILE="$work/install.exe" "$src/tests/nsis/install.nsi" > "$work/makensis.txt" 2>&1
 check "makensis builds the installer" $? "$(tail -5 "$work/makensis.txt")"
 [ -f "$work/install.exe" ] || finish
