@@ -17,6 +17,9 @@
 #include <random>
 #include <string>
 #include <system_error>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace qm::test {
 
@@ -84,5 +87,19 @@ inline int64_t get_mtime(const fs::path& p) {
     if (::stat(p.string().c_str(), &st) != 0) return -1;
     return static_cast<int64_t>(st.st_mtime);
 }
+
+#ifndef _WIN32
+// Whether a file made here can be given to another user (uid and gid 65534): root can, but
+// not the root of a user namespace that maps no other user (scripts/without-ia32.sh runs
+// the suite in one).
+inline bool can_give_files_away(const fs::path& dir) {
+    const fs::path probe = dir / ".given-away";
+    write_file(probe, "");
+    const bool given = ::chown(probe.c_str(), 65534, 65534) == 0;
+    std::error_code ec;
+    fs::remove(probe, ec);
+    return given;
+}
+#endif
 
 }  // namespace qm::test
