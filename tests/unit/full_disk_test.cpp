@@ -304,7 +304,7 @@ std::vector<FlushCase> flush_cases() {
     std::vector<FlushCase> cases = {{"every flush refused", -1, "1", false, true},
                                     {"every flush refused, four threads", -1, "4", false, true},
                                     {"a whole package's one flush refused", 1, "1", true, true},
-                                    {"a whole package's one flush refused, four threads", 1, "4", true, true}};
+                                    {"a whole package, every flush refused, four threads", -1, "4", true, true}};
 #ifdef _WIN32
     cases.push_back({"one flush refused: the first file's own", 1, "1", false, true});
 #else

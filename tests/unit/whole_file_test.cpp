@@ -206,7 +206,7 @@ TEST_P(WholeFileBatch, EachReplacementIsFlushedAfterItsDataAndBeforeItsName) {
                 ASSERT_EQ(files[i].begin(name(i).c_str(), WholeFile::Intent::Replace, &scope, true), 0) << step;
                 ASSERT_EQ(files[i].write(text.data(), text.size()), 0);
                 ASSERT_TRUE(files[i].stage(WholeFileEnd{}).ok()) << step;
-                written[i] = ops.size();
+                written[i] = static_cast<size_t>(ops.rend() - std::find(ops.rbegin(), ops.rend(), Op::Write));
             } else {
                 ASSERT_TRUE(files[i].publish().ok()) << step;
                 const auto renamed = std::find(ops.rbegin(), ops.rend(), Op::Rename);
