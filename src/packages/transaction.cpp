@@ -444,7 +444,9 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
         return;
     }
     // Every member is staged before any takes its name: one flush between the two makes
-    // the whole package durable (the old files stay whole under their names until then).
+    // every replacement durable before the first rename over an old file (and the new
+    // files with it). A package that replaces nothing is not flushed, as new files are not
+    // in the default mode: a sync of everything it wrote would cost more than the writing.
     plat::WholeFileScope scope(plat::WholeFileScope::Durability::Batched);
     scope.expect_replacements();
     // What went wrong, and whether everything this call changed could be taken back.
@@ -459,7 +461,9 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
         give_up(false, "stopped while staging");
         return;
     }
-    if (const int e = scope.flush()) {
+    bool replaces = false;
+    for (const StagedMember& m : members) replaces = replaces || m.kind == Kind::Replace;
+    if (const int e = replaces ? scope.flush() : 0) {
         // The failure of the first member whose name waited for it.
         for (const StagedMember& m : members) {
             if (!stages(m)) continue;
