@@ -150,9 +150,9 @@ public:
     // place_aside to give it path later. A whole package is staged this way before any
     // member takes its name, without an open file per member. Intent::Replace: aside is
     // beside path, and the file takes the identity of the one at path as a replacement
-    // does (and is flushed when staged). The way to aside is opened refusing a link on it
-    // where the platform can tell (as begin's no_links_on_the_way). Until published, a
-    // failure or discard() removes it.
+    // does (and is flushed when staged; in a batched scope, by the scope's flush()). The
+    // way to aside is opened refusing a link on it where the platform can tell (as
+    // begin's no_links_on_the_way). Until published, a failure or discard() removes it.
     int begin_aside(const char* path, const char* aside, Intent intent, WholeFileScope* scope) noexcept;
     int write(const void* data, size_t size) noexcept;
     // Gives the unnamed file its end state; a replacement is also flushed to disk, or in
