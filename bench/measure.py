@@ -123,6 +123,7 @@ def ext4_without_journal(path):
 # tmpfs each is removed after its run, so that every run writes into memory that was in
 # use a moment ago rather than into pages the machine has never touched.
 KEEP = ext4_without_journal(WORK)
+ON_TMPFS = findmnt(WORK, "FSTYPE")[:1] == ["tmpfs"]
 # Seconds the allocator remembers removed inodes (see above), and some.
 FORGET = 370 if KEEP else 0
 
@@ -258,6 +259,7 @@ def main():
     # An update: each target first holds the version before, extracted by GNU tar.
     results["update"] = group("native update of many small", [
         Contender("quillmar expand", lambda t: [QUILLMAR, "expand", SMALL, t]),
+        Contender("quillmar expand, 1 thread", lambda t: [QUILLMAR, "expand", SMALL, t], threads=1),
         Contender("quillmar expand --whole", lambda t: [QUILLMAR, "expand", SMALL, t, "--whole"]),
         Contender("GNU tar -xf", lambda t: ["tar", "-xf", SMALL, "-C", t]),
     ], small_files, small_bytes, prepare=lambda t: subprocess.run(["tar", "-xf", SMALL_OLD, "-C", t], check=True))
@@ -328,6 +330,11 @@ def main():
          median(results, "copy", "cp -p"), 0.75, "x"),
         ("Native many small: --whole / default", median(results, "small", "quillmar expand --whole") /
          median(results, "small", "quillmar expand"), 1.10, "x"),
+        # An update flushes what it replaces; a tmpfs has no disk to wait for.
+        ("Native update: quillmar / GNU tar", median(results, "update", "quillmar expand") /
+         median(results, "update", "GNU tar -xf"), 1.2 if ON_TMPFS else 1.5, "x"),
+        ("Native update, 1 thread: quillmar / GNU tar", median(results, "update", "quillmar expand, 1 thread") /
+         median(results, "update", "GNU tar -xf"), 1.2 if ON_TMPFS else 1.5, "x"),
         ("Native update: --whole / default", median(results, "update", "quillmar expand --whole") /
          median(results, "update", "quillmar expand"), 1.10, "x"),
         ("Native --whole: peak memory - package (MiB)",

@@ -23,7 +23,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== ThreadSanitizer build and the engine's tests with four threads"
 bash scripts/build.sh tsan
 QUILLMAR_THREADS=4 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/unit_tests --gtest_brief=1 \
-  --gtest_filter='EachStepAndMember/*:Expand*:Manifest*:CopyTest*:DirectoryEntries*:Extract*:Verdict*:Interrupted*:NewFile*:ParentDirs*:ReplaceFailure*:Links*:MadeMeanwhile*:OverwriteRule*:FullDiskBesideOthers*:Pipeline*:EachStepAtFirstMiddleAndLast/*:EachKind/EarlyStops*:WholeInterrupted*:-*TwoAtOnce*:*PeakMemory*'
+  --gtest_filter='EachStepAndMember/*:Expand*:Manifest*:CopyTest*:DirectoryEntries*:Extract*:Verdict*:*Interrupted*:*FailedFlush*:*WholeFileBatch*:NewFile*:ParentDirs*:ReplaceFailure*:Links*:MadeMeanwhile*:OverwriteRule*:FullDiskBesideOthers*:Pipeline*:EachStepAtFirstMiddleAndLast/*:EachKind/EarlyStops*:WholeInterrupted*:-*TwoAtOnce*:*PeakMemory*'
 
 # Every fuzz target in turn (six at 20 s: about two minutes); docs/reliability.md has the
 # figures of longer runs. The full-disk, descriptor and over-long tests are part of the

@@ -11,16 +11,8 @@
 
 namespace qm::extract {
 
-namespace {
-
-static_assert(sizeof(session::Status{}.message) == kMessageSize, "a member's message fits the status");
-
-using tar::TarEntry;
-
-DiskEntry stat_probe(void*, const char* path) noexcept {
+DiskEntry disk_entry(int e, const plat::PathStat& st) noexcept {
     DiskEntry d;
-    plat::PathStat st;
-    const int e = plat::path_lstat(path, &st);
     if (e == plat::kENOENT) return d;
     if (e != 0) {
         d.kind = DiskKind::Unknown;
@@ -31,6 +23,18 @@ DiskEntry stat_probe(void*, const char* path) noexcept {
     d.mtime = st.mtime;
     d.read_only = st.read_only;
     return d;
+}
+
+namespace {
+
+static_assert(sizeof(session::Status{}.message) == kMessageSize, "a member's message fits the status");
+
+using tar::TarEntry;
+
+DiskEntry stat_probe(void*, const char* path) noexcept {
+    plat::PathStat st;
+    const int e = plat::path_lstat(path, &st);
+    return disk_entry(e, st);
 }
 
 bool is_separator(char ch) noexcept { return ch == '/' || ch == '\\'; }

@@ -22,6 +22,8 @@ struct PathProbe {
     void* context;
 };
 PathProbe DiskProbe() noexcept;
+// What a look at a path (its error number, and what it found) tells of it.
+DiskEntry disk_entry(int error, const plat::PathStat& st) noexcept;
 
 // The directory components on the way to a member's name, in order, as the runtime's
 // strtok would split its directory part at "/": empty components are skipped. fn gets

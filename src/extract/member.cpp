@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "extract/messages.h"
 #include "platform/errors.h"
@@ -50,6 +51,7 @@ void MemberWrite::decide(const TarEntry& e, const PathProbe& probe, WayCache& wa
     change_ = MemberChange{};
     staged_ = plat::CallResult{};
     create_error_ = 0;
+    looked_through_write_ = false;
     // The header alone refuses or accepts; what is to be created is decided on its way.
     verdict_ = decide_member(entry_, kNothingLooked);
     disk_.looked = disk_.way_looked = false;
@@ -134,10 +136,30 @@ Extraction MemberWrite::commit(plat::WholeFileScope* scope) noexcept {
     return x;
 }
 
+namespace {
+
+// A member staged where its write proved the way (every directory there, no link): the
+// name is looked at relative to the directory the write holds, the way not walked again.
+DiskEntry staged_probe(void* context, const char* path) noexcept {
+    auto& v = *static_cast<std::pair<const TarEntry*, plat::WholeFile*>*>(context);
+    DiskEntry d;
+    if (std::strcmp(path, v.first->name) != 0) {
+        d.kind = DiskKind::Directory;
+        return d;
+    }
+    plat::PathStat st;
+    const int e = v.second->look(&st);
+    return disk_entry(e, st);
+}
+
+}  // namespace
+
 // The look-up at the name and on the way, and the verdict on what it found. Content a
 // new file staged serves where the member now replaces what took its name.
 void MemberWrite::look_again() noexcept {
-    disk_ = look_up_member(entry_, DiskProbe());
+    looked_through_write_ = out_.holds_content() && out_.way_proven() && !std::strchr(entry_.name, '\\');
+    std::pair<const TarEntry*, plat::WholeFile*> view{&entry_, &out_};
+    disk_ = look_up_member(entry_, looked_through_write_ ? PathProbe{&staged_probe, &view} : DiskProbe());
     verdict_ = decide_member(entry_, disk_);
     if (verdict_.outcome != Outcome::Replace || !out_.holds_content()) out_.discard();
     if (state_ == State::Staged && !out_.holds_content()) state_ = State::Decided;
@@ -177,7 +199,11 @@ bool MemberWrite::make_way(Extraction& x) noexcept {
 // link is not, since that would change what it points to.
 bool MemberWrite::make_writable(Extraction& x) noexcept {
     if (disk_.at_name.kind == DiskKind::Link) return true;
-    if (const int e = plat::change_mode(entry_.name, entry_.status.mode | 0222u))
+    // Looked at through the staged write: made writable relative to the directory it
+    // holds, from the mode that look found.
+    const unsigned mode = entry_.status.mode | 0222u;
+    if (const int e = looked_through_write_ && out_.holds_content() ? out_.make_writable(mode)
+                                                                    : plat::change_mode(entry_.name, mode))
         return failed(x, text::kChmod, entry_.name, e);
     change_.made_writable = true;
     return true;

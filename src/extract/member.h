@@ -90,6 +90,7 @@ private:
     plat::WholeFile out_;
     plat::CallResult staged_;  // staging's outcome
     int create_error_ = 0;     // staging's create failed this way and would again (0: try)
+    bool looked_through_write_ = false;  // the last look asked the staged write (its directory)
     MemberChange change_;
 };
 

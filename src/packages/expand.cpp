@@ -105,6 +105,9 @@ bool found_no_room(const MemberJob& j, void*) noexcept {
 
 void let_go(MemberJob& j, void*) noexcept { j.member.drop(); }
 
+// Batches serve the flush of replacements: wanted once the walk meets some.
+bool batches_serve(void* scope) noexcept { return static_cast<plat::WholeFileScope*>(scope)->expects_replacements(); }
+
 // The reader refused a header's type: the walk, and the operation, stop with its text.
 session::Status reader_stop(const TarContext* c) noexcept {
     session::Status st;
@@ -163,7 +166,9 @@ void expand(const char* package, const char* target, const ExpandObserver* obser
     enter_target(target, x.status);
     // An expansion into the target that was ended midway is finished or undone first.
     if (!recover_before(target, x.whole, x.status)) return;
-    plat::WholeFileScope directories;
+    // The members of a window are staged before any of them is named: one flush makes
+    // every replacement among them durable before its rename.
+    plat::WholeFileScope directories(plat::WholeFileScope::Durability::Batched);
     TarContextPtr c;
     if (!open_package(c, package, "Package not expanded.", "nothing installed", outcome, x.status)) return;
     if (x.whole) {
@@ -176,7 +181,8 @@ void expand(const char* package, const char* target, const ExpandObserver* obser
     // here once what is in flight is. Every outcome is taken here. The window of members
     // is most of a megabyte: on the heap, not on the caller's stack.
     const auto pipeline = try_make<plat::Pipeline<MemberJob>>(plat::writing_threads(), &stage_on_worker,
-                                                              &directories, &commit_in_order, &found_no_room, &let_go);
+                                                              &directories, &commit_in_order, &found_no_room, &let_go,
+                                                              &batches_serve);
     if (!pipeline) {
         session::Status no_memory;
         no_memory.code = win32::kNotEnoughMemory;

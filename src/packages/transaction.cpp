@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extract/member.h"
+#include "extract/messages.h"
 #include "extract/staged.h"
 #include "packages/journal.h"
 #include "platform/alloc.h"
@@ -442,7 +443,12 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
         std::snprintf(w.outcome, sizeof w.outcome, "not expanded: no journal could be written");
         return;
     }
-    plat::WholeFileScope scope;
+    // Every member is staged before any takes its name: one flush between the two makes
+    // every replacement durable before the first rename over an old file (and the new
+    // files with it). A package that replaces nothing is not flushed, as new files are not
+    // in the default mode: a sync of everything it wrote would cost more than the writing.
+    plat::WholeFileScope scope(plat::WholeFileScope::Durability::Batched);
+    scope.expect_replacements();
     // What went wrong, and whether everything this call changed could be taken back.
     const auto give_up = [&](bool committing, const char* what) {
         const bool undone = undo_all(members, tag, committing, scope);
@@ -453,6 +459,20 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
     };
     if (!stage_all(plan, tag, tar::TarPackageSize(c), observer, scope, w.workers, st)) {
         give_up(false, "stopped while staging");
+        return;
+    }
+    bool replaces = false;
+    for (const StagedMember& m : members) replaces = replaces || m.kind == Kind::Replace;
+    if (const int e = replaces ? scope.flush() : 0) {
+        // The failure of the first member whose name waited for it.
+        for (const StagedMember& m : members) {
+            if (!stages(m)) continue;
+            extract::Extraction x;
+            extract::fail_step(x, extract::text::kWriteFile, m.name, e);
+            st.add(x.status);
+            break;
+        }
+        give_up(false, "stopped before the first name");
         return;
     }
     // Every member staged: from here on the journal tells how far the names got.

@@ -1,6 +1,6 @@
 // Fault injection for tests: lets a test make a chosen platform operation fail with a
 // chosen error number, so that failure paths (a full disk, a refused rename, a failed
-// allocation) can be driven without a real broken disk.
+// allocation, a flush the disk refuses) can be driven without a real broken disk.
 //
 // Only the core the tests link has it (QM_FAULT_INJECTION=1, src/platform/fault.cpp):
 // in the library and the tool the checks below are inline no-ops, so neither carries
@@ -15,8 +15,9 @@
 namespace qm::plat::fault {
 
 // Journal: each write of an expansion's journal (its creation, each change of its state,
-// its removal); Remove: a file of the library's own let go (a backup, a staged file).
-enum class Op { Write, Create, Rename, SetTime, Journal, Remove, Alloc, Read, Count_ };
+// its removal); Remove: a file of the library's own let go (a backup, a staged file);
+// Flush: a file's content, or a batch of files, made durable before a rename exposes it.
+enum class Op { Write, Create, Rename, SetTime, Journal, Remove, Alloc, Read, Flush, Count_ };
 
 #if QM_FAULT_INJECTION
 

@@ -41,7 +41,28 @@ const char* backed_up_name(const char* found) noexcept {
     return h == name_hash(found + 13) ? found + 13 : nullptr;
 }
 
+// How many stages in a row may find their names free before a scope stops looking.
+constexpr int kLookRun = 64;
+
 }  // namespace
+
+WholeFileScope::WholeFileScope(Durability durability) noexcept : durability_(durability) {}
+
+void WholeFileScope::expect_replacements() noexcept {
+    if (batched()) looks_left_.store(kLookRun, std::memory_order_relaxed);
+}
+
+bool WholeFileScope::expects_replacements() const noexcept {
+    return batched() && looks_left_.load(std::memory_order_relaxed) > 0;
+}
+
+void WholeFileScope::name_seen(bool taken) noexcept {
+    if (!batched()) return;
+    if (taken)
+        looks_left_.store(kLookRun, std::memory_order_relaxed);
+    else
+        looks_left_.fetch_sub(1, std::memory_order_relaxed);
+}
 
 void WholeFileScope::sweep_once(const char* path) noexcept {
     const size_t dir_len = static_cast<size_t>(base_name(path) - path);
@@ -76,20 +97,34 @@ void WholeFileScope::sweep_once(const char* path) noexcept {
 CallResult WholeFile::stage(const WholeFileEnd& end) noexcept {
     if (!handles_.file) return failed_with(FileStep::Write, kEBADF);
     end_ = end;
-    const CallResult r = settle(intent_ == Intent::Replace);
+    // Where the scope expects replacements, the name is looked at here, on the thread
+    // that stages: a file that will likely replace one is readied as a replacement now
+    // (its identity, its flush) rather than when it is named, in order.
+    if (intent_ == Intent::New && !aside_ && scope_ && scope_->expects_replacements()) {
+        name_taken_ = look_at_name();
+        scope_->name_seen(name_taken_);
+    }
+    const CallResult r = settle(intent_ == Intent::Replace || name_taken_);
     staged_ = r.ok();
     return r;
+}
+
+int WholeFile::naming_fault() noexcept {
+    // A second try (after the name was found taken) is the same attempt to name the file.
+    const bool first = !tried_;
+    tried_ = true;
+    return first ? fault::check(fault::Op::Rename) : 0;
 }
 
 CallResult WholeFile::publish() noexcept {
     if (!staged_) return failed_with(FileStep::Place, kEBADF);
     // Staged aside, the file has its name already: nothing is renamed until place_aside.
     if (aside_) return keep_aside();
-    // A second try (after the name was found taken) is the same attempt to name the file.
-    const bool first = !tried_;
-    tried_ = true;
-    if (int e = first ? fault::check(fault::Op::Rename) : 0) return fail(FileStep::Place, e);
-    return intent_ == Intent::Replace ? name_replacing() : name_new();
+    // Readied as a replacement: the caller's look-up decides without a try that would fail.
+    if (intent_ == Intent::New && name_taken_) return failed_with(FileStep::Place, kEEXIST);
+    const CallResult r = intent_ == Intent::Replace ? name_replacing() : name_new();
+    if (r.error == kEEXIST && r.step == FileStep::Place && scope_) scope_->name_seen(true);
+    return r;
 }
 
 CallResult WholeFile::publish_replacing() noexcept {
@@ -113,6 +148,8 @@ CallResult WholeFile::fail(FileStep step, int error) noexcept {
 int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept {
     discard();
     intent_ = intent;
+    name_taken_ = false;
+    side_ = WholeFileState{};
     scope_ = scope;
     if (int e = fault::check(fault::Op::Create)) return e;
     const int e = open_side(path, intent, scope, no_links_on_the_way);
@@ -125,6 +162,8 @@ int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, boo
 int WholeFile::begin_aside(const char* path, const char* aside, Intent intent, WholeFileScope* scope) noexcept {
     discard();
     intent_ = intent;
+    name_taken_ = false;
+    side_ = WholeFileState{};
     scope_ = scope;
     if (int e = fault::check(fault::Op::Create)) return e;
     const int e = open_aside(path, aside, scope);

@@ -17,12 +17,14 @@
 // one a killed run left, and removes it unless a running writer still holds it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <unordered_set>
 
 #include "platform/fileops.h"
+#include "platform/fs.h"
 #include "platform/side.h"
 
 namespace qm::plat {
@@ -61,23 +63,64 @@ struct WholeFileEnd {
 // taken from the current directory, which must not change within a scope.
 class WholeFileScope {
 public:
-    WholeFileScope() noexcept = default;
+    // How a replacement's content reaches the disk before the rename that gives it the
+    // old file's name (the same promise either way: after a crash the name holds the old
+    // file or the whole new one).
+    enum class Durability {
+        // Each replacement is flushed on its own when staged, and its directory after
+        // the rename: what a single write or a caller that names files as it writes them
+        // needs.
+        EachFile,
+        // One flush serves every file staged before it began: a caller that stages many
+        // files before it names them (an expansion's window, or a whole package) pays
+        // for one. POSIX: the file system the scope's first directory is on is synced
+        // once (syncfs), when the first replacement staged since the last sync is named
+        // or flush() asks; files elsewhere flush on their own. Windows: each staged file
+        // that will replace one is flushed by its stage, on the thread that stages it,
+        // so the renames in order only wait for what is not flushed yet. The names given
+        // since the last sync are made durable when the scope ends.
+        Batched,
+    };
+
+    explicit WholeFileScope(Durability durability = Durability::EachFile) noexcept;
     WholeFileScope(const WholeFileScope&) = delete;
     WholeFileScope& operator=(const WholeFileScope&) = delete;
+    ~WholeFileScope();
 
     // The first time the directory of path is met: removes the temporaries there that
     // no running writer holds. The next write of a file finds its own temporary anyway;
     // this finds one whose file was written anew in the meantime (the run ended after
     // the old file had gone and before the new one took its name).
     void sweep_once(const char* path) noexcept;
+
+    bool batched() const noexcept { return durability_ == Durability::Batched; }
+    // Batched: every file staged within the scope until now is on disk when this answers
+    // 0 (a batch of any size: what a caller that stages a whole package before naming
+    // any of it calls between the two). Otherwise the error number of the flush; each
+    // replacement then flushes itself when it is named, and reports its own failure.
+    int flush() noexcept;
+    // Batched: stages look at the name first, so that a replacement is readied as one
+    // where it is staged (POSIX: the old file's owner, group and mode; Windows: flushed)
+    // and its naming does not first try to take the name as new. Turned on by the scope
+    // itself once a staged file finds its name taken, and off again after a run of
+    // names found free; a caller that knows it replaces can say so first.
+    void expect_replacements() noexcept;
+    bool expects_replacements() const noexcept;
+    // What a stage's look at a name found, for the scope's own judgement.
+    void name_seen(bool taken) noexcept;
+
     // The side's own part, which it guards itself.
     WholeFileScopeState& side() noexcept { return side_; }
 
 private:
+    const Durability durability_;
     std::mutex mutex_;  // swept_, and one sweep at a time
     // The directories swept, by a 64-bit hash of their path: a lookup per write costs no
     // allocation, and two directories sharing a hash only cost a sweep not made.
     std::unordered_set<uint64_t> swept_;
+    // How many more stages look at the name before they stop: reset to the run length
+    // whenever a name is found taken.
+    std::atomic<int> looks_left_{0};
     WholeFileScopeState side_;
 };
 
@@ -107,23 +150,40 @@ public:
     // place_aside to give it path later. A whole package is staged this way before any
     // member takes its name, without an open file per member. Intent::Replace: aside is
     // beside path, and the file takes the identity of the one at path as a replacement
-    // does (and is flushed when staged). The way to aside is opened refusing a link on it
-    // where the platform can tell (as begin's no_links_on_the_way). Until published, a
-    // failure or discard() removes it.
+    // does (and is flushed when staged; in a batched scope, by the scope's flush()). The
+    // way to aside is opened refusing a link on it where the platform can tell (as
+    // begin's no_links_on_the_way). Until published, a failure or discard() removes it.
     int begin_aside(const char* path, const char* aside, Intent intent, WholeFileScope* scope) noexcept;
     int write(const void* data, size_t size) noexcept;
-    // Gives the unnamed file its end state; a replacement is also flushed to disk (a new
-    // file is not: until it has its name it is not there, and after a crash that loses
-    // its data it still carries its source's time, never a newer one). A replacement
-    // takes the owner, group and mode of the file at the name now: a caller that
-    // replaces a name an earlier write of its own makes stages it after that one is
-    // published.
+    // Gives the unnamed file its end state; a replacement is also flushed to disk, or in
+    // a batched scope made ready for the flush its naming waits for (a new file is not:
+    // until it has its name it is not there, and after a crash that loses its data it
+    // still carries its source's time, never a newer one). A replacement takes the
+    // owner, group and mode of the file at the name now: a caller that replaces a name
+    // an earlier write of its own makes stages it after that one is published. A new
+    // file staged in a scope that expects replacements looks at its name first, and
+    // where that is taken is readied as the replacement it will likely become.
     CallResult stage(const WholeFileEnd& end) noexcept;
     // Gives the staged file its name. After an Intent::New publish that failed with
     // kEEXIST at Place, holds_content() tells whether publish_replacing() may put the
-    // same content over what is there without writing it again.
+    // same content over what is there without writing it again. A new file whose stage
+    // found the name taken answers kEEXIST without trying. A replacement's data is on
+    // disk before its name is (a flush failing here is the Write step's failure, and the
+    // fault hook's Rename step comes after that flush).
     CallResult publish() noexcept;
     bool holds_content() const noexcept;
+    // What has the name now, a link there not followed: 0, or the error number (kENOENT
+    // when nothing has it). Looked at relative to the directory the write holds, so a
+    // replacement that follows takes the old file's identity from this same look.
+    int look(PathStat* out) noexcept;
+    // Whether every directory on the way to the name was proven one, no link among them,
+    // when the write began (the directory opened refusing links: Linux), so that a
+    // look-up of what has the name need not walk the way again.
+    bool way_proven() const noexcept;
+    // The file look() found made writable as the runtime's chmod does (only the owner-
+    // write bit of mode counts), before it is replaced: 0 or the error number. Relative
+    // to the directory the write holds, from the mode that look found.
+    int make_writable(unsigned mode) noexcept;
     CallResult publish_replacing() noexcept;
     // stage, then publish, for callers that name files where they write them.
     CallResult commit(const WholeFileEnd& end) noexcept;
@@ -134,11 +194,16 @@ private:
     int open_side(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept;
     int open_aside(const char* path, const char* aside, WholeFileScope* scope) noexcept;
     CallResult keep_aside() noexcept;  // the publish of a file staged aside: it stays there
-    CallResult settle(bool replacing) noexcept;  // mode, times, flush
+    CallResult settle(bool replacing) noexcept;  // mode, times, flush (or the batch's ticket)
+    bool look_at_name() noexcept;  // whether something has the name now
+    int make_durable() noexcept;   // a replacement's data on disk, before its rename
     CallResult name_new() noexcept;
     CallResult name_replacing() noexcept;
     CallResult write_in_place() noexcept;  // Windows
     CallResult fail(FileStep step, int error) noexcept;
+    // The step a test may fail or end the process at, just before the file is named
+    // (after the flush a replacement waits for); once per write.
+    int naming_fault() noexcept;
 
     WholeFileHandles handles_;  // the side's own: the file and what its names are relative to
     WholeFileScope* scope_ = nullptr;
@@ -151,6 +216,8 @@ private:
     bool timed_ = false;       // the end's times are on the file
     bool tried_ = false;       // publish was tried once (the fault hook sees the first try only)
     bool aside_ = false;       // staged under temp_, the caller's name (begin_aside), and kept there
+    bool name_taken_ = false;  // the stage found the name taken: readied as a replacement
+    WholeFileState side_;      // what the side knows of the file and its durability
     // Filled by begin before any use; left uninitialised, since clearing 8 KiB per file
     // shows in an expansion of many small files.
     char path_[4096];

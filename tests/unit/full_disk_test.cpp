@@ -5,9 +5,11 @@
 // failing step's code as the last error, and no temporary file stays behind. The same
 // steps failing otherwise (no right, too many files open, a read-only volume) leave
 // their own codes, and so does each step of the guarded copy. Runs natively and under Wine; real_full_disk_test.cpp
-// does the same on a real full disk where it may mount one. Natively, the process is
-// also ended at every step of an update (and once by a real kill -9), and the next
-// expansion finds every file whole with its member's time and no temporary left.
+// does the same on a real full disk where it may mount one. A flush the disk refuses is
+// the failure of the member whose rename waited for it. Natively, the process is also
+// ended at every step of an update, the flushes of a batch of replacements among them
+// (and once by a real kill -9), and the next expansion finds every file whole with its
+// member's time and no temporary left.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -86,9 +88,10 @@ const char* op_name(Op op) {
 
 // With one thread the k-th create, write or time of the walk is member k's; with four,
 // members are staged side by side and the failure lands on whichever member's step
-// comes k-th: its message names it, and the promise is the same from there on. With four
-// the disk stays full once it is (a member that found no room beside others is written
-// again alone, and must find none then either).
+// comes k-th: its message names it, and the promise is the same from there on. A full
+// disk stays full once it is: with four, and with one once an update has met
+// replacements (a window is then staged before any of it is named), a member that found
+// no room beside others is written again alone, and must find none then either.
 // The step that fails, the member (or copied file, in the search's order) it fails for,
 // the threads, and the runtime error the step meets.
 using StepFailure = std::tuple<Op, int, int, int>;
@@ -102,9 +105,12 @@ protected:
         qm::plat::fault::disarm_all();
         qm::plat::set_env("QUILLMAR_THREADS", nullptr);
     }
-    void arm() const {
+    // stays_full: a full disk stays full for an update (whose window is written again
+    // alone with one thread too).
+    void arm(bool stays_full = false) const {
         const auto [op, armed, threads, error] = GetParam();
-        qm::plat::fault::arm(op, armed, error, threads == 1 ? 1 : -1);
+        qm::plat::fault::arm(op, armed, error,
+                             threads == 1 && !(stays_full && error == qm::plat::kENOSPC) ? 1 : -1);
     }
     // What the export leaves as its last error: the failing step's code.
     unsigned long step_code() const { return qm::session::code_from_crt(std::get<3>(GetParam())); }
@@ -125,15 +131,22 @@ protected:
 };
 class FullDiskFresh : public FullDisk {};
 
-TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
-    TempDir t(false);
+// The older version installed into t/nms, which it returns; nothing shown.
+std::string installed_older(const TempDir& t) {
     const std::string target = (t / "nms").string();
     fs::create_directories(target);
-    NotifyCapture cap;
+    NotifyCapture quiet;
     qm::packages::ExpandPackage(package(t, "v1.pkg", version(false)).c_str(), target.c_str());
-    ASSERT_TRUE(cap.shown().empty());
+    EXPECT_TRUE(quiet.shown().empty());
+    return target;
+}
 
-    arm();
+TEST_P(FullDisk, UpdateKeepsEveryInstalledFileWholeAndStops) {
+    TempDir t(false);
+    const std::string target = installed_older(t);
+    NotifyCapture cap;
+
+    arm(true);
     const unsigned long code = expand_as_export(package(t, "v2.pkg", version(true)), target);
     qm::plat::fault::disarm_all();
 
@@ -273,6 +286,61 @@ TEST(FullDiskBesideOthers, TheMemberIsWrittenAgainAlone) {
     }
 }
 
+// A refused flush is the failure of the member whose rename waited for it: it and every
+// later file stay old, nothing is left. A batch's failed sync (POSIX) makes each file
+// flush itself; a whole package's one flush refused changes nothing.
+struct FlushCase {
+    const char* what;
+    int times;  // flushes refused; -1: all
+    const char* threads;
+    bool whole, fails;
+};
+const FlushCase kFlushCases[] = {
+    {"every flush refused", -1, "1", false, true}, {"every flush refused, four threads", -1, "4", false, true},
+    {"a whole package's one flush refused", 1, "1", true, true},
+    {"a whole package, every flush refused, four threads", -1, "4", true, true},
+#ifdef _WIN32
+    {"one flush refused: the first file's own", 1, "1", false, true},
+#else
+    {"the batch's sync refused once", 1, "1", false, false}, {"the same, four threads", 1, "4", false, false},
+#endif
+};
+
+class FailedFlush : public ::testing::TestWithParam<FlushCase> {
+protected:
+    void TearDown() override {
+        qm::plat::fault::disarm_all();
+        qm::plat::set_env("QUILLMAR_THREADS", nullptr);
+    }
+};
+
+TEST_P(FailedFlush, IsTheFailureOfTheMemberWhoseRenameWaitedForIt) {
+    const FlushCase& k = GetParam();
+    TempDir t(false);
+    const std::string target = installed_older(t);
+    NotifyCapture cap;
+    qm::plat::set_env("QUILLMAR_THREADS", k.threads);
+    const std::string v2 = package(t, "v2.pkg", version(true));
+    qm::plat::fault::arm(Op::Flush, 0, qm::plat::kEIO, k.times);
+    const unsigned long code = qm::test::last_error_of("ExpandPackage", [&] {
+        qm::packages::ExpandPackageObserved(v2.c_str(), target.c_str(), nullptr, nullptr, k.whole);
+    });
+    qm::plat::fault::disarm_all();
+    const std::string shown = k.fails ? std::string("ERROR:write file:\"a.txt\" failed. rc=5 ") +
+                                            qm::plat::error_text(qm::plat::kEIO) + "\n"
+                                      : "";
+    EXPECT_EQ(cap.shown(), k.fails ? std::vector<std::string>{shown} : std::vector<std::string>{}) << k.what;
+    EXPECT_EQ(code, k.fails ? qm::session::code_from_crt(qm::plat::kEIO) : 0u) << k.what;
+    for (int i = 0; i < kMembers; ++i) {
+        const fs::path f = t / "nms" / kNames[i];
+        EXPECT_EQ(read_file(f), k.fails ? old_text(i) : new_text(i)) << k.what << ": " << kNames[i];
+        EXPECT_EQ(qm::test::get_mtime(f), k.fails ? kOld : kNew) << k.what << ": " << kNames[i];
+    }
+    EXPECT_FALSE(temporary_files_left(t.path())) << k.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Flushes, FailedFlush, ::testing::ValuesIn(kFlushCases));
+
 #ifndef _WIN32
 // Runs the expansion of package into target in a child that is killed at step n; the
 // number of steps the child took, or -1 when it was not killed.
@@ -280,58 +348,87 @@ int expand_in_child(const std::string& package, const std::string& target, int n
     return qm::test::ended_at_step(n, [&] { qm::packages::ExpandPackage(package.c_str(), target.c_str()); }) ? n : -1;
 }
 
-// v1 installed; v2 replaces two of its files, adds one beside them and one in a new
-// directory.
-TarBuilder interrupted_update(bool newer) {
+// An update ended at each of its steps: v1 installed, then v2 killed at step n. Each row
+// names the files of v2 and whether v1 had them (replaced) or not (added).
+struct KillCase {
+    const char* what;
+    std::vector<std::pair<std::string, bool>> files;
+    const char* threads;
+    int at_least;  // steps to end at
+};
+
+TarBuilder interrupted_update(const KillCase& k, bool newer) {
     TarBuilder b;
-    b.file("a.txt", newer ? new_text(0) : old_text(0), newer ? kNew : kOld);
-    b.file("etc/dorva/b.txt", newer ? new_text(1) : old_text(1), newer ? kNew : kOld);
-    if (newer) b.file("new.txt", new_text(2), kNew).file("etc/added/deep/d.txt", new_text(3), kNew);
+    for (size_t i = 0; i < k.files.size(); ++i)
+        if (newer || k.files[i].second)
+            b.file(k.files[i].first, newer ? new_text(static_cast<int>(i)) : old_text(static_cast<int>(i)),
+                   newer ? kNew : kOld);
     return b.end();
 }
 
 // Each file is whole: its old version with its old time, its new one with the new time,
 // or (a file the update adds) not there.
-void expect_each_whole(const fs::path& root, const std::string& when) {
-    const std::pair<const char*, int> files[] = {{"a.txt", 0}, {"etc/dorva/b.txt", 1}, {"new.txt", 2}, {"etc/added/deep/d.txt", 3}};
-    for (const auto& [name, i] : files) {
+void expect_each_whole(const KillCase& k, const fs::path& root, const std::string& when) {
+    for (size_t i = 0; i < k.files.size(); ++i) {
+        const auto& [name, installed] = k.files[i];
         const fs::path f = root / name;
         if (!fs::exists(f)) {
-            EXPECT_GE(i, 2) << name << " " << when;
+            EXPECT_FALSE(installed) << name << " " << when;
             continue;
         }
         const bool is_new = qm::test::get_mtime(f) == kNew;
-        EXPECT_EQ(read_file(f), is_new ? new_text(i) : old_text(i)) << name << " " << when;
+        const int n = static_cast<int>(i);
+        EXPECT_EQ(read_file(f), is_new ? new_text(n) : old_text(n)) << name << " " << when;
         if (!is_new) {
             EXPECT_EQ(qm::test::get_mtime(f), kOld) << name << " " << when;
         }
     }
 }
 
-TEST(Interrupted, AtEveryStepTheNextExpansionFindsEveryFileWholeAndNoTemporary) {
+class Interrupted : public ::testing::TestWithParam<KillCase> {
+protected:
+    void TearDown() override { qm::plat::set_env("QUILLMAR_THREADS", nullptr); }
+};
+
+TEST_P(Interrupted, AtEveryStepTheNextExpansionFindsEveryFileWholeAndNoTemporary) {
+    const KillCase& k = GetParam();
     TempDir t(false);
-    const std::string v1 = package(t, "v1.pkg", interrupted_update(false));
-    const std::string v2 = package(t, "v2.pkg", interrupted_update(true));
+    const std::string v1 = package(t, "v1.pkg", interrupted_update(k, false));
+    const std::string v2 = package(t, "v2.pkg", interrupted_update(k, true));
+    qm::plat::set_env("QUILLMAR_THREADS", k.threads);
     int points = 0;
     for (int n = 1;; ++n) {
-        const std::string target = (t / ("nms" + std::to_string(n))).string();
+        const fs::path target = t / ("nms" + std::to_string(n));
         fs::create_directories(target);
         NotifyCapture cap;
-        qm::packages::ExpandPackage(v1.c_str(), target.c_str());
-        if (expand_in_child(v2, target, n) < 0) break;  // the update ran to its end
+        qm::packages::ExpandPackage(v1.c_str(), target.string().c_str());
+        if (expand_in_child(v2, target.string(), n) < 0) break;  // the update ran to its end
         ++points;
-        expect_each_whole(target, "after a kill at step " + std::to_string(n));
-        qm::packages::ExpandPackage(v2.c_str(), target.c_str());
+        expect_each_whole(k, target, "after a kill at step " + std::to_string(n));
+        qm::packages::ExpandPackage(v2.c_str(), target.string().c_str());
         EXPECT_TRUE(cap.shown().empty()) << "step " << n;
-        for (const auto& [name, i] :
-             std::vector<std::pair<const char*, int>>{{"a.txt", 0}, {"etc/dorva/b.txt", 1}, {"new.txt", 2}, {"etc/added/deep/d.txt", 3}}) {
-            EXPECT_EQ(read_file(t / ("nms" + std::to_string(n)) / name), new_text(i)) << name << " step " << n;
-            EXPECT_EQ(qm::test::get_mtime(t / ("nms" + std::to_string(n)) / name), kNew) << name << " step " << n;
+        for (size_t i = 0; i < k.files.size(); ++i) {
+            const fs::path f = target / k.files[i].first;
+            EXPECT_EQ(read_file(f), new_text(static_cast<int>(i))) << f << " step " << n;
+            EXPECT_EQ(qm::test::get_mtime(f), kNew) << f << " step " << n;
         }
         EXPECT_FALSE(temporary_files_left(target)) << "step " << n;
     }
-    EXPECT_GE(points, 12) << "every step of four members was a point to end at";
+    EXPECT_GE(points, k.at_least) << k.what << ": every step was a point to end at";
 }
+
+const std::vector<std::pair<std::string, bool>> kEveryFileInstalled = {
+    {"a.txt", true}, {"c.txt", true}, {"e.txt", true}, {"etc/dorva/b.txt", true}, {"etc/dorva/d.txt", true}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Updates, Interrupted,
+    ::testing::Values(
+        KillCase{"two replaced, one added beside them, one in a new directory",
+                 {{"a.txt", true}, {"etc/dorva/b.txt", true}, {"new.txt", false}, {"etc/added/deep/d.txt", false}},
+                 "1", 12},
+        KillCase{"every file replaced, one batch", kEveryFileInstalled, "1", 20},
+        KillCase{"every file replaced, four threads", kEveryFileInstalled, "4", 20}),
+    [](const ::testing::TestParamInfo<KillCase>& i) { return std::to_string(i.index); });
 
 // Tells the parent, through the pipe in context, that the writing has begun.
 void tell_once(Op op, void* context) {
@@ -342,7 +439,7 @@ void tell_once(Op op, void* context) {
     fd = -1;
 }
 
-TEST(Interrupted, KillNineMidwayThenAgain) {
+TEST(InterruptedByKill, KillNineMidwayThenAgain) {
     TempDir t(false);
     TarBuilder big;
     for (int i = 0; i < 400; ++i)

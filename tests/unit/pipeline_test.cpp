@@ -2,10 +2,13 @@
 // threads, jobs are committed one at a time strictly in hand-out order, handed back in
 // that order, and a commit that answers false leaves every later job uncommitted (until
 // the caller resumes with nothing in flight); a job whose work found no room beside
-// others is done again alone, the later ones' work let go first. Runs natively, under
-// ThreadSanitizer and under Wine.
+// others is done again alone, the later ones' work let go first. Without workers a
+// window is worked before any of it is committed while batches are wanted, each job
+// committed as it is worked otherwise. Runs natively, under ThreadSanitizer and under
+// Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -24,33 +27,41 @@ struct Shared {
     std::atomic<int> committing{0};    // commits running now: never more than one
     bool overlapped = false;
     std::vector<int> order;            // the commits, as they came
+    std::atomic<int> worked{0};        // jobs worked so far
+    std::vector<int> worked_then;      // at each commit, as they came
 };
 
-void work(Job& j, void*) noexcept {
+void work(Job& j, void* context) noexcept {
     // Uneven work, so that later jobs often finish first.
     volatile int spin = (j.index * 7919) % 5000;
     while (spin > 0) spin = spin - 1;
     j.worked = j.index;
+    static_cast<Shared*>(context)->worked.fetch_add(1);
 }
 
 bool commit(Job& j, void* context) noexcept {
     auto& s = *static_cast<Shared*>(context);
     if (s.committing.fetch_add(1) != 0) s.overlapped = true;
     s.order.push_back(j.index);
+    s.worked_then.push_back(s.worked.load());
     j.committed = true;
     s.committing.fetch_sub(1);
     return j.index != s.halt_at;
 }
 
+bool always(void*) noexcept { return true; }
+
 TEST(Pipeline, CommitsInOrderOneAtATimeAndNothingAfterAHalt) {
     constexpr int kJobs = 300;
+    for (const bool batches : {false, true})
     for (const unsigned threads : {1u, 2u, 4u}) {
         for (const int halt_at : {-1, 0, 63, 200}) {
             Shared shared;
             shared.halt_at = halt_at;
             std::vector<int> taken;
             {
-                qm::plat::Pipeline<Job> p(threads, &work, &shared, &commit);
+                qm::plat::Pipeline<Job> p(threads, &work, &shared, &commit, nullptr, nullptr,
+                                          batches ? &always : nullptr);
                 const auto take = [&] {
                     Job& j = p.take();
                     EXPECT_EQ(j.worked, j.index) << "handed back before its work was done";
@@ -78,6 +89,15 @@ TEST(Pipeline, CommitsInOrderOneAtATimeAndNothingAfterAHalt) {
             ASSERT_EQ(taken.size(), static_cast<size_t>(kJobs + extra));
             for (int i = 0; i < kJobs + extra; ++i) EXPECT_EQ(taken[i], i);
             EXPECT_FALSE(shared.overlapped) << threads;
+            if (threads == 1) {
+                // A batch is the window: every job of it worked before its first commit;
+                // without batches, each job committed once it is worked.
+                constexpr int kWindow = qm::plat::Pipeline<Job>::window();
+                for (int i = 0; i < committed; ++i) {
+                    const int window_end = std::min(kJobs, (i / kWindow + 1) * kWindow);
+                    EXPECT_EQ(shared.worked_then[i], batches ? window_end : i + 1) << i;
+                }
+            }
         }
     }
 }
@@ -127,10 +147,12 @@ void let_go(RoomJob& j, void* context) noexcept {
 
 TEST(Pipeline, AJobThatFoundNoRoomBesideOthersIsDoneAgainAloneAndSoAreTheLaterOnes) {
     constexpr int kJobs = 200;
+    for (const bool batches : {false, true})
     for (const unsigned threads : {1u, 2u, 4u}) {
         Room room;
         {
-            qm::plat::Pipeline<RoomJob> p(threads, &stage_in_room, &room, &name_in_room, &found_no_room, &let_go);
+            qm::plat::Pipeline<RoomJob> p(threads, &stage_in_room, &room, &name_in_room, &found_no_room, &let_go,
+                                          batches ? &always : nullptr);
             for (int i = 0; i < kJobs; ++i) {
                 if (p.full()) (void)p.take();
                 p.next() = RoomJob{i};

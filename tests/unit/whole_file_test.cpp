@@ -1,8 +1,9 @@
 // The whole-file write: nobody sees or opens a file while it is written or staged, an
 // unpublished write leaves nothing, a replaced file keeps its identity, temporaries left
 // by a run that ended early are removed by the next write of that file or the scope's
-// sweep of its directory, while one that a running writer holds is left alone, and one
-// scope serves writes from several threads.
+// sweep of its directory, while one that a running writer holds is left alone, one
+// scope serves writes from several threads, and a batched scope flushes a replacement
+// after its data and before its name, once for many.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -17,12 +18,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/temp_dir.h"
 #include "platform/errors.h"
+#include "platform/fault.h"
 #include "platform/whole_file.h"
 
 using qm::plat::WholeFile;
@@ -163,6 +166,63 @@ private:
     int fd_ = -1;
 #endif
 };
+
+// A batched scope flushes each replacement after its last write and before its rename;
+// on POSIX one sync serves every file staged before it began (and one more at the end).
+struct BatchCase {
+    const char* steps;  // "sK": file K begun, written and staged; "pK": named; "f": flush()
+    int syncs;          // POSIX: the flushes the steps take, the scope's end included
+};
+
+void log_op(qm::plat::fault::Op op, void* context) { static_cast<std::vector<qm::plat::fault::Op>*>(context)->push_back(op); }
+
+class WholeFileBatch : public ::testing::TestWithParam<BatchCase> {
+protected:
+    void TearDown() override { qm::plat::fault::set_hook(nullptr, nullptr); }
+};
+
+TEST_P(WholeFileBatch, EachReplacementIsFlushedAfterItsDataAndBeforeItsName) {
+    using qm::plat::fault::Op;
+    const BatchCase& k = GetParam();
+    TempDir t;
+    const auto name = [](int i) { return "f" + std::to_string(i); };
+    for (int i = 0; i < 3; ++i) write_file(t / name(i), "old");
+    std::vector<Op> ops;
+    std::vector<size_t> written(3, 0);  // where in ops each file's last write is
+    qm::plat::fault::set_hook(&log_op, &ops);
+    {
+        WholeFileScope scope(WholeFileScope::Durability::Batched);
+        WholeFile files[3];
+        std::istringstream steps(k.steps);
+        for (std::string step; steps >> step;) {
+            const int i = step.size() > 1 ? step[1] - '0' : 0;
+            const std::string text = "new " + std::to_string(i);
+            if (step == "f") {
+                EXPECT_EQ(scope.flush(), 0);
+            } else if (step[0] == 's') {
+                ASSERT_EQ(files[i].begin(name(i).c_str(), WholeFile::Intent::Replace, &scope, true), 0) << step;
+                ASSERT_EQ(files[i].write(text.data(), text.size()), 0);
+                ASSERT_TRUE(files[i].stage(WholeFileEnd{}).ok()) << step;
+                written[i] = static_cast<size_t>(ops.rend() - std::find(ops.rbegin(), ops.rend(), Op::Write));
+            } else {
+                ASSERT_TRUE(files[i].publish().ok()) << step;
+                const auto renamed = std::find(ops.rbegin(), ops.rend(), Op::Rename).base() - 1;
+                EXPECT_GT(std::count(ops.begin() + static_cast<long>(written[i]), renamed, Op::Flush), 0)
+                    << k.steps << ": " << step << " named before a flush after its data";
+                EXPECT_EQ(read_file(t / name(i)), text) << step;
+            }
+        }
+    }
+    qm::plat::fault::set_hook(nullptr, nullptr);
+#ifndef _WIN32
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Flush), k.syncs) << k.steps;
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, WholeFileBatch,
+                         ::testing::Values(BatchCase{"s0 s1 s2 p0 p1 p2", 2}, BatchCase{"s0 p0 s1 p1 s2 p2", 4},
+                                           BatchCase{"s0 s1 f p0 p1", 2}, BatchCase{"s0 f s1 p0 p1", 3},
+                                           BatchCase{"s0 s1", 0}));
 
 TEST(WholeFile, NextWriteRemovesATemporaryNobodyHoldsAndKeepsAHeldOne) {
     for (bool held : {false, true}) {

@@ -592,9 +592,20 @@ bool wines_own(const fs::path& p) {
 
 // An install script's process ended midway (TerminateProcess): afterwards each file is
 // either what was installed, the complete member, or one the next expansion replaces;
-// the next expansion leaves every member whole with its time and no temporary.
-TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
+// the next expansion leaves every member whole with its time and no temporary. Ended
+// once some members are written (or later), with some of the files installed before or
+// all of them (a reinstall, whose replacements are flushed and renamed a batch at a time).
+struct EndedMidway {
+    const char* what;
+    int installed_every;  // every n-th file installed before, older
+    int written;          // members under their names when the process is ended
+};
+
+class ProcessEndedMidwayDll : public ::testing::TestWithParam<EndedMidway> {};
+
+TEST_P(ProcessEndedMidwayDll, ThenExpandedAgainEveryFileIsWhole) {
     ASSERT_NE(expand(), nullptr);
+    const EndedMidway& k = GetParam();
     TempDir t(false);
     constexpr int kFiles = 240, kSize = 96 * 1024;
     constexpr int64_t kOld = 1000000000, kNew = kOld + 100;
@@ -602,8 +613,7 @@ TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
     for (int i = 0; i < kFiles; ++i)
         b.file("m/" + std::to_string(i % 6) + "/f" + std::to_string(i), std::string(kSize, static_cast<char>('a' + i % 26)), kNew);
     qm::test::write_bytes(t / "in.pkg", b.end().bytes());
-    // Every fourth file installed before, older.
-    for (int i = 0; i < kFiles; i += 4) {
+    for (int i = 0; i < kFiles; i += k.installed_every) {
         const fs::path f = t / "out/m" / std::to_string(i % 6) / ("f" + std::to_string(i));
         qm::test::write_file(f, "installed");
         qm::test::set_mtime(f, kOld);
@@ -624,7 +634,7 @@ TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
         for (const auto& e : fs::recursive_directory_iterator(t / "out"))
             written += e.is_regular_file() && e.path().filename().string().rfind(".qm", 0) != 0 &&
                        qm::test::get_mtime(e.path()) == kNew;
-        if (written >= 20) break;
+        if (written >= k.written) break;
         Sleep(2);
     }
     TerminateProcess(pi.hProcess, 9);
@@ -643,7 +653,7 @@ TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
             EXPECT_EQ(qm::test::read_file(e.path()), "installed") << e.path();
         }
     }
-    EXPECT_GE(whole_new, 20);
+    EXPECT_GE(whole_new, k.written) << k.what;
     DialogWatcher watch;
     expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
     SetCurrentDirectoryA(t.str().c_str());
@@ -657,8 +667,13 @@ TEST(ExpandDll, ProcessEndedMidwayThenExpandedAgain) {
         EXPECT_EQ(qm::test::get_mtime(e.path()), kNew) << e.path();
         EXPECT_EQ(GetFileAttributesA(e.path().string().c_str()) & 7, 0u) << e.path();
     }
-    EXPECT_EQ(files, kFiles);
+    EXPECT_EQ(files, kFiles) << k.what;
 }
+
+INSTANTIATE_TEST_SUITE_P(Kills, ProcessEndedMidwayDll,
+                         ::testing::Values(EndedMidway{"every fourth file installed", 4, 20},
+                                           EndedMidway{"a reinstall, ended early", 1, 20},
+                                           EndedMidway{"a reinstall, ended late", 1, 160}));
 
 // QUILLMAR_WHOLE_PACKAGE set for this process and the programs it starts, while it lives.
 struct WholePackage {

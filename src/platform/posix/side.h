@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <pthread.h>
 #include <semaphore.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -47,9 +48,13 @@ struct DirSearchState {
 struct OpenDirectory {
     std::string path;
     unique_fd fd;
-    // The mode a new file gets there (umask, default ACL), once the first one showed it;
-    // -1 until then.
+    // The mode a new file gets there (umask, default ACL), and its owner and group, once
+    // the first one showed them; the mode -1 until then (set last).
     std::atomic<int> new_mode{-1};
+    std::atomic<uid_t> new_uid{0};
+    std::atomic<gid_t> new_gid{0};
+    // On the file system a batched scope syncs (known when it is opened).
+    bool on_flush_device = false;
 };
 
 // A whole-file scope's side: the directories written into, open (a few, the most
@@ -62,6 +67,19 @@ struct WholeFileScopeState {
     size_t last = 0;  // the one found last
     std::atomic<bool> no_openat2{false};
     std::atomic<bool> no_direct_link{false};
+
+    // A batched scope's durability: the file system of the first directory opened is
+    // synced once for every file staged there before the sync began. A file records the
+    // syncs begun when it was last changed (its ticket); a sync numbered above it covers
+    // it. One sync at a time; the stages only read the counters.
+    std::mutex flush_mutex;                   // the syncs, and the choice of flush_fd
+    unique_fd flush_fd;                       // a directory there, opened before any file in it
+    std::atomic<dev_t> flush_dev{0};
+    std::atomic<bool> flush_device_known{false};
+    std::atomic<uint64_t> flushes_begun{0};
+    std::atomic<uint64_t> flushes_done{0};
+    std::atomic<bool> flush_failed{false};    // from then on each replacement flushes itself
+    std::atomic<bool> named_since_flush{false};
 };
 
 // A whole-file write's descriptors: the file, and the directory its names are relative
@@ -84,6 +102,25 @@ struct RemovableFileState {
 // A journal is held as a descriptor, locked.
 struct JournalFileState {
     unique_fd file;
+};
+
+// What a whole-file write knows of its file between its steps.
+struct WholeFileState {
+    // The file as it stands, once known: owner, group and permission bits.
+    bool known = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    mode_t mode = 0;
+    // What the last look found at the name, for the settle that follows it; and whether
+    // the file there refuses a change of mode whoever asks (immutable, append-only).
+    bool looked = false;
+    struct stat at_name {};
+    bool fixed_mode = false;
+    // Staged on the file system its batched scope syncs: its data is on disk once a sync
+    // numbered above ticket is done.
+    bool batched = false;
+    bool ticketed = false;
+    uint64_t ticket = 0;
 };
 
 // A text read stops at a 0x1A, which the C runtime here does not do.

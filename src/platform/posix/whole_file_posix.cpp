@@ -1,12 +1,14 @@
 // POSIX side of the whole-file write. A new file is an unnamed file (O_TMPFILE) in its
 // directory that gets its name with linkat once complete: a process that dies leaves
 // nothing, and the name never shows a part. A replaced file is the same unnamed file,
-// flushed, given the old file's owner, group and mode, linked in under a temporary name
-// beside the old one and renamed over it; the directory is then flushed. Where the
-// file system has no unnamed files, the file is written under the temporary name from
-// the start. A temporary is locked (flock) while its writer lives, which tells a stale
-// one from one being written. Within a scope, a write is created and named relative to
-// a directory the scope keeps open.
+// given the old file's owner, group and mode, flushed, linked in under a temporary name
+// beside the old one and renamed over it; the directory is then flushed. In a batched
+// scope the flush is one syncfs for every file staged before it, and the directories
+// are synced with the scope's end. Where the file system has no unnamed files, the
+// file is written under the temporary name from the start. A temporary is locked
+// (flock) while its writer lives, which tells a stale one from one being written.
+// Within a scope, a write is created and named relative to a directory the scope keeps
+// open.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
@@ -22,6 +24,7 @@
 
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/fs.h"
 #include "platform/posix/filetime.h"
 #include "platform/posix/paths.h"
 #include "platform/unique_handle.h"
@@ -143,6 +146,24 @@ int open_without_links(const char* dir, WholeFileScope* scope) noexcept {
     return open_way_without_links(dir);
 }
 
+// Whether the directory open at dir_fd is on the file system a batched scope syncs: the
+// first one opened chooses it, and a descriptor to sync it by is opened then, before any
+// file there is made, so that a sync reports every failure to write one of them.
+bool on_flush_device(WholeFileScopeState& st, int dir_fd) noexcept {
+    struct stat d;
+    if (::fstat(dir_fd, &d) != 0) return false;
+    if (!st.flush_device_known.load(std::memory_order_acquire)) {
+        const std::lock_guard<std::mutex> hold(st.flush_mutex);
+        if (!st.flush_device_known.load(std::memory_order_relaxed)) {
+            st.flush_fd.reset(::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!st.flush_fd) return false;  // the next directory tries again
+            st.flush_dev.store(d.st_dev, std::memory_order_relaxed);
+            st.flush_device_known.store(true, std::memory_order_release);
+        }
+    }
+    return st.flush_dev.load(std::memory_order_relaxed) == d.st_dev;
+}
+
 // The directory dir for a write, into handles: the scope's open one (opened and kept
 // there when it has none), or the write's own. False and errno on failure.
 bool open_directory(const char* dir, WholeFileScope* scope, WholeFileHandles& handles) noexcept {
@@ -180,6 +201,7 @@ bool open_directory(const char* dir, WholeFileScope* scope, WholeFileHandles& ha
         handles.dir = handles.own_dir.get();
         return true;
     }
+    d->on_flush_device = scope->batched() && on_flush_device(st, fd.get());
     d->fd = std::move(fd);
     handles.shared_dir = d;
     handles.dir = d->fd.get();
@@ -223,9 +245,49 @@ void flush_directory(int dir_fd, const char* path) noexcept {
 // A name as the calls take it: relative to the open directory, or as given.
 const char* as_named(const char* path, int dir_fd) noexcept { return dir_fd >= 0 ? path + base_offset(path) : path; }
 
+// fsync, the step a test may fail or end the process at.
+int flush_file(int fd) noexcept {
+    if (int e = fault::check(fault::Op::Flush)) return e;
+    return ::fsync(fd) == 0 ? 0 : err();
+}
+
+// Makes a file staged with ticket durable: 0 once a sync begun after it is done,
+// beginning one when none is. Whatever was staged meanwhile rides along. A failed sync
+// says nothing of which file it lost, so from then on each file flushes itself.
+int flush_covering(WholeFileScopeState& st, uint64_t ticket) noexcept {
+    if (st.flushes_done.load(std::memory_order_acquire) > ticket) return 0;
+    const std::lock_guard<std::mutex> hold(st.flush_mutex);
+    if (st.flushes_done.load(std::memory_order_relaxed) > ticket) return 0;
+    if (st.flush_failed.load(std::memory_order_relaxed) || !st.flush_fd) return kEIO;
+    const uint64_t n = st.flushes_begun.fetch_add(1) + 1;
+    // The names given until now are made durable by this sync as well.
+    const bool named = st.named_since_flush.exchange(false);
+    int e = fault::check(fault::Op::Flush);
+    if (e == 0 && ::syncfs(st.flush_fd.get()) != 0) e = err();
+    if (e != 0) {
+        st.flush_failed.store(true);
+        if (named) st.named_since_flush.store(true);
+        return e;
+    }
+    st.flushes_done.store(n, std::memory_order_release);
+    return 0;
+}
+
 }  // namespace
 
 int open_dir_without_links(const char* dir) noexcept { return open_without_links(dir, nullptr); }
+WholeFileScope::~WholeFileScope() {
+    // The names given since the last sync, made durable before the walk's caller hears
+    // that it is done; a failure here no longer puts any content at risk.
+    WholeFileScopeState& st = side_;
+    if (!batched() || !st.named_since_flush.load() || !st.flush_fd) return;
+    if (fault::check(fault::Op::Flush) == 0) (void)::syncfs(st.flush_fd.get());
+}
+
+int WholeFileScope::flush() noexcept {
+    if (!batched() || !side_.flush_device_known.load(std::memory_order_acquire)) return 0;
+    return flush_covering(side_, side_.flushes_begun.load());
+}
 
 bool whole_file_remove_stale(const char* path) noexcept {
     NativePath p(path);
@@ -274,6 +336,7 @@ int WholeFile::open_side(const char* path, Intent intent, WholeFileScope* scope,
     if (fd >= 0) {
         handles_.file.reset(fd);
         unnamed_ = true;
+        side_.batched = scope && handles_.shared_dir && handles_.shared_dir->on_flush_device;
         return 0;
     }
     if (errno == ENOENT || errno == ENOTDIR) return kENOENT;
@@ -316,6 +379,7 @@ int WholeFile::open_aside(const char* path, const char* aside, WholeFileScope* s
     if (fd < 0) return errno == ENOTDIR ? kENOENT : err();
     handles_.file.reset(fd);
     temp_named_ = aside_ = true;
+    side_.batched = scope && handles_.shared_dir && handles_.shared_dir->on_flush_device;
     return 0;
 }
 
@@ -332,29 +396,94 @@ int WholeFile::write(const void* data, size_t size) noexcept {
     return write_fully(handles_.file.get(), static_cast<const char*>(data), size);
 }
 
+bool WholeFile::look_at_name() noexcept {
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    struct statx x;
+    side_.looked = ::statx(dir_fd, as_named(path_, handles_.dir), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
+                           STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_MTIME | STATX_SIZE, &x) == 0;
+    if (!side_.looked) return false;
+    struct stat& st = side_.at_name;
+    st = {};
+    st.st_mode = x.stx_mode;
+    st.st_uid = x.stx_uid;
+    st.st_gid = x.stx_gid;
+    st.st_size = static_cast<off_t>(x.stx_size);
+    st.st_mtime = static_cast<time_t>(x.stx_mtime.tv_sec);
+    side_.fixed_mode = (x.stx_attributes & x.stx_attributes_mask & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)) != 0;
+    return true;
+}
+
+int WholeFile::look(PathStat* out) noexcept {
+    if (!look_at_name()) return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
+    const struct stat& st = side_.at_name;
+    out->is_link = S_ISLNK(st.st_mode);
+    out->is_dir = S_ISDIR(st.st_mode);
+    out->mtime = static_cast<int64_t>(st.st_mtime);
+    out->size = static_cast<int64_t>(st.st_size);
+    out->read_only = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+    return 0;
+}
+
+bool WholeFile::way_proven() const noexcept { return handles_.dir >= 0; }
+
+int WholeFile::make_writable(unsigned mode) noexcept {
+    if (!side_.looked) return change_mode(path_, mode);
+    const mode_t m = side_.at_name.st_mode & 07777;
+    const mode_t want = (mode & 0200) ? (m | 0200) : (m & ~mode_t(0222));
+    // A chmod that changes nothing cannot fail for the file's owner on the writable file
+    // system the write was just begun on, unless the file refuses any change of mode.
+    if (want == m && side_.at_name.st_uid == ::geteuid() && !side_.fixed_mode) return 0;
+    const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    if (::fchmodat(dir_fd, as_named(path_, handles_.dir), want, 0) != 0) return err();
+    side_.at_name.st_mode = (side_.at_name.st_mode & ~mode_t(07777)) | want;
+    return 0;
+}
+
 CallResult WholeFile::settle(bool replacing) noexcept {
     const int fd = handles_.file.get();
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
     const WholeFileEnd& end = end_;
     OpenDirectory* shared = handles_.shared_dir.get();
+    WholeFileState& f = side_;
 
-    // What the name holds now: a regular file's identity is kept; a link, or anything
-    // else, is replaced by the file and never followed.
+    // What the name holds now (as the stage's look just found it): a regular file's
+    // identity is kept; a link, or anything else, is replaced by the file and never
+    // followed.
     struct stat old;
-    const bool have_old = replacing && ::fstatat(dir_fd, as_named(path_, handles_.dir), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-                          S_ISREG(old.st_mode);
-    // The file as created: its mode is the default a new file gets, the same for every
-    // one in a directory the scope keeps open; owner and group matter only to a replacement.
-    struct stat cur;
-    const int known_mode = !replacing && shared ? shared->new_mode.load(std::memory_order_relaxed) : -1;
-    if (known_mode >= 0) {
-        cur.st_mode = static_cast<mode_t>(known_mode);
-    } else {
-        if (::fstat(fd, &cur) != 0) return fail(FileStep::Mode, err());
-        if (shared && (unnamed_ || aside_) && !fallback_ && !timed_)
-            shared->new_mode.store(static_cast<int>(cur.st_mode & 07777), std::memory_order_relaxed);
+    bool have_old = false;
+    if (replacing && f.looked) {
+        old = f.at_name;
+        have_old = S_ISREG(old.st_mode);
+    } else if (replacing) {
+        have_old = ::fstatat(dir_fd, as_named(path_, handles_.dir), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISREG(old.st_mode);
     }
-    mode_t base = cur.st_mode & 07777;
+    f.looked = false;
+    // The file as created: its mode is the default a new file gets, and its owner and
+    // group the ones a new file gets, the same for every one in a directory the scope
+    // keeps open.
+    const bool as_created = shared && (unnamed_ || aside_) && !fallback_;
+    if (!f.known) {
+        const int cached = as_created ? shared->new_mode.load(std::memory_order_acquire) : -1;
+        if (cached >= 0) {
+            f.mode = static_cast<mode_t>(cached);
+            f.uid = shared->new_uid.load(std::memory_order_relaxed);
+            f.gid = shared->new_gid.load(std::memory_order_relaxed);
+        } else {
+            struct stat cur;
+            if (::fstat(fd, &cur) != 0) return fail(FileStep::Mode, err());
+            f.mode = cur.st_mode & 07777;
+            f.uid = cur.st_uid;
+            f.gid = cur.st_gid;
+            if (as_created) {
+                shared->new_uid.store(f.uid, std::memory_order_relaxed);
+                shared->new_gid.store(f.gid, std::memory_order_relaxed);
+                shared->new_mode.store(static_cast<int>(f.mode), std::memory_order_release);
+            }
+        }
+        f.known = true;
+    }
+    mode_t base = f.mode;
     if (have_old)
         base = old.st_mode & 07777;
     else if (fallback_)
@@ -365,16 +494,27 @@ CallResult WholeFile::settle(bool replacing) noexcept {
     else if (end.mode_kind == WholeFileEnd::Mode::Exact)
         want = static_cast<mode_t>(end.mode) & 07777;
 
-    if (have_old && (old.st_uid != cur.st_uid || old.st_gid != cur.st_gid)) {
+    bool changed = false;
+    if (have_old && (old.st_uid != f.uid || old.st_gid != f.gid)) {
         // Where the process may not give both, it gives what it may.
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             (void)::fchown(fd, old.st_uid, static_cast<gid_t>(-1));
             (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
         }
+        // What it became, set-id bits that a change of owner clears included: the mode
+        // goes on after it.
+        struct stat cur;
+        if (::fstat(fd, &cur) != 0) return fail(FileStep::Mode, err());
+        f.mode = cur.st_mode & 07777;
+        f.uid = cur.st_uid;
+        f.gid = cur.st_gid;
+        changed = true;
     }
-    // A change of owner clears the set-id bits: the mode goes on after it.
-    if ((want != (cur.st_mode & 07777) || have_old) && ::fchmod(fd, want) != 0)
-        return fail(FileStep::Mode, err());
+    if (want != f.mode) {
+        if (::fchmod(fd, want) != 0) return fail(FileStep::Mode, err());
+        f.mode = want;
+        changed = true;
+    }
 
     // A file staged once already (a new file whose name was taken, now replacing what
     // took it) has its times.
@@ -389,17 +529,34 @@ CallResult WholeFile::settle(bool replacing) noexcept {
             ts[1] = from_filetime(end.times.write);
         }
         if (::futimens(fd, ts) != 0) return fail(FileStep::Time, err());
+        changed = true;
     }
     timed_ = true;
 
     // The content reaches the disk before it takes an old file's place (or, named from
-    // the start, before the temporary becomes the file).
-    if ((replacing || fallback_) && ::fsync(fd) != 0) return fail(FileStep::Write, err());
+    // the start, before the temporary becomes the file). In a batched scope the sync its
+    // naming waits for does it: what the file is now is what a sync begun from here on
+    // writes, and its write-back starts at once, beside the others'.
+    if (f.batched) {
+        if (changed || !f.ticketed) f.ticket = scope_->side().flushes_begun.load();
+        f.ticketed = true;
+        if (replacing && changed) (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        return {};
+    }
+    if (replacing || fallback_)
+        if (int e = flush_file(fd)) return fail(FileStep::Write, e);
     return {};
+}
+
+int WholeFile::make_durable() noexcept {
+    if (!side_.batched) return 0;  // flushed when it was staged
+    if (flush_covering(scope_->side(), side_.ticket) == 0) return 0;
+    return flush_file(handles_.file.get());
 }
 
 CallResult WholeFile::name_new() noexcept {
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    if (int e = naming_fault()) return fail(FileStep::Place, e);
     const int e = unnamed_ ? link_unnamed(handles_.file.get(), dir_fd, as_named(path_, handles_.dir), scope_)
                            : rename_new(dir_fd, as_named(temp_, handles_.dir), as_named(path_, handles_.dir));
     if (e == EEXIST) return failed_with(FileStep::Place, kEEXIST);  // the content stays for publish_replacing
@@ -414,6 +571,8 @@ CallResult WholeFile::name_new() noexcept {
 CallResult WholeFile::name_replacing() noexcept {
     const int fd = handles_.file.get();
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
+    if (int e = make_durable()) return fail(FileStep::Write, e);
+    if (int e = naming_fault()) return fail(FileStep::Place, e);
     if (unnamed_) {
         // Named only now that it is complete; locked first, so that it is never taken
         // for one a killed run left.
@@ -432,7 +591,10 @@ CallResult WholeFile::name_replacing() noexcept {
     if (::renameat(dir_fd, as_named(temp_, handles_.dir), dir_fd, as_named(path_, handles_.dir)) != 0)
         return fail(FileStep::Place, err());
     temp_named_ = false;
-    flush_directory(handles_.dir, path_);
+    if (side_.batched)
+        scope_->side().named_since_flush.store(true);
+    else
+        flush_directory(handles_.dir, path_);
     const int closed = handles_.file.reset() ? 0 : err();
     discard();
     if (closed != 0) return failed_with(FileStep::Write, closed);

@@ -70,6 +70,12 @@ struct JournalFileState {
     unique_handle file;
 };
 
+// What a whole-file write knows of its file between its steps.
+struct WholeFileState {
+    bool flushed = false;     // FlushFileBuffers done, nothing written since
+    bool attributed = false;  // carries end attributes a replacement must shed first
+};
+
 // The C runtime here ends a text read at a 0x1A itself.
 struct TextInState {};
 

@@ -2,8 +2,9 @@
 // temporary beside its name, opened without sharing (nobody else can open it) and marked
 // for deletion until it is named: a process ended during the write leaves nothing at the
 // name and, once the system has closed its handles, nothing at all. A new file gets its
-// name by a rename of the open file that never replaces; a replaced file is flushed and
-// put in place with ReplaceFileA, which keeps the replaced file's ACL, creation time,
+// name by a rename of the open file that never replaces; a replaced file is flushed
+// (where a batched scope's stage saw it would replace one, by that stage, on the thread
+// that staged it) and put in place with ReplaceFileA, which keeps the replaced file's ACL, creation time,
 // attributes, short name and the letter case of its name. Where ReplaceFileA is refused
 // because another program holds the old file (open without delete sharing), the content
 // is written into the old file in place, as the runtime's "wb" would, and the temporary
@@ -160,6 +161,21 @@ int close_named(WholeFileHandles& h) noexcept {
 
 bool whole_file_remove_stale(const char* path) noexcept { return remove_if_stale(path); }
 
+WholeFileScope::~WholeFileScope() = default;
+
+// Each replacement a batched scope's stage recognised was flushed there; one it did not
+// is flushed when it is named.
+int WholeFileScope::flush() noexcept { return 0; }
+
+bool WholeFile::look_at_name() noexcept { return GetFileAttributesA(path_) != INVALID_FILE_ATTRIBUTES; }
+
+int WholeFile::look(PathStat* out) noexcept { return path_lstat(path_, out); }
+
+// The way to a name is not walked here when a write begins.
+bool WholeFile::way_proven() const noexcept { return false; }
+
+int WholeFile::make_writable(unsigned mode) noexcept { return change_mode(path_, mode); }
+
 bool whole_file_settle_backup(const char* backup, const char* path) noexcept {
     if (MoveFileExA(backup, path, 0)) return true;
     // Only where the name is there again may the old content go.
@@ -256,19 +272,29 @@ CallResult WholeFile::settle(bool replacing) noexcept {
         // The runtime's chmod would only set or clear the read-only attribute, and the
         // reset to normal attributes that follows it clears it again: the attributes
         // alone leave the same file.
-        if (!set_attributes_on(h, end_attributes(end_))) return fail(FileStep::Mode, last_win32_error());
+        const DWORD attributes = end_attributes(end_);
+        if (!set_attributes_on(h, attributes)) return fail(FileStep::Mode, last_win32_error());
+        side_.attributed = attributes != FILE_ATTRIBUTE_NORMAL;
         return {};
     }
     // The end's attributes go on after ReplaceFileA, which gives the replacement the
-    // replaced file's: a new file staged with them, now replacing, sheds them first.
+    // replaced file's: a new file staged with others, now replacing, sheds them first.
+    if (side_.attributed) {
+        if (!set_attributes_on(h, FILE_ATTRIBUTE_NORMAL)) return fail(FileStep::Mode, last_win32_error());
+        side_.attributed = false;
+    }
     // The content reaches the disk before it takes the old file's place.
-    if (staged_ && !set_attributes_on(h, FILE_ATTRIBUTE_NORMAL)) return fail(FileStep::Mode, last_win32_error());
-    if (!FlushFileBuffers(h)) return fail(FileStep::Write, last_win32_error());
+    if (!side_.flushed) {
+        if (int e = fault::check(fault::Op::Flush)) return fail(FileStep::Write, e);
+        if (!FlushFileBuffers(h)) return fail(FileStep::Write, last_win32_error());
+        side_.flushed = true;
+    }
     return {};
 }
 
 CallResult WholeFile::name_new() noexcept {
     const HANDLE h = handles_.handle;
+    if (int e = naming_fault()) return fail(FileStep::Place, e);
     if (!set_delete_pending(h, false)) return fail(FileStep::Place, last_win32_error());
     if (!rename_open_file(h, path_)) {
         const DWORD code = GetLastError();
@@ -284,6 +310,7 @@ CallResult WholeFile::name_new() noexcept {
 }
 
 CallResult WholeFile::name_replacing() noexcept {
+    if (int e = naming_fault()) return fail(FileStep::Place, e);
     if (!set_delete_pending(handles_.handle, false)) return fail(FileStep::Place, last_win32_error());
     temp_named_ = true;  // from here on a name of its own until it is put in place
     // Closed for ReplaceFileA, which opens it exclusively: until it is in place (or gone),
@@ -370,6 +397,7 @@ CallResult WholeFile::write_in_place() noexcept {
     CallResult r = e ? failed_with(FileStep::Write, e) : CallResult{};
     if (!e) {
         if (int te = apply_times(old_fd.get(), old, end)) r = failed_with(FileStep::Time, te);
+        else if (int fe = fault::check(fault::Op::Flush)) r = failed_with(FileStep::Write, fe);
         else if (!FlushFileBuffers(old)) r = failed_with(FileStep::Write, last_win32_error());
     }
     return r;
