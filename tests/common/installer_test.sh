@@ -3,19 +3,26 @@
 # unattended; the script records a "step result error" line per call in out/results.txt.
 # Sourced; the caller sets `mode` (attended|unattended) and `src` (the source tree).
 
-passes=0 fails=0
+passes=0 fails=0 cut=0
 check() {  # check NAME CONDITION-STATUS [detail]
   if [ "$2" -eq 0 ]; then
     passes=$((passes + 1))
-  elif grep -q -E 'qemu: uncaught target signal|partial wakeup read' <<<"${3:-}"; then
+  elif grep -q -E 'qemu: uncaught target signal|partial wakeup read|^EMULATOR:' <<<"${3:-}"; then
     # The step's own output says the emulator ended it (scripts/wine-test): no failed check.
+    cut=$((cut + 1))
     echo "EMULATOR CRASH in \"$1\": ${3:-}"
   else
     fails=$((fails + 1))
     echo "FAILED: $1${3:+: $3}"
   fi
 }
-finish() { echo "$passes passed, $fails failed"; [ "$fails" -eq 0 ]; exit $?; }
+# A run the emulator cut short, with no failed check, is skipped (77), never a pass.
+finish() {
+  echo "$passes passed, $fails failed$([ "$cut" -gt 0 ] && echo ", $cut cut short by the emulator")"
+  [ "$fails" -eq 0 ] || exit 1
+  [ "$cut" -eq 0 ] || exit 77
+  exit 0
+}
 winpath() { echo "Z:${1//\//\\}"; }
 
 # make_packages WORK: WORK/pkgs holds the sample, one with a member the reader refuses
