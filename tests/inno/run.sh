@@ -26,6 +26,7 @@ emulated=0
 bash "$src/scripts/wine-emulated.sh" && emulated=1
 if [ -f "$compiled_dir/install.exe" ]; then
   cp "$compiled_dir/install.exe" "$work/script/" && compiled=0
+  echo "compiled by an earlier run: $compiled_dir" > "$work/iscc.txt"
 elif [ -f "$compiled_dir/failed.txt" ]; then
   cp "$compiled_dir/failed.txt" "$work/iscc.txt"
   compiled=1
