@@ -145,13 +145,17 @@ CallResult WholeFile::fail(FileStep step, int error) noexcept {
     return failed_with(step, error);
 }
 
-int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept {
+int WholeFile::start(Intent intent, WholeFileScope* scope) noexcept {
     discard();
     intent_ = intent;
     name_taken_ = false;
     side_ = WholeFileState{};
     scope_ = scope;
-    if (int e = fault::check(fault::Op::Create)) return e;
+    return fault::check(fault::Op::Create);
+}
+
+int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept {
+    if (int e = start(intent, scope)) return e;
     const int e = open_side(path, intent, scope, no_links_on_the_way);
     // An injected failure counts successful creates only, so that a test can name the
     // member whose create fails however often a name is tried.
@@ -160,12 +164,7 @@ int WholeFile::begin(const char* path, Intent intent, WholeFileScope* scope, boo
 }
 
 int WholeFile::begin_aside(const char* path, const char* aside, Intent intent, WholeFileScope* scope) noexcept {
-    discard();
-    intent_ = intent;
-    name_taken_ = false;
-    side_ = WholeFileState{};
-    scope_ = scope;
-    if (int e = fault::check(fault::Op::Create)) return e;
+    if (int e = start(intent, scope)) return e;
     const int e = open_aside(path, aside, scope);
     if (e != 0) fault::refund(fault::Op::Create);
     return e;

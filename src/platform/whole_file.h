@@ -193,6 +193,8 @@ public:
 private:
     int open_side(const char* path, Intent intent, WholeFileScope* scope, bool no_links_on_the_way) noexcept;
     int open_aside(const char* path, const char* aside, WholeFileScope* scope) noexcept;
+    // What both begins do first: the last write let go, and the create's fault step; 0 to go on.
+    int start(Intent intent, WholeFileScope* scope) noexcept;
     CallResult keep_aside() noexcept;  // the publish of a file staged aside: it stays there
     CallResult settle(bool replacing) noexcept;  // mode, times, flush (or the batch's ticket)
     bool look_at_name() noexcept;  // whether something has the name now
