@@ -590,6 +590,42 @@ bool wines_own(const fs::path& p) {
     return n.size() == 10 && n.rfind("rf", 0) == 0 && n.substr(6) == ".tmp";
 }
 
+constexpr int64_t kInstalled = 1000000000, kPackaged = kInstalled + 100;
+
+// t/in.pkg: files m/<i % 6>/f<i> of size bytes at kPackaged; every n-th of them already in
+// t/out, older ("installed").
+void write_update(const TempDir& t, int files, int size, int installed_every) {
+    TarBuilder b;
+    for (int i = 0; i < files; ++i)
+        b.file("m/" + std::to_string(i % 6) + "/f" + std::to_string(i), std::string(size, static_cast<char>('a' + i % 26)),
+               kPackaged);
+    qm::test::write_bytes(t / "in.pkg", b.end().bytes());
+    for (int i = 0; i < files; i += installed_every) {
+        const fs::path f = t / "out/m" / std::to_string(i % 6) / ("f" + std::to_string(i));
+        qm::test::write_file(f, "installed");
+        qm::test::set_mtime(f, kInstalled);
+    }
+}
+
+// The next expansion through the DLL shows nothing and leaves every member whole, with its
+// time and plain attributes, and nothing of ours.
+void expect_expanded_again(const TempDir& t, int files, int size) {
+    DialogWatcher watch;
+    expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
+    SetCurrentDirectoryA(t.str().c_str());
+    EXPECT_TRUE(watch.shown().empty());
+    int found = 0;
+    for (const auto& e : fs::recursive_directory_iterator(t / "out")) {
+        if (!e.is_regular_file() || wines_own(e.path())) continue;
+        ++found;
+        EXPECT_EQ(e.path().filename().string().find(".qm"), std::string::npos) << "ours: " << e.path();
+        EXPECT_EQ(fs::file_size(e.path()), static_cast<uintmax_t>(size)) << e.path();
+        EXPECT_EQ(qm::test::get_mtime(e.path()), kPackaged) << e.path();
+        EXPECT_EQ(GetFileAttributesA(e.path().string().c_str()) & 7, 0u) << e.path();
+    }
+    EXPECT_EQ(found, files);
+}
+
 // An install script's process ended midway (TerminateProcess): afterwards each file is
 // either what was installed, the complete member, or one the next expansion replaces;
 // the next expansion leaves every member whole with its time and no temporary. Ended
@@ -608,45 +644,30 @@ TEST_P(ProcessEndedMidwayDll, ThenExpandedAgainEveryFileIsWhole) {
     const EndedMidway& k = GetParam();
     TempDir t(false);
     constexpr int kFiles = 240, kSize = 96 * 1024;
-    constexpr int64_t kOld = 1000000000, kNew = kOld + 100;
-    TarBuilder b;
-    for (int i = 0; i < kFiles; ++i)
-        b.file("m/" + std::to_string(i % 6) + "/f" + std::to_string(i), std::string(kSize, static_cast<char>('a' + i % 26)), kNew);
-    qm::test::write_bytes(t / "in.pkg", b.end().bytes());
-    for (int i = 0; i < kFiles; i += k.installed_every) {
-        const fs::path f = t / "out/m" / std::to_string(i % 6) / ("f" + std::to_string(i));
-        qm::test::write_file(f, "installed");
-        qm::test::set_mtime(f, kOld);
+    write_update(t, kFiles, kSize, k.installed_every);
+    {
+        Child child("qmscript.exe", "ExpandPackage \"" + (t / "in.pkg").string() + "\" \"" + (t / "out").string() + "\"",
+                    (t / "script.txt").string());
+        ASSERT_TRUE(child.started());
+        // Ended once it has written some of the members (under their names: a staged
+        // temporary carries the member's time before it has its name).
+        for (DWORD waited = 0; waited < scaled_ms(20000); waited += 2) {
+            int written = 0;
+            for (const auto& e : fs::recursive_directory_iterator(t / "out"))
+                written += e.is_regular_file() && e.path().filename().string().rfind(".qm", 0) != 0 &&
+                           qm::test::get_mtime(e.path()) == kPackaged;
+            if (written >= k.written) break;
+            Sleep(2);
+        }
+        TerminateProcess(child.process(), 9);
+        WaitForSingleObject(child.process(), scaled_ms(10000));
     }
-    char dir[MAX_PATH];
-    std::snprintf(dir, sizeof dir, "%s", dll_path().c_str());
-    *std::strrchr(dir, '\\') = '\0';
-    std::string line = std::string("\"") + dir + "\\qmscript.exe\" ExpandPackage \"" + (t / "in.pkg").string() + "\" \"" +
-                       (t / "out").string() + "\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) << line;
-    // Ended once it has written some of the members (under their names: a staged
-    // temporary carries the member's time before it has its name).
-    for (DWORD waited = 0; waited < scaled_ms(20000); waited += 2) {
-        int written = 0;
-        for (const auto& e : fs::recursive_directory_iterator(t / "out"))
-            written += e.is_regular_file() && e.path().filename().string().rfind(".qm", 0) != 0 &&
-                       qm::test::get_mtime(e.path()) == kNew;
-        if (written >= k.written) break;
-        Sleep(2);
-    }
-    TerminateProcess(pi.hProcess, 9);
-    WaitForSingleObject(pi.hProcess, scaled_ms(10000));
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     int whole_new = 0;
     for (const auto& e : fs::recursive_directory_iterator(t / "out")) {
         if (!e.is_regular_file() || e.path().filename().string().rfind(".qm", 0) == 0 || wines_own(e.path())) continue;
         // Under each name: the whole new file or the installed one, nothing between.
         EXPECT_EQ(GetFileAttributesA(e.path().string().c_str()) & 7, 0u) << e.path();
-        if (qm::test::get_mtime(e.path()) == kNew) {
+        if (qm::test::get_mtime(e.path()) == kPackaged) {
             ++whole_new;
             EXPECT_EQ(fs::file_size(e.path()), static_cast<uintmax_t>(kSize)) << e.path();
         } else {
@@ -654,20 +675,7 @@ TEST_P(ProcessEndedMidwayDll, ThenExpandedAgainEveryFileIsWhole) {
         }
     }
     EXPECT_GE(whole_new, k.written) << k.what;
-    DialogWatcher watch;
-    expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
-    SetCurrentDirectoryA(t.str().c_str());
-    EXPECT_TRUE(watch.shown().empty());
-    int files = 0;
-    for (const auto& e : fs::recursive_directory_iterator(t / "out")) {
-        if (!e.is_regular_file() || wines_own(e.path())) continue;
-        ++files;
-        EXPECT_EQ(e.path().filename().string().find(".qm"), std::string::npos) << "a temporary: " << e.path();
-        EXPECT_EQ(fs::file_size(e.path()), static_cast<uintmax_t>(kSize)) << e.path();
-        EXPECT_EQ(qm::test::get_mtime(e.path()), kNew) << e.path();
-        EXPECT_EQ(GetFileAttributesA(e.path().string().c_str()) & 7, 0u) << e.path();
-    }
-    EXPECT_EQ(files, kFiles) << k.what;
+    expect_expanded_again(t, kFiles, kSize);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kills, ProcessEndedMidwayDll,
@@ -777,18 +785,8 @@ TEST_P(WholeEndedMidwayDll, RecoverLeavesTheOldTreeOrTheNewOne) {
     const WholeEnded& k = GetParam();
     TempDir t(false);
     constexpr int kFiles = 1200, kSize = 8 * 1024;
-    constexpr int64_t kOld = 1000000000, kNew = kOld + 100;
-    TarBuilder b;
-    for (int i = 0; i < kFiles; ++i)
-        b.file("m/" + std::to_string(i % 6) + "/f" + std::to_string(i), std::string(kSize, static_cast<char>('a' + i % 26)),
-               kNew);
-    qm::test::write_bytes(t / "in.pkg", b.bytes());
     // Every fourth file installed before, older (so m/1, m/3 and m/5 are the package's to make).
-    for (int i = 0; i < kFiles; i += 4) {
-        const fs::path f = t / "out/m" / std::to_string(i % 6) / ("f" + std::to_string(i));
-        qm::test::write_file(f, "installed");
-        qm::test::set_mtime(f, kOld);
-    }
+    write_update(t, kFiles, kSize, 4);
     const qm::test::TreeSnapshot old_tree = qm::test::snapshot(t / "out");
     const std::string first = (t / "out/m/0/f0").string(), staged = (t / "out/m/0").string() + "\\.qm\x7f*";
     {
@@ -798,7 +796,7 @@ TEST_P(WholeEndedMidwayDll, RecoverLeavesTheOldTreeOrTheNewOne) {
         ASSERT_TRUE(child.started());
         for (DWORD waited = 0; waited < scaled_ms(60000); ++waited) {
             if (k.naming) {
-                if (qm::test::get_mtime(first) == kNew) break;
+                if (qm::test::get_mtime(first) == kPackaged) break;
             } else {
                 WIN32_FIND_DATAA found;
                 const HANDLE h = FindFirstFileA(staged.c_str(), &found);
@@ -825,25 +823,14 @@ TEST_P(WholeEndedMidwayDll, RecoverLeavesTheOldTreeOrTheNewOne) {
         EXPECT_TRUE(k.naming) << k.when << ": " << said;
         for (const auto& [path, e] : after)
             if (e.kind == 'f') {
-                EXPECT_EQ(e.mtime, kNew) << path;
+                EXPECT_EQ(e.mtime, kPackaged) << path;
                 EXPECT_EQ(e.bytes.size(), static_cast<size_t>(kSize)) << path;
             }
         EXPECT_EQ(after.size(), static_cast<size_t>(kFiles + 7));
     } else {
         EXPECT_EQ(after, old_tree) << k.when << ": " << said << "\n" << qm::test::differences(old_tree, after);
     }
-    DialogWatcher watch;
-    expand()((t / "in.pkg").string().c_str(), (t / "out").string().c_str());
-    SetCurrentDirectoryA(t.str().c_str());
-    EXPECT_TRUE(watch.shown().empty());
-    int files = 0;
-    for (const auto& e : fs::recursive_directory_iterator(t / "out")) {
-        if (!e.is_regular_file() || wines_own(e.path())) continue;
-        ++files;
-        EXPECT_EQ(e.path().filename().string().find(".qm"), std::string::npos) << "ours: " << e.path();
-        EXPECT_EQ(qm::test::get_mtime(e.path()), kNew) << e.path();
-    }
-    EXPECT_EQ(files, kFiles);
+    expect_expanded_again(t, kFiles, kSize);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kills, WholeEndedMidwayDll,
