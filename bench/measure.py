@@ -32,6 +32,8 @@ OUT = os.environ["QM_BENCH_OUT"]
 MEMBERS = int(os.environ["QM_BENCH_MEMBERS"])
 LARGE = int(os.environ["QM_BENCH_LARGE"])
 COPIES = int(os.environ["QM_BENCH_COPY"])
+# QM_BENCH_GROUPS=update,small: only those groups, their medians printed, no table written.
+ONLY = [g for g in os.environ.get("QM_BENCH_GROUPS", "").split(",") if g]
 
 NATIVE = os.environ.get("QM_BENCH_NATIVE_BUILD", os.path.join(ROOT, "build", "native"))
 WIN32 = os.environ.get("QM_BENCH_WIN32_BUILD", os.path.join(ROOT, "build", "win32"))
@@ -156,8 +158,14 @@ def settle(path, keep):
         subprocess.run(["rm", "-rf", path], check=True)
 
 
+GROUP_KEYS = {"native, many small": "small", "native, few large": "large", "native update of many small": "update",
+              "native, guarded copy": "copy", "Wine, many small": "wsmall", "Wine, guarded copy": "wcopy"}
+
+
 def group(title, contenders, expect_files, expect_bytes, keep=KEEP, prepare=None):
     """prepare(target), when given, readies each run's target, untimed and synced."""
+    if ONLY and GROUP_KEYS[title] not in ONLY:
+        return None
     print("== %s (%d runs each, alternating)" % (title, RUNS), flush=True)
 
     def target_for_run():
@@ -288,6 +296,9 @@ def main():
 
     with open(os.path.join(WORK, "results.json"), "w") as f:
         json.dump(results, f, indent=1)
+    if ONLY:
+        remove_many(TARGETS)
+        return
 
     pkg_small, pkg_large = os.path.getsize(SMALL), os.path.getsize(LARGE_PKG)
     lines = ["<!-- bench:begin (written by bench/run.sh; edits here are overwritten) -->", ""]

@@ -9,7 +9,8 @@
 # Knobs (environment): QM_BENCH_DIR (work space, default /dev/shm/qm-bench when that is
 # a tmpfs with 6 GB free, else /tmp/qm-bench), QM_BENCH_RUNS,
 # QM_BENCH_MEMBERS, QM_BENCH_LARGE, QM_BENCH_COPY, QM_BENCH_WINE=0 (native only),
-# QM_BENCH_OUT (the markdown file to write), QM_BENCH_BUILD=0 (use the builds as they are),
+# QM_BENCH_OUT (the markdown file to write), QM_BENCH_GROUPS=update,small (only those groups,
+# medians printed, no table written), QM_BENCH_BUILD=0 (use the builds as they are),
 # QM_BENCH_NATIVE_BUILD and QM_BENCH_WIN32_BUILD (build directories, default build/native
 # and build/win32).
 set -euo pipefail
