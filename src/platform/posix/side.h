@@ -8,6 +8,7 @@
 #include <semaphore.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
@@ -67,6 +68,8 @@ struct WholeFileScopeState {
     size_t last = 0;  // the one found last
     std::atomic<bool> no_openat2{false};
     std::atomic<bool> no_direct_link{false};
+    // Whom the writes are made as: asked once, not for every file made writable.
+    const uid_t euid = ::geteuid();
 
     // A batched scope's durability: the file system of the first directory opened is
     // synced once for every file staged there before the sync began. A file records the
@@ -79,6 +82,9 @@ struct WholeFileScopeState {
     std::atomic<uint64_t> flushes_begun{0};
     std::atomic<uint64_t> flushes_done{0};
     std::atomic<bool> flush_failed{false};    // from then on each replacement flushes itself
+    // The file system held in memory (tmpfs, ramfs): nothing to write back, so neither
+    // a file's write-back nor a sync is asked for (set with flush_dev).
+    std::atomic<bool> flush_in_memory{false};
     std::atomic<bool> named_since_flush{false};
 };
 

@@ -14,6 +14,7 @@
 #include <sys/syscall.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -157,6 +158,11 @@ bool on_flush_device(WholeFileScopeState& st, int dir_fd) noexcept {
         if (!st.flush_device_known.load(std::memory_order_relaxed)) {
             st.flush_fd.reset(::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (!st.flush_fd) return false;  // the next directory tries again
+            struct statfs fs;
+            constexpr long kTmpfs = 0x01021994, kRamfs = 0x858458f6;  // linux/magic.h
+            st.flush_in_memory.store(::fstatfs(st.flush_fd.get(), &fs) == 0 &&
+                                         (fs.f_type == kTmpfs || fs.f_type == kRamfs),
+                                     std::memory_order_relaxed);
             st.flush_dev.store(d.st_dev, std::memory_order_relaxed);
             st.flush_device_known.store(true, std::memory_order_release);
         }
@@ -263,7 +269,7 @@ int flush_covering(WholeFileScopeState& st, uint64_t ticket) noexcept {
     // The names given until now are made durable by this sync as well.
     const bool named = st.named_since_flush.exchange(false);
     int e = fault::check(fault::Op::Flush);
-    if (e == 0 && ::syncfs(st.flush_fd.get()) != 0) e = err();
+    if (e == 0 && !st.flush_in_memory.load(std::memory_order_relaxed) && ::syncfs(st.flush_fd.get()) != 0) e = err();
     if (e != 0) {
         st.flush_failed.store(true);
         if (named) st.named_since_flush.store(true);
@@ -281,7 +287,7 @@ WholeFileScope::~WholeFileScope() {
     // that it is done; a failure here no longer puts any content at risk.
     WholeFileScopeState& st = side_;
     if (!batched() || !st.named_since_flush.load() || !st.flush_fd) return;
-    if (fault::check(fault::Op::Flush) == 0) (void)::syncfs(st.flush_fd.get());
+    if (fault::check(fault::Op::Flush) == 0 && !st.flush_in_memory.load()) (void)::syncfs(st.flush_fd.get());
 }
 
 int WholeFileScope::flush() noexcept {
@@ -413,15 +419,30 @@ bool WholeFile::look_at_name() noexcept {
     return true;
 }
 
-int WholeFile::look(PathStat* out) noexcept {
-    if (!look_at_name()) return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
-    const struct stat& st = side_.at_name;
+namespace {
+
+void describe(const struct stat& st, PathStat* out) noexcept {
     out->is_link = S_ISLNK(st.st_mode);
     out->is_dir = S_ISDIR(st.st_mode);
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);
     out->read_only = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+}  // namespace
+
+int WholeFile::look(PathStat* out) noexcept {
+    if (!look_at_name()) return errno == ENOENT || errno == ENOTDIR ? kENOENT : err();
+    describe(side_.at_name, out);
     return 0;
+}
+
+// The stage's settle used the look and left it as it was: the chmod and the settle of the
+// commit work from it as from a look just made.
+bool WholeFile::kept_look(PathStat* out) noexcept {
+    side_.looked = true;
+    describe(side_.at_name, out);
+    return true;
 }
 
 bool WholeFile::way_proven() const noexcept { return handles_.dir >= 0; }
@@ -432,7 +453,8 @@ int WholeFile::make_writable(unsigned mode) noexcept {
     const mode_t want = (mode & 0200) ? (m | 0200) : (m & ~mode_t(0222));
     // A chmod that changes nothing cannot fail for the file's owner on the writable file
     // system the write was just begun on, unless the file refuses any change of mode.
-    if (want == m && side_.at_name.st_uid == ::geteuid() && !side_.fixed_mode) return 0;
+    const uid_t me = scope_ ? scope_->side().euid : ::geteuid();
+    if (want == m && side_.at_name.st_uid == me && !side_.fixed_mode) return 0;
     const int dir_fd = handles_.dir >= 0 ? handles_.dir : AT_FDCWD;
     if (::fchmodat(dir_fd, as_named(path_, handles_.dir), want, 0) != 0) return err();
     side_.at_name.st_mode = (side_.at_name.st_mode & ~mode_t(07777)) | want;
@@ -540,7 +562,8 @@ CallResult WholeFile::settle(bool replacing) noexcept {
     if (f.batched) {
         if (changed || !f.ticketed) f.ticket = scope_->side().flushes_begun.load();
         f.ticketed = true;
-        if (replacing && changed) (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (replacing && changed && !scope_->side().flush_in_memory.load(std::memory_order_relaxed))
+            (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
         return {};
     }
     if (replacing || fallback_)
