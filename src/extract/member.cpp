@@ -44,9 +44,25 @@ bool look_up_explains(int create_error) noexcept {
 
 }  // namespace
 
+bool RecentNames::repeats(const char* name) noexcept {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (const char* p = name; *p; ++p) {
+        char ch = *p == '\\' ? '/' : *p;
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+        h = (h ^ static_cast<unsigned char>(ch)) * 1099511628211ull;
+    }
+    bool seen = false;
+    for (unsigned i = 0; i < held_; ++i) seen = seen || hashes_[i] == h;
+    hashes_[next_] = h;
+    next_ = (next_ + 1) % kNames;
+    if (held_ < kNames) ++held_;
+    return seen;
+}
+
 void MemberWrite::decide(const TarEntry& e, const PathProbe& probe, WayCache& way) noexcept {
     static const OnDisk kNothingLooked;
     out_.discard();
+    stage_look_serves_ = false;
     entry_ = e;
     change_ = MemberChange{};
     staged_ = plat::CallResult{};
@@ -140,15 +156,21 @@ namespace {
 
 // A member staged where its write proved the way (every directory there, no link): the
 // name is looked at relative to the directory the write holds, the way not walked again.
+struct StagedView {
+    const TarEntry* entry;
+    plat::WholeFile* write;
+    bool stage_look_serves;
+};
+
 DiskEntry staged_probe(void* context, const char* path) noexcept {
-    auto& v = *static_cast<std::pair<const TarEntry*, plat::WholeFile*>*>(context);
+    auto& v = *static_cast<StagedView*>(context);
     DiskEntry d;
-    if (std::strcmp(path, v.first->name) != 0) {
+    if (std::strcmp(path, v.entry->name) != 0) {
         d.kind = DiskKind::Directory;
         return d;
     }
     plat::PathStat st;
-    const int e = v.second->look(&st);
+    const int e = v.write->look_since_stage(&st, v.stage_look_serves);
     return disk_entry(e, st);
 }
 
@@ -158,7 +180,8 @@ DiskEntry staged_probe(void* context, const char* path) noexcept {
 // new file staged serves where the member now replaces what took its name.
 void MemberWrite::look_again() noexcept {
     looked_through_write_ = out_.holds_content() && out_.way_proven() && !std::strchr(entry_.name, '\\');
-    std::pair<const TarEntry*, plat::WholeFile*> view{&entry_, &out_};
+    StagedView view{&entry_, &out_, stage_look_serves_};
+    stage_look_serves_ = false;
     disk_ = look_up_member(entry_, looked_through_write_ ? PathProbe{&staged_probe, &view} : DiskProbe());
     verdict_ = decide_member(entry_, disk_);
     if (verdict_.outcome != Outcome::Replace || !out_.holds_content()) out_.discard();

@@ -13,9 +13,25 @@
 // What a commit changed is recorded (MemberChange): what an undo would take back.
 #pragma once
 
+#include <cstdint>
+
 #include "extract/extract.h"
 
 namespace qm::extract {
+
+// The names of the members handed out last, as many as a pipeline's window holds, each
+// folded as the file systems may compare names (case, either slash): whether a member's
+// name is one of theirs, any of which may not be committed yet when it is staged.
+class RecentNames {
+public:
+    static constexpr unsigned kNames = 64;
+    // Whether name is among the recent ones; it is one of them from now on.
+    bool repeats(const char* name) noexcept;
+
+private:
+    uint64_t hashes_[kNames] = {};
+    unsigned next_ = 0, held_ = 0;
+};
 
 // What a member's commit changed on disk.
 struct MemberChange {
@@ -44,6 +60,10 @@ public:
 
     // e copied (its data stays in the package image); probe answers for the disk.
     void decide(const tar::TarEntry& e, const PathProbe& probe, WayCache& way) noexcept;
+    // The caller knows that no member before this one may still change its name when it
+    // is staged (RecentNames): where staging finds the name taken, what it found there
+    // decides the commit, without a second look.
+    void name_alone() noexcept { stage_look_serves_ = true; }
     // Whether staging may run ahead of the commits before it, on any thread: a new file
     // whose directories are all there.
     bool stages_ahead() const noexcept;
@@ -91,6 +111,7 @@ private:
     plat::CallResult staged_;  // staging's outcome
     int create_error_ = 0;     // staging's create failed this way and would again (0: try)
     bool looked_through_write_ = false;  // the last look asked the staged write (its directory)
+    bool stage_look_serves_ = false;     // name_alone(): for the commit's first look
     MemberChange change_;
 };
 

@@ -196,6 +196,9 @@ void expand(const char* package, const char* target, const ExpandObserver* obser
     x.workers = stager.workers();
     const extract::PathProbe disk = extract::DiskProbe();
     extract::WayCache way;
+    extract::RecentNames in_flight;
+    static_assert(plat::Pipeline<MemberJob>::window() <= extract::RecentNames::kNames,
+                  "every member the window may hold uncommitted is remembered");
     const auto counted = [&](const TarEntry& e, const extract::Extraction& m) {
         if (extract::stops_expansion(m.outcome)) {
             x.refused = 1;
@@ -225,6 +228,7 @@ void expand(const char* package, const char* target, const ExpandObserver* obser
         MemberJob& j = stager.next();
         j.member.decide(e, disk, way);
         if (j.member.stages_ahead()) {
+            if (!in_flight.repeats(e.name)) j.member.name_alone();
             stager.give();
             return true;
         }

@@ -101,7 +101,7 @@ CallResult WholeFile::stage(const WholeFileEnd& end) noexcept {
     // that stages: a file that will likely replace one is readied as a replacement now
     // (its identity, its flush) rather than when it is named, in order.
     if (intent_ == Intent::New && !aside_ && scope_ && scope_->expects_replacements()) {
-        name_taken_ = look_at_name();
+        name_taken_ = look_kept_ = look_at_name();
         scope_->name_seen(name_taken_);
     }
     const CallResult r = settle(intent_ == Intent::Replace || name_taken_);
@@ -127,6 +127,12 @@ CallResult WholeFile::publish() noexcept {
     return r;
 }
 
+int WholeFile::look_since_stage(PathStat* out, bool kept_serves) noexcept {
+    const bool kept = kept_serves && look_kept_ && kept_look(out);
+    look_kept_ = false;
+    return kept ? 0 : look(out);
+}
+
 CallResult WholeFile::publish_replacing() noexcept {
     if (!holds_content()) return failed_with(FileStep::Place, kEBADF);
     // Now a replacement: what it replaces decides its owner, group and mode (POSIX) or
@@ -148,7 +154,7 @@ CallResult WholeFile::fail(FileStep step, int error) noexcept {
 int WholeFile::start(Intent intent, WholeFileScope* scope) noexcept {
     discard();
     intent_ = intent;
-    name_taken_ = false;
+    name_taken_ = look_kept_ = false;
     side_ = WholeFileState{};
     scope_ = scope;
     return fault::check(fault::Op::Create);

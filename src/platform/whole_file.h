@@ -176,6 +176,11 @@ public:
     // when nothing has it). Looked at relative to the directory the write holds, so a
     // replacement that follows takes the old file's identity from this same look.
     int look(PathStat* out) noexcept;
+    // look(), or what the stage's own look found where that found the name taken and the
+    // caller knows that none of its own writes had that name since (kept_serves): one
+    // look per replaced file, not two. Another process's change in between goes unseen,
+    // as one between the look and the rename always does. The kept look serves once.
+    int look_since_stage(PathStat* out, bool kept_serves) noexcept;
     // Whether every directory on the way to the name was proven one, no link among them,
     // when the write began (the directory opened refusing links: Linux), so that a
     // look-up of what has the name need not walk the way again.
@@ -198,6 +203,7 @@ private:
     CallResult keep_aside() noexcept;  // the publish of a file staged aside: it stays there
     CallResult settle(bool replacing) noexcept;  // mode, times, flush (or the batch's ticket)
     bool look_at_name() noexcept;  // whether something has the name now
+    bool kept_look(PathStat* out) noexcept;  // the stage's look once more, where the side keeps it
     int make_durable() noexcept;   // a replacement's data on disk, before its rename
     CallResult name_new() noexcept;
     CallResult name_replacing() noexcept;
@@ -219,6 +225,7 @@ private:
     bool tried_ = false;       // publish was tried once (the fault hook sees the first try only)
     bool aside_ = false;       // staged under temp_, the caller's name (begin_aside), and kept there
     bool name_taken_ = false;  // the stage found the name taken: readied as a replacement
+    bool look_kept_ = false;   // and what it found is still at hand for look_since_stage
     WholeFileState side_;      // what the side knows of the file and its durability
     // Filled by begin before any use; left uninitialised, since clearing 8 KiB per file
     // shows in an expansion of many small files.

@@ -19,6 +19,7 @@
 #include "packages/expand.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/sys.h"
 #include "extract/extract.h"
 #include "extract/member.h"
 #include "tar/tar.h"
@@ -579,6 +580,30 @@ TEST(NewFile, LaterMembersMeetWhatEarlierOnesMade) {
     ASSERT_EQ(cap.shown().size(), 1u);
     EXPECT_EQ(cap.shown()[0], "ERROR: g is not a directory. Extract d/e/g/h failed.");
     EXPECT_FALSE(fs::exists(t / "out/never"));
+}
+
+// A name met twice within one window of staged members, over an older file already there:
+// the second member's stage saw the old file, and only a look after the first one's commit
+// tells that the second is older than what now has the name.
+TEST(NewFile, ANameMetTwiceInAWindowIsLookedAtAfterTheFirst) {
+    for (const char* threads : {"1", "4"}) {
+        TempDir t;
+        qm::test::write_file(t / "out/a/x", "old");
+        qm::test::write_file(t / "out/d/e/f", "old");
+        qm::test::set_mtime(t / "out/a/x", kT - 10);
+        qm::test::set_mtime(t / "out/d/e/f", kT - 10);
+        TarBuilder b;
+        b.file("a/x", "replaces", kT).file("d/e/f", "second", kT).file("d/e/f", "older", kT - 5);
+        for (int k = 0; k < 8; ++k) b.file("a/y" + std::to_string(k), "more", kT);
+        qm::test::write_bytes(t / "p.pkg", b.end().bytes());
+        qm::plat::set_env("QUILLMAR_THREADS", threads);
+        NotifyCapture cap;
+        qm::packages::ExpandPackage((t / "p.pkg").string().c_str(), (t / "out").string().c_str());
+        qm::plat::set_env("QUILLMAR_THREADS", nullptr);
+        EXPECT_EQ(qm::test::read_file(t / "out/a/x"), "replaces") << threads;
+        EXPECT_EQ(qm::test::read_file(t / "out/d/e/f"), "second") << threads;
+        EXPECT_EQ(qm::test::get_mtime(t / "out/d/e/f"), kT) << threads;
+    }
 }
 
 // An injected failure meets the same call as on the long way, and a new file that cannot

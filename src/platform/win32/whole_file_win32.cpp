@@ -171,6 +171,9 @@ bool WholeFile::look_at_name() noexcept { return GetFileAttributesA(path_) != IN
 
 int WholeFile::look(PathStat* out) noexcept { return path_lstat(path_, out); }
 
+// The stage's look here tells only that the name is taken: the commit looks again.
+bool WholeFile::kept_look(PathStat*) noexcept { return false; }
+
 // The way to a name is not walked here when a write begins.
 bool WholeFile::way_proven() const noexcept { return false; }
 
