@@ -606,6 +606,22 @@ TEST(NewFile, ANameMetTwiceInAWindowIsLookedAtAfterTheFirst) {
     }
 }
 
+// Which names count as the same for the commit's look: folded as the file systems may
+// compare them, and remembered for one window of members.
+TEST(RecentNames, FoldCaseAndSlashAndForgetAfterAWindow) {
+    const struct {
+        const char* name;
+        bool repeats;
+    } rows[] = {
+        {"d/e/f", false}, {"d/e/g", false}, {"D/E/F", true}, {"d\\e\\g", true}, {"d/e/f ", false}, {"d/e", false},
+    };
+    qm::extract::RecentNames recent;
+    for (const auto& r : rows) EXPECT_EQ(recent.repeats(r.name), r.repeats) << r.name;
+    for (unsigned k = 0; k + 1 < qm::extract::RecentNames::kNames; ++k) recent.repeats(("x" + std::to_string(k)).c_str());
+    EXPECT_TRUE(recent.repeats("d/e"));    // the last of the rows: still within the window
+    EXPECT_FALSE(recent.repeats("d/e/f"));  // handed out a window ago
+}
+
 // An injected failure meets the same call as on the long way, and a new file that cannot
 // be finished is not left behind.
 struct Injected {
