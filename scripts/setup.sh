@@ -6,6 +6,23 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
+# A mirror in the middle of a sync serves an index of the wrong size, and apt-get update
+# then fails the whole job; a few bounded tries a little apart ride it out. The last try
+# installs from whatever indices did arrive, so one stale index file is no reason to stop.
+apt_install() {
+  export DEBIAN_FRONTEND=noninteractive
+  local try
+  for try in 1 2 3 4; do
+    if timeout -k 10 600 apt-get update -qq &&
+       timeout -k 10 1200 apt-get install -y -qq --no-install-recommends "$@" >/dev/null; then
+      return 0
+    fi
+    echo "setup: apt-get failed (try $try of 4); trying again in $((try * 20)) s" >&2
+    sleep $((try * 20))
+  done
+  timeout -k 10 1200 apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   updated=0
@@ -20,9 +37,7 @@ done
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  apt_install "${need[@]}"
 fi
 echo "setup: all packages present"
 
@@ -46,10 +61,7 @@ fi
 # instead: correct, but many times slower (docs/design.md); only those programs go
 # through it, the server and the prefix's own processes stay native.
 if ! timeout -k 5 120 /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  have qemu-user-static || {
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
-  }
+  have qemu-user-static || apt_install qemu-user-static
   binfmt=/proc/sys/fs/binfmt_misc
   [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
   if [ ! -e "$binfmt/qemu-i386" ]; then
