@@ -7,20 +7,37 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 # A mirror in the middle of a sync serves an index of the wrong size, and apt-get update
-# then fails the whole job; a few bounded tries a little apart ride it out. The last try
-# installs from whatever indices did arrive, so one stale index file is no reason to stop.
+# then fails the whole job. A few bounded tries a little apart ride a short sync out. A
+# mirror that stays half-synced has so far been the security suite's (its i386 index, for
+# days): the last try leaves that suite out, and the packages come from the release and its
+# updates, which carry the same fixes a point release later.
 apt_install() {
   export DEBIAN_FRONTEND=noninteractive
   local try
-  for try in 1 2 3 4; do
+  for try in 1 2 3; do
     if timeout -k 10 600 apt-get update -qq &&
        timeout -k 10 1200 apt-get install -y -qq --no-install-recommends "$@" >/dev/null; then
       return 0
     fi
-    echo "setup: apt-get failed (try $try of 4); trying again in $((try * 20)) s" >&2
-    sleep $((try * 20))
+    echo "setup: apt-get failed (try $try of 4); trying again in $((try * 15)) s" >&2
+    sleep $((try * 15))
   done
-  timeout -k 10 1200 apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  local alt; alt=$(mktemp -d)
+  [ -f /etc/apt/sources.list ] && grep -v -- '-security' /etc/apt/sources.list > "$alt/sources.list"
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && awk 'BEGIN { RS = ""; ORS = "\n\n" } !/-security/' "$f" > "$alt/$(basename "$f")"
+  done
+  for f in /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] && grep -v -- '-security' "$f" > "$alt/$(basename "$f")"
+  done
+  local o=(-o "Dir::Etc::SourceList=$alt/sources.list" -o "Dir::Etc::SourceParts=$alt")
+  touch "$alt/sources.list"
+  echo "setup: try 4 of 4 leaves the security suite out" >&2
+  timeout -k 10 600 apt-get "${o[@]}" update -qq &&
+    timeout -k 10 1200 apt-get "${o[@]}" install -y -qq --no-install-recommends "$@" >/dev/null
+  local rc=$?
+  rm -rf "$alt"
+  return $rc
 }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
