@@ -22,6 +22,7 @@ DiskEntry disk_entry(int e, const plat::PathStat& st) noexcept {
     d.kind = st.is_link ? DiskKind::Link : st.is_dir ? DiskKind::Directory : DiskKind::File;
     d.mtime = st.mtime;
     d.read_only = st.read_only;
+    d.owner = st.owner;
     return d;
 }
 

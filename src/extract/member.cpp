@@ -115,7 +115,8 @@ void MemberWrite::stage_content(int begun) noexcept {
     staged_ = out_.stage(member_end(entry_));
 }
 
-void MemberWrite::stage_aside(const TarEntry& e, const char* aside, bool replacing, plat::WholeFileScope* scope) noexcept {
+void MemberWrite::stage_aside(const TarEntry& e, const char* aside, bool replacing, const plat::OwnerLook& owner,
+                              plat::WholeFileScope* scope) noexcept {
     out_.discard();
     entry_ = e;
     change_ = MemberChange{};
@@ -123,7 +124,10 @@ void MemberWrite::stage_aside(const TarEntry& e, const char* aside, bool replaci
     verdict_.outcome = replacing ? Outcome::Replace : Outcome::Write;
     state_ = State::Staged;
     const auto intent = replacing ? plat::WholeFile::Intent::Replace : plat::WholeFile::Intent::New;
-    stage_content(out_.begin_aside(entry_.name, aside, intent, scope));
+    const int begun = out_.begin_aside(entry_.name, aside, intent, scope);
+    // The plan's look at the name serves the replacement: no second look per file.
+    if (begun == 0 && replacing) out_.found_at_name(owner);
+    stage_content(begun);
     // Published aside, the file keeps the name of ours it was made under.
     if (staged_.ok()) staged_ = out_.publish();
 }

@@ -80,7 +80,8 @@ public:
     // target and the members before it, packages/transaction.h): its content staged
     // under the name aside, as the replacement of what is at its name or as a new file,
     // and left there, closed, for its commit (staged.h) to give it its name. Any thread.
-    void stage_aside(const tar::TarEntry& e, const char* aside, bool replacing, plat::WholeFileScope* scope) noexcept;
+    void stage_aside(const tar::TarEntry& e, const char* aside, bool replacing, const plat::OwnerLook& owner,
+                     plat::WholeFileScope* scope) noexcept;
     // What staging came to: the member's failure with the message of the step that
     // failed, or its outcome.
     Extraction staged_outcome() noexcept;

@@ -1,5 +1,6 @@
 // A whole package's members given their names, and taken back. Each step is one rename
-// or one mkdir, so that whatever ends the process, the disk shows how far a member got:
+// or one mkdir, so that whatever ends the process, the disk shows how far a member got
+// (whatever order the members' steps ran in):
 // its staged file is there until it has its name, and a replaced file's backup from the
 // moment the new one may have it.
 #include "extract/staged.h"
@@ -92,7 +93,25 @@ bool backup_path(const StagedMember& m, const char* tag, char* out, size_t size)
     return compose(m, tag, ".old", out, size);
 }
 
-Extraction commit_staged(const StagedMember& m, const char* tag, plat::WholeFileScope* scope) noexcept {
+Extraction commit_way(const StagedMember& m) noexcept {
+    Extraction x;
+    switch (m.kind) {
+        case Kind::Way:
+        case Kind::NewFile:
+            make_way(m, x);
+            return x;
+        case Kind::Directory:
+            x.outcome = Outcome::Directory;
+            if (const int e = make_dir_once(m.name)) fail_step(x, text::kExtractDir, m.name, e);
+            return x;
+        case Kind::None:
+        case Kind::Replace:
+            return x;
+    }
+    return x;
+}
+
+Extraction commit_name(const StagedMember& m, const char* tag, plat::WholeFileScope* scope) noexcept {
     Extraction x;
     char staged[kNameSize + 64], backup[kNameSize + 64];
     switch (m.kind) {
@@ -100,14 +119,11 @@ Extraction commit_staged(const StagedMember& m, const char* tag, plat::WholeFile
             x.outcome = Outcome::KeepNewer;
             return x;
         case Kind::Way:
-            make_way(m, x);
             return x;
         case Kind::Directory:
             x.outcome = Outcome::Directory;
-            if (const int e = make_dir_once(m.name)) fail_step(x, text::kExtractDir, m.name, e);
             return x;
         case Kind::NewFile: {
-            if (!make_way(m, x)) return x;
             if (!staged_path(m, tag, staged, sizeof staged)) {
                 fail_step(x, text::kCreateFile, m.name, plat::kENAMETOOLONG);
                 return x;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "platform/fs.h"
 #include "tar/tar.h"
 
 namespace qm::extract {
@@ -29,6 +30,7 @@ struct DiskEntry {
     int error = 0;      // Unknown: the error number
     int64_t mtime = 0;  // File, Directory: seconds since 1970
     bool read_only = false;  // File: read-only, as the runtime's stat shows it
+    plat::OwnerLook owner{};  // File: what a replacement of it takes over (the look's own)
 };
 
 // What is at a member's name and on its way there. Its texts are set where they are

@@ -126,6 +126,7 @@ struct Step {
     const unsigned char* data = nullptr;
     tar::TarStatus status;
     int64_t offset = 0;
+    plat::OwnerLook owner;  // Replace: what the plan's look found at the name
 };
 
 // What the package will have made of the target, member by member: every member is
@@ -181,6 +182,7 @@ public:
                 } else {
                     s.m.read_only = d.at_name.kind == extract::DiskKind::File && d.at_name.read_only;
                     s.m.aside_dir = directory_part(e.name);
+                    s.owner = d.at_name.owner;
                 }
                 made_[k] = Planned{file(e), static_cast<int32_t>(steps.size() - 1)};
                 return;
@@ -255,12 +257,20 @@ private:
         return static_cast<uint16_t>(best);
     }
 
-    // The probe: what the members before have planned at path, else what is on disk.
+    // The probe: what the members before have planned at path, else what is on disk. In a
+    // directory the package makes, nothing is on disk yet: a fresh install looks at none
+    // of its names.
     static extract::DiskEntry at(void* self, const char* path) noexcept {
         Plan& p = *static_cast<Plan*>(self);
         try {
-            const auto it = p.made_.find(p.key(path, std::strlen(path)));
+            const std::string k = p.key(path, std::strlen(path));
+            const auto it = p.made_.find(k);
             if (it != p.made_.end()) return it->second.entry;
+            const size_t slash = k.rfind('/');
+            if (slash != std::string::npos) {
+                const auto up = p.made_.find(k.substr(0, slash));
+                if (up != p.made_.end() && up->second.entry.kind == extract::DiskKind::Directory) return {};
+            }
         } catch (const std::bad_alloc&) {
             p.no_memory = true;
         }
@@ -328,11 +338,12 @@ struct StageJob {
     TarEntry entry;
     char aside[tar::kNameSize + 64];
     bool replacing = false;
+    plat::OwnerLook owner;
     extract::MemberWrite member;
 };
 
 void stage_job(StageJob& j, void* scope) noexcept {
-    j.member.stage_aside(j.entry, j.aside, j.replacing, static_cast<plat::WholeFileScope*>(scope));
+    j.member.stage_aside(j.entry, j.aside, j.replacing, j.owner, static_cast<plat::WholeFileScope*>(scope));
 }
 
 bool stages(const StagedMember& m) noexcept { return m.kind == Kind::NewFile || m.kind == Kind::Replace; }
@@ -371,11 +382,105 @@ bool stage_all(Plan& plan, const char* tag, int64_t package_size, const ExpandOb
         j.entry.available = s.status.size;
         j.entry.offset = s.offset;
         j.replacing = s.m.kind == Kind::Replace;
+        j.owner = s.owner;
         if (!extract::staged_path(s.m, tag, j.aside, sizeof j.aside)) j.aside[0] = '\0';
         p.give();
     }
     while (!p.empty()) take();
     return !failed;
+}
+
+// A member given its name, or its backup let go, on whichever thread takes it.
+struct NameJob {
+    const StagedMember* m = nullptr;
+    extract::Extraction x;
+    bool finished = true;
+};
+
+struct Naming {
+    const char* tag;
+    plat::WholeFileScope* scope;
+};
+
+void name_job(NameJob& j, void* naming) noexcept {
+    const Naming& n = *static_cast<const Naming*>(naming);
+    j.x = extract::commit_name(*j.m, n.tag, n.scope);
+}
+
+void finish_job(NameJob& j, void* naming) noexcept {
+    j.finished = extract::finish_staged(*j.m, static_cast<const Naming*>(naming)->tag, false);
+}
+
+// Runs work over every member that wants, on the writing threads where threads allows;
+// gone says what a finished job comes to (true: no further job is handed out).
+template <typename Wants, typename Gone>
+bool over_members(const std::vector<StagedMember>& members, unsigned threads, Naming& naming,
+                  plat::Pipeline<NameJob>::Work work, Wants wants, Gone gone) noexcept {
+    const auto pipeline = try_make<plat::Pipeline<NameJob>>(threads, work, &naming);
+    if (!pipeline) return false;
+    plat::Pipeline<NameJob>& p = *pipeline;
+    bool stopped = false;
+    const auto take = [&] {
+        const NameJob& j = p.take();
+        if (!stopped) stopped = gone(j);
+    };
+    for (const StagedMember& m : members) {
+        if (!wants(m)) continue;
+        if (p.full()) take();
+        if (stopped) break;
+        NameJob& j = p.next();
+        j.m = &m;
+        p.give();
+    }
+    while (!p.empty()) take();
+    return true;
+}
+
+// Every member given its name; false with st set and stopped naming the first member
+// (in member order) that failed. The directories come first, in member order, then the
+// names, each one rename of a name of its own: the members' undo and a recovery read how
+// far each got from the disk alone, so the renames run side by side where the platform's
+// names are exact. Where names fold (case, short names) two members' names may be one
+// file, and the renames keep member order, as the package gives it.
+bool commit_all(const std::vector<StagedMember>& members, const char* tag, plat::WholeFileScope& scope,
+                const StagedMember*& stopped, session::Status& st) noexcept {
+    for (const StagedMember& m : members) {
+        const extract::Extraction x = extract::commit_way(m);
+        if (extract::stops_expansion(x.outcome)) {
+            st.add(x.status);
+            stopped = &m;
+            return false;
+        }
+    }
+    Naming naming{tag, &scope};
+    const bool ran = over_members(
+        members, plat::names_fold_case() ? 1 : plat::writing_threads(), naming, &name_job,
+        [](const StagedMember& m) { return stages(m); },
+        [&](const NameJob& j) {
+            if (!extract::stops_expansion(j.x.outcome)) return false;
+            st.add(j.x.status);
+            stopped = j.m;
+            return true;
+        });
+    if (!ran && !members.empty()) {
+        fail(st, win32::kNotEnoughMemory, "%s", kNoMemory);
+        stopped = &members.front();
+    }
+    return !stopped;
+}
+
+// Every backup let go, side by side (each its own name of ours); true when none is left.
+bool finish_all(const std::vector<StagedMember>& members, const char* tag) noexcept {
+    Naming naming{tag, nullptr};
+    bool finished = true;
+    const bool ran = over_members(
+        members, plat::writing_threads(), naming, &finish_job,
+        [](const StagedMember& m) { return m.kind == Kind::Replace; },
+        [&](const NameJob& j) {
+            finished = finished && j.finished;
+            return false;
+        });
+    return ran && finished;
 }
 
 // Every member taken back, the last first; true when nothing of the call is left.
@@ -482,15 +587,12 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
         give_up(false, "stopped before the first name");
         return;
     }
-    for (const StagedMember& m : members) {
-        const extract::Extraction x = extract::commit_staged(m, tag, &scope);
-        if (extract::stops_expansion(x.outcome)) {
-            st.add(x.status);
-            char what[tar::kNameSize + 32];
-            std::snprintf(what, sizeof what, "stopped at member \"%s\"", m.name);
-            give_up(true, what);
-            return;
-        }
+    const StagedMember* stopped = nullptr;
+    if (!commit_all(members, tag, scope, stopped, st)) {
+        char what[tar::kNameSize + 32];
+        std::snprintf(what, sizeof what, "stopped at member \"%s\"", stopped->name);
+        give_up(true, what);
+        return;
     }
     marked = journal.mark(journal_state_offset(), static_cast<char>(JournalState::Committed));
     if (!marked.ok()) {
@@ -498,9 +600,7 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
         give_up(true, "stopped after the last name");
         return;
     }
-    bool finished = true;
-    for (const StagedMember& m : members)
-        if (!extract::finish_staged(m, tag, false)) finished = false;
+    const bool finished = finish_all(members, tag);
     if (finished) (void)journal.remove();
     std::snprintf(w.outcome, sizeof w.outcome, "%s",
                   finished ? "every member given its name"

@@ -11,12 +11,22 @@
 
 namespace qm::plat {
 
+// What a file that replaces another takes over from it, as a look at its name found it:
+// on POSIX its permission bits, owner and group (known false: not looked at, or Windows,
+// where the replacement asks the file itself).
+struct OwnerLook {
+    bool known = false;
+    uint32_t mode = 0;  // the type and permission bits
+    uint32_t uid = 0, gid = 0;
+};
+
 struct PathStat {
     bool is_dir = false;
     bool is_link = false;  // path_lstat only: a symbolic link, junction or mount point
     int64_t mtime = 0;  // seconds since 1970, as the runtime's stat reports it
     int64_t size = 0;
     bool read_only = false;  // the runtime's stat shows no owner write (Windows: the attribute)
+    OwnerLook owner{};  // path_lstat only
 };
 
 // stat: 0, or the error number (kENOENT when the path is absent).
@@ -31,6 +41,7 @@ struct EntryStat {
     int64_t mtime = 0;
     int64_t size = 0;
     bool read_only = false;  // no owner write (Windows: the attribute)
+    OwnerLook owner{};
 };
 // 0, or the error number.
 int entry_stat(const char* path, EntryStat* out) noexcept;

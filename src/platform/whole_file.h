@@ -154,6 +154,9 @@ public:
     // way to aside is opened refusing a link on it where the platform can tell (as
     // begin's no_links_on_the_way). Until published, a failure or discard() removes it.
     int begin_aside(const char* path, const char* aside, Intent intent, WholeFileScope* scope) noexcept;
+    // After begin_aside: what the caller's own look at path found (known), which the
+    // replacement takes over instead of looking again.
+    void found_at_name(const OwnerLook& owner) noexcept;
     int write(const void* data, size_t size) noexcept;
     // Gives the unnamed file its end state; a replacement is also flushed to disk, or in
     // a batched scope made ready for the flush its naming waits for (a new file is not:

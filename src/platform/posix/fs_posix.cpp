@@ -54,6 +54,8 @@ int entry_stat(const char* path, EntryStat* out) noexcept {
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->size = static_cast<int64_t>(st.st_size);
     out->read_only = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+    out->owner = OwnerLook{true, static_cast<uint32_t>(st.st_mode), static_cast<uint32_t>(st.st_uid),
+                           static_cast<uint32_t>(st.st_gid)};
     return 0;
 }
 
@@ -65,6 +67,7 @@ int path_lstat(const char* path, PathStat* out) noexcept {
     out->mtime = e.mtime;
     out->size = e.size;
     out->read_only = e.read_only;
+    out->owner = e.owner;
     return 0;
 }
 

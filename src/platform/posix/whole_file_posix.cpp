@@ -437,6 +437,15 @@ int WholeFile::look(PathStat* out) noexcept {
     return 0;
 }
 
+void WholeFile::found_at_name(const OwnerLook& owner) noexcept {
+    if (!owner.known) return;
+    side_.at_name = {};
+    side_.at_name.st_mode = static_cast<mode_t>(owner.mode);
+    side_.at_name.st_uid = static_cast<uid_t>(owner.uid);
+    side_.at_name.st_gid = static_cast<gid_t>(owner.gid);
+    side_.looked = true;
+}
+
 // The stage's settle used the look and left it as it was: the chmod and the settle of the
 // commit work from it as from a look just made.
 bool WholeFile::kept_look(PathStat* out) noexcept {

@@ -174,6 +174,10 @@ int WholeFile::look(PathStat* out) noexcept { return path_lstat(path_, out); }
 // The stage's look here tells only that the name is taken: the commit looks again.
 bool WholeFile::kept_look(PathStat*) noexcept { return false; }
 
+// A replacement here takes the old file's attributes from the file itself, as it is
+// replaced: a look the caller made has nothing to add.
+void WholeFile::found_at_name(const OwnerLook&) noexcept {}
+
 // The way to a name is not walked here when a write begins.
 bool WholeFile::way_proven() const noexcept { return false; }
 
