@@ -154,7 +154,16 @@ bool undo_staged(const StagedMember& m, const char* tag, bool committing, plat::
     char staged[kNameSize + 64], backup[kNameSize + 64];
     if (m.kind == Kind::None) return true;
     if ((has_staged_file(m) && !staged_path(m, tag, staged, sizeof staged)) || link_on_way(m)) return false;
-    if (!committing) return !has_staged_file(m) || plat::remove_ours(staged).ok();
+    if (!committing) {
+        // Before any name: its staged file, and the directories made for it (each while
+        // empty; they were made before anything was staged).
+        const bool removed = !has_staged_file(m) || plat::remove_ours(staged).ok();
+        if (m.kind == Kind::Directory) {
+            const int e = plat::remove_dir(m.name);
+            return removed && (e == 0 || e == plat::kENOENT || e == plat::kENOTEMPTY);
+        }
+        return (m.kind == Kind::Replace || undo_way(m)) && removed;
+    }
     switch (m.kind) {
         case Kind::None:
             return true;

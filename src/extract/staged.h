@@ -1,10 +1,10 @@
 // A member of a whole-package expansion (packages/transaction.h): decided against the
-// target and the members before it, staged under a name of ours before any member takes
-// its name (MemberWrite::stage_aside), then committed: its way in member order, its name
-// on any thread. Its undo and its finish work from this record alone, as far as the disk
-// shows what was done, so that the record is all the expansion's journal needs to hold
-// for a later call to take a committed package back, or to finish it, after the process
-// was ended at any point.
+// target and the members before it; its way made (in member order), then staged beside
+// its name under a name of ours before any member takes its name
+// (MemberWrite::stage_aside), then named, on any thread. Its undo and its finish work
+// from this record alone, as far as the disk shows what was done, so that the record is
+// all the expansion's journal needs to hold for a later call to take a committed package
+// back, or to finish it, after the process was ended at any point.
 #pragma once
 
 #include <cstddef>
@@ -41,17 +41,17 @@ struct StagedMember {
 bool staged_path(const StagedMember& m, const char* tag, char* out, size_t size) noexcept;
 bool backup_path(const StagedMember& m, const char* tag, char* out, size_t size) noexcept;
 
-// The member given its name, in two steps. commit_way, in member order: the directories
-// on its way made, or its own directory. commit_name, once every member's way is made,
-// in any order and on any thread (no two members write one name): its staged file
-// placed, a replaced one kept at the backup name. Each gives the outcome and, for a
-// failure, the message of the step that failed, as a walk's member.
+// The member given its name, in two steps. commit_way, in member order before anything
+// is staged: the directories on its way made, or its own directory. commit_name, once
+// every member is staged, in any order and on any thread (no two members write one
+// name): its staged file placed, a replaced one kept at the backup name. Each gives the
+// outcome and, for a failure, the message of the step that failed, as a walk's member.
 Extraction commit_way(const StagedMember& m) noexcept;
 Extraction commit_name(const StagedMember& m, const char* tag, plat::WholeFileScope* scope) noexcept;
 
 // What the member changed taken back, in reverse member order, as far as the disk shows
-// it was done (committed: the staged file gone; never more than that). Before any commit
-// (committing false), only its staged file goes. True when nothing of it is left; a
+// it was done (committed: the staged file gone; never more than that). Before any name
+// was given (committing false), its staged file and the directories made for it go. True when nothing of it is left; a
 // directory that holds what others put there is left, and counts as undone.
 bool undo_staged(const StagedMember& m, const char* tag, bool committing, plat::WholeFileScope* scope) noexcept;
 

@@ -157,7 +157,7 @@ public:
                 ++written;
                 Step& s = add(e, Kind::NewFile);
                 s.m.made_from = v.make_dirs ? static_cast<int16_t>(d.way_index) : -1;
-                s.m.aside_dir = aside_for_new(e.name, d, v.make_dirs);
+                s.m.aside_dir = aside_for_new(e.name);
                 if (v.make_dirs)
                     extract::for_each_way_component(e, [&](const char* path, const char*, int index) {
                         if (index >= d.way_index) made_[key(path, std::strlen(path))] = Planned{directory(), -1};
@@ -224,11 +224,6 @@ private:
         return steps.back();
     }
 
-    bool planned_directory(const char* name, size_t len) const {
-        const auto it = made_.find(key(name, len));
-        return it != made_.end() && it->second.entry.kind == extract::DiskKind::Directory;
-    }
-
     // The length of name's directory part ("a/b" of "a/b/f"), a "/" before it dropped.
     static uint16_t directory_part(const char* name) noexcept {
         size_t n = std::strlen(name);
@@ -237,24 +232,11 @@ private:
         return n <= UINT16_MAX ? static_cast<uint16_t>(n) : 0;
     }
 
-    // Where a new file is staged: beside its name when its directory is there already,
-    // else in the deepest directory on its way that is (the target itself at worst), so
-    // that the rename that names it stays on one file system.
-    uint16_t aside_for_new(const char* name, const extract::OnDisk& d, bool make_dirs) const {
-        if (std::strchr(name, '\\')) return 0;
-        const uint16_t own = directory_part(name);
-        if (own == 0) return 0;
-        if (!make_dirs && !planned_directory(name, own)) return own;
-        size_t best = 0;
-        int index = 0;
-        for (size_t i = 1; i <= own; ++i) {
-            if (i < own && name[i] != '/') continue;
-            if (name[i - 1] == '/') continue;  // an empty component
-            if ((make_dirs && index >= d.way_index) || planned_directory(name, i)) break;
-            best = i;
-            ++index;
-        }
-        return static_cast<uint16_t>(best);
+    // Where a new file is staged: beside its name (its way is made before anything is
+    // staged), so that the rename that names it stays in one directory. A name holding a
+    // "\" is staged in the target itself, as its way is the platform's to walk.
+    static uint16_t aside_for_new(const char* name) noexcept {
+        return std::strchr(name, '\\') ? 0 : directory_part(name);
     }
 
     // The probe: what the members before have planned at path, else what is on disk. In a
@@ -436,22 +418,28 @@ bool over_members(const std::vector<StagedMember>& members, unsigned threads, Na
     return true;
 }
 
-// Every member given its name; false with st set and stopped naming the first member
-// (in member order) that failed. The directories come first, in member order, then the
-// names, each one rename of a name of its own: the members' undo and a recovery read how
-// far each got from the disk alone, so the renames run side by side where the platform's
-// names are exact. Where names fold (case, short names) two members' names may be one
-// file, and the renames keep member order, as the package gives it.
-bool commit_all(const std::vector<StagedMember>& members, const char* tag, plat::WholeFileScope& scope,
-                const StagedMember*& stopped, session::Status& st) noexcept {
+// Every directory the package makes, in member order, before anything is staged: each
+// file is then staged beside its name, and named by a rename within its directory.
+// False with st set at the first that fails.
+bool make_ways(const std::vector<StagedMember>& members, session::Status& st) noexcept {
     for (const StagedMember& m : members) {
         const extract::Extraction x = extract::commit_way(m);
         if (extract::stops_expansion(x.outcome)) {
             st.add(x.status);
-            stopped = &m;
             return false;
         }
     }
+    return true;
+}
+
+// Every member given its name; false with st set and stopped naming the first member
+// (in member order) that failed. Each is one rename of a name of its own: the members'
+// undo and a recovery read how far each got from the disk alone, so the renames run side
+// by side where the platform's names are exact. Where names fold (case, short names) two
+// members' names may be one file, and the renames keep member order, as the package
+// gives it.
+bool commit_all(const std::vector<StagedMember>& members, const char* tag, plat::WholeFileScope& scope,
+                const StagedMember*& stopped, session::Status& st) noexcept {
     Naming naming{tag, &scope};
     const bool ran = over_members(
         members, plat::names_fold_case() ? 1 : plat::writing_threads(), naming, &name_job,
@@ -562,6 +550,10 @@ void expand_whole(tar::TarContext* c, const char* package, const char* target, c
                       undone ? "everything it changed undone, the target as it was"
                              : "not everything it changed could be undone; the journal stays for the next expansion");
     };
+    if (!make_ways(members, st)) {
+        give_up(false, "stopped while making its directories");
+        return;
+    }
     if (!stage_all(plan, tag, tar::TarPackageSize(c), observer, scope, w.workers, st)) {
         give_up(false, "stopped while staging");
         return;
