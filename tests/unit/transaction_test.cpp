@@ -95,7 +95,20 @@ void expect_new_version(const fs::path& target, const std::string& when) {
     }
 }
 
-enum class Failing { Stage, CommitNew, CommitReplace, Journal };
+enum class Failing { Stage, CommitNew, CommitReplace, Journal, Directory };
+
+// The directories the package makes where it is not installed, in the order it makes
+// them; another program puts a file where the chosen one goes, just before its mkdir.
+const char* const kMadeDirectories[] = {"etc/added", "etc/added/deep", "new"};
+fs::path g_in_the_way;
+int g_mkdirs_left = 0;
+void file_in_the_way(const char* path) {
+    if (g_mkdirs_left-- != 0) return;
+    std::string at = path;
+    while (at.back() == '/') at.pop_back();
+    g_in_the_way = at;
+    qm::test::write_file(g_in_the_way, "theirs");
+}
 using FailingStep = std::tuple<Failing, int, int>;  // the step, first/middle/last (0, 1, 2), threads
 
 class Transaction : public ::testing::TestWithParam<FailingStep> {};
@@ -103,22 +116,49 @@ class Transaction : public ::testing::TestWithParam<FailingStep> {};
 TEST_P(Transaction, AFailingStepLeavesTheTargetAsItWas) {
     const auto [failing, position, threads] = GetParam();
     TempDir t(false);
-    const std::string target = prepare(t, failing != Failing::CommitNew);
+    const bool installed = failing != Failing::CommitNew && failing != Failing::Directory;
+    const std::string target = prepare(t, installed);
+#ifndef _WIN32
+    // A file of another user's, which the package replaces: its owner and group stay.
+    const bool give_away = installed && qm::test::can_give_files_away(target);
+    if (give_away) {
+        ASSERT_EQ(::chown((fs::path(target) / kFiles[1]).c_str(), 1234, 2345), 0);
+    }
+#endif
     const std::string v2 = write_package(t, "v2.pkg", version(true));
     const qm::test::TreeSnapshot before = snapshot(target);
     // The file whose step fails: the first, middle or last of the five.
     const int member = position * 2;
-    const char* const kind = failing == Failing::Journal ? "journal" : kFiles[member];
+    const char* const kind = failing == Failing::Journal     ? "journal"
+                             : failing == Failing::Directory ? kMadeDirectories[position]
+                                                             : kFiles[member];
     {
         const WholeMode whole(threads);
+        g_mkdirs_left = failing == Failing::Directory ? position : -1;
+        qm::plat::fault::before_make_dir(&file_in_the_way);
         const Op op = failing == Failing::Stage ? Op::Create : failing == Failing::Journal ? Op::Journal : Op::Rename;
-        qm::plat::fault::arm(op, failing == Failing::Journal ? position : member, qm::plat::kEACCES);
+        if (failing != Failing::Directory)
+            qm::plat::fault::arm(op, failing == Failing::Journal ? position : member, qm::plat::kEACCES);
         NotifyCapture cap;
-        EXPECT_EQ(expand_as_export(v2, target), 5u) << kind;
+        EXPECT_EQ(expand_as_export(v2, target), failing == Failing::Directory ? 183u : 5u) << kind;
+        if (failing == Failing::Directory) {
+            // Theirs stays, and so does the directory of ours that holds it; everything
+            // else the call made is gone.
+            EXPECT_EQ(read_file(g_in_the_way), "theirs") << kind;
+            fs::remove(g_in_the_way);
+            if (position == 1) {
+                EXPECT_TRUE(fs::remove(g_in_the_way.parent_path())) << kind;
+            }
+        }
         EXPECT_EQ(snapshot(target), before) << kind << ":\n" << qm::test::differences(before, snapshot(target));
         ASSERT_EQ(cap.shown().size(), 1u) << kind;
         const std::string shown = cap.shown()[0];
-        if (failing == Failing::Journal) {
+        if (failing == Failing::Directory) {
+            const std::string made = kMadeDirectories[position];
+            EXPECT_EQ(shown, made == "new" ? "ERROR: extract dir \"new/\" failed. rc=17 File exists\n"
+                                           : "ERROR: mkdir(" + made + ") failed 17 File exists")
+                << kind;
+        } else if (failing == Failing::Journal) {
             EXPECT_EQ(shown, "ERROR: the journal of the expansion into \"" + target +
                                  "\" cannot be written. rc=13 Permission denied. Package not expanded.");
         } else if (threads == 1) {
@@ -136,7 +176,13 @@ TEST_P(Transaction, AFailingStepLeavesTheTargetAsItWas) {
     expect_new_version(target, kind);
     EXPECT_EQ(read_file(fs::path(target) / "etc/dorva/user.cfg"), "mine") << kind;
 #ifndef _WIN32
-    if (failing != Failing::CommitNew) {
+    if (give_away) {
+        struct stat st {};
+        ASSERT_EQ(::stat((fs::path(target) / kFiles[1]).c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 1234u) << kind;
+        EXPECT_EQ(st.st_gid, 2345u) << kind;
+    }
+    if (installed) {
         // A replacement keeps the mode of the file it replaces, made writable.
         EXPECT_EQ(fs::status(fs::path(target) / "a.txt").permissions(),
                   fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec) << kind;
@@ -148,7 +194,8 @@ TEST_P(Transaction, AFailingStepLeavesTheTargetAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(EachStepAtFirstMiddleAndLast, Transaction,
                          ::testing::Combine(::testing::Values(Failing::Stage, Failing::CommitNew,
-                                                              Failing::CommitReplace, Failing::Journal),
+                                                              Failing::CommitReplace, Failing::Journal,
+                                                              Failing::Directory),
                                             ::testing::Values(0, 1, 2), ::testing::Values(1, 4)));
 
 // A package that would stop early, and what each mode makes of it: whole, nothing is

@@ -724,7 +724,9 @@ CallResult remove_ours(const char* path) noexcept {
     NativePath p(path);
     if (!p.ok()) return failed_with(FileStep::Remove, kENAMETOOLONG);
     if (int e = fault::check(fault::Op::Remove)) return failed_with(FileStep::Remove, e);
-    if (::unlink(p.c_str()) == 0 || errno == ENOENT) return {};
+    // A path through a file (another program's, where a directory of ours was to be)
+    // names nothing: there is nothing of ours to remove.
+    if (::unlink(p.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR) return {};
     return failed_now(FileStep::Remove);
 }
 

@@ -91,9 +91,20 @@ int make_dir(const char* path) noexcept {
 }
 
 int remove_dir(const char* path) noexcept {
+    // Without its trailing separators, as the POSIX side asks: "d/" where a file is
+    // named d is an invalid name to RemoveDirectoryA, not a file in the way.
+    char trimmed[4096];
+    size_t n = std::strlen(path);
+    if (n > 1 && n < sizeof trimmed && (path[n - 1] == '/' || path[n - 1] == '\\')) {
+        std::memcpy(trimmed, path, n + 1);
+        while (n > 1 && (trimmed[n - 1] == '/' || trimmed[n - 1] == '\\') && trimmed[n - 2] != ':') trimmed[--n] = '\0';
+        path = trimmed;
+    }
     // RemoveDirectoryA removes a directory junction itself, never what it leads to.
     if (RemoveDirectoryA(path)) return 0;
     const DWORD e = GetLastError();
+    // A file where the directory was is no directory to remove, as POSIX's ENOTDIR.
+    if (e == ERROR_DIRECTORY) return kENOENT;
     return e == ERROR_DIR_NOT_EMPTY ? kENOTEMPTY : crt_error_from_win32(e);
 }
 
