@@ -394,7 +394,9 @@ void finish_job(NameJob& j, void* naming) noexcept {
 }
 
 // Runs work over every member that wants, on the writing threads where threads allows;
-// gone says what a finished job comes to (true: no further job is handed out).
+// gone says what each finished job comes to (true: no further job is handed out). With
+// workers, the first half of the members and the second are handed out in turn: members
+// come directory by directory, and two renames in one directory wait for each other.
 template <typename Wants, typename Gone>
 bool over_members(const std::vector<StagedMember>& members, unsigned threads, Naming& naming,
                   plat::Pipeline<NameJob>::Work work, Wants wants, Gone gone) noexcept {
@@ -404,9 +406,11 @@ bool over_members(const std::vector<StagedMember>& members, unsigned threads, Na
     bool stopped = false;
     const auto take = [&] {
         const NameJob& j = p.take();
-        if (!stopped) stopped = gone(j);
+        stopped = gone(j) || stopped;
     };
-    for (const StagedMember& m : members) {
+    const size_t n = members.size(), half = (n + 1) / 2;
+    for (size_t i = 0; i < n; ++i) {
+        const StagedMember& m = members[p.workers() > 1 ? (i % 2 == 0 ? i / 2 : half + i / 2) : i];
         if (!wants(m)) continue;
         if (p.full()) take();
         if (stopped) break;
@@ -441,15 +445,19 @@ bool make_ways(const std::vector<StagedMember>& members, session::Status& st) no
 bool commit_all(const std::vector<StagedMember>& members, const char* tag, plat::WholeFileScope& scope,
                 const StagedMember*& stopped, session::Status& st) noexcept {
     Naming naming{tag, &scope};
+    session::Status first;
     const bool ran = over_members(
         members, plat::names_fold_case() ? 1 : plat::writing_threads(), naming, &name_job,
         [](const StagedMember& m) { return stages(m); },
         [&](const NameJob& j) {
             if (!extract::stops_expansion(j.x.outcome)) return false;
-            st.add(j.x.status);
-            stopped = j.m;
+            if (!stopped || j.m < stopped) {
+                first = j.x.status;
+                stopped = j.m;
+            }
             return true;
         });
+    if (stopped) st.add(first);
     if (!ran && !members.empty()) {
         fail(st, win32::kNotEnoughMemory, "%s", kNoMemory);
         stopped = &members.front();
