@@ -51,8 +51,9 @@ Extraction commit_name(const StagedMember& m, const char* tag, plat::WholeFileSc
 
 // What the member changed taken back, in reverse member order, as far as the disk shows
 // it was done (committed: the staged file gone; never more than that). Before any name
-// was given (committing false), its staged file and the directories made for it go. True when nothing of it is left; a
-// directory that holds what others put there is left, and counts as undone.
+// was given (committing false), its staged file and the directories made for it go.
+// True when nothing of it is left; a directory that holds what others put there is
+// left, and counts as undone.
 bool undo_staged(const StagedMember& m, const char* tag, bool committing, plat::WholeFileScope* scope) noexcept;
 
 // Once every member is committed: the backup of a replaced file let go. True when

@@ -245,12 +245,13 @@ private:
     static extract::DiskEntry at(void* self, const char* path) noexcept {
         Plan& p = *static_cast<Plan*>(self);
         try {
-            const std::string k = p.key(path, std::strlen(path));
+            std::string k = p.key(path, std::strlen(path));
             const auto it = p.made_.find(k);
             if (it != p.made_.end()) return it->second.entry;
             const size_t slash = k.rfind('/');
             if (slash != std::string::npos) {
-                const auto up = p.made_.find(k.substr(0, slash));
+                k.resize(slash);  // its directory's key
+                const auto up = p.made_.find(k);
                 if (up != p.made_.end() && up->second.entry.kind == extract::DiskKind::Directory) return {};
             }
         } catch (const std::bad_alloc&) {

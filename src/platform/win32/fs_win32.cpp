@@ -93,11 +93,12 @@ int make_dir(const char* path) noexcept {
 int remove_dir(const char* path) noexcept {
     // Without its trailing separators, as the POSIX side asks: "d/" where a file is
     // named d is an invalid name to RemoveDirectoryA, not a file in the way.
+    const auto separator = [](char ch) { return ch == '/' || ch == '\\'; };
     char trimmed[4096];
     size_t n = std::strlen(path);
-    if (n > 1 && n < sizeof trimmed && (path[n - 1] == '/' || path[n - 1] == '\\')) {
+    if (n > 1 && n < sizeof trimmed && separator(path[n - 1])) {
         std::memcpy(trimmed, path, n + 1);
-        while (n > 1 && (trimmed[n - 1] == '/' || trimmed[n - 1] == '\\') && trimmed[n - 2] != ':') trimmed[--n] = '\0';
+        while (n > 1 && separator(trimmed[n - 1]) && trimmed[n - 2] != ':') trimmed[--n] = '\0';
         path = trimmed;
     }
     // RemoveDirectoryA removes a directory junction itself, never what it leads to.
